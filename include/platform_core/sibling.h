@@ -1,0 +1,31 @@
+/*
+ * Interfaces of the sibling platform libraries of the firmware that this
+ * library calls. They are not part of libplatform_core: on the switch the
+ * firmware's own libraries provide them, on a development machine the
+ * simulated switch (libplatform_sim) does. Only what the library relies on
+ * is fixed here.
+ */
+#ifndef PLATFORM_CORE_SIBLING_H
+#define PLATFORM_CORE_SIBLING_H
+
+#include "platform_core/api.h"
+#include "platform_core/types.h"
+
+PC_BEGIN_DECLS
+
+/* Platform process identifier of the calling process, 0 when it has none. */
+PC_API int pidGetCurrent(void);
+/* Printable names of a process and a module identifier; never null. */
+PC_API const char *pidNameGet(int pid);
+PC_API const char *midNameGet(int mid);
+/* Non-zero once the switch has finished its start-up. */
+PC_API int isSwitchInited(void);
+/* Initial level of every debug switch. */
+PC_API signed char getDefaultDbgSwitch(void);
+
+/* Optional interrupt-context query of the interrupt layer (weak). */
+int intr_int_context(int a0, int a1, int a2, int a3) __attribute__((weak));
+
+PC_END_DECLS
+
+#endif

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds the host tree and runs the core process of the simulated switch.
+# Arguments are handed to axcored (e.g. --debug 1). Stop it with Ctrl-C.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$root/build" -DPC_BUILD_BENCH=OFF >/dev/null
+cmake --build "$root/build" -j"$(nproc)" --target axcored >/dev/null
+exec "$root/build/tools/axcored" "$@"

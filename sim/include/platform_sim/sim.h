@@ -1,0 +1,27 @@
+/*
+ * Controls of the simulated switch. Only programs and tests that run on the
+ * simulated switch call these; the core library never does.
+ *
+ * Process identity: a simulated process learns which platform process it is
+ * from simProcessSetPid() or, failing that, from the environment variable
+ * PLATFORM_PID (read on first use). Debug default: PLATFORM_DEBUG_DEFAULT.
+ */
+#ifndef PLATFORM_SIM_SIM_H
+#define PLATFORM_SIM_SIM_H
+
+#include "platform_core/api.h"
+
+PC_BEGIN_DECLS
+
+#define SIM_ENV_PID "PLATFORM_PID"
+#define SIM_ENV_DEBUG_DEFAULT "PLATFORM_DEBUG_DEFAULT"
+
+PC_API void simProcessSetPid(int pid);
+PC_API void simSwitchSetInited(int inited);
+PC_API void simSetDefaultDbgSwitch(signed char level);
+/* Empties every slot of the application hook table. */
+PC_API void simAppintfClear(void);
+
+PC_END_DECLS
+
+#endif

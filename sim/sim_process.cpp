@@ -1,0 +1,70 @@
+// Process identity and names of the simulated switch.
+#include <atomic>
+#include <cstdlib>
+
+#include "platform_core/sibling.h"
+#include "platform_sim/sim.h"
+
+namespace {
+
+constexpr int kPidUnset = -1;
+std::atomic<int> g_pid{kPidUnset};
+
+struct IdName {
+    int id;
+    const char *name;
+};
+
+constexpr IdName kProcessNames[] = {
+    {1, "core"}, {2, "stp"}, {3, "l2"}, {4, "cli"}, {5, "httpd"}, {6, "snmp"}, {7, "l3"}, {8, "test"},
+};
+
+constexpr IdName kModuleNames[] = {
+    {1, "stack"},   {2, "utp"},   {3, "axmsg"},    {4, "notify"},  {5, "axpacket"},  {6, "up"},
+    {7, "axrpc"},   {8, "aximi"}, {10, "timer"},   {11, "pktctl"}, {12, "pal"},      {13, "modload"},
+    {16, "config"}, {17, "sucb"}, {19, "monitor"}, {24, "http"},   {31, "platform"}, {37, "image"},
+};
+
+template <size_t N>
+const char *lookup(const IdName (&table)[N], int id) {
+    for (const auto &e : table)
+        if (e.id == id) return e.name;
+    return nullptr;
+}
+
+int pid_from_env() {
+    const char *s = std::getenv(SIM_ENV_PID);
+    if (!s || !*s) return 0;
+    char *end = nullptr;
+    long v = std::strtol(s, &end, 10);
+    if (*end != '\0' || v < 0 || v > 255) return 0;
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+extern "C" {
+
+void simProcessSetPid(int pid) { g_pid.store(pid); }
+
+int pidGetCurrent(void) {
+    int pid = g_pid.load();
+    if (pid == kPidUnset) {
+        int expected = kPidUnset;
+        g_pid.compare_exchange_strong(expected, pid_from_env());
+        pid = g_pid.load();
+    }
+    return pid;
+}
+
+const char *pidNameGet(int pid) {
+    const char *n = lookup(kProcessNames, pid);
+    return n ? n : "proc";
+}
+
+const char *midNameGet(int mid) {
+    const char *n = lookup(kModuleNames, mid);
+    return n ? n : "module";
+}
+
+}  // extern "C"

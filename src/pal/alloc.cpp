@@ -1,0 +1,291 @@
+// The accounted allocator.
+//
+// Every block is one system allocation: a header, the payload, and a tail
+// guard. The header holds the head guard, the owner's tag (a pointer to a
+// constant string, not copied), the payload size rounded up to 4, the two
+// links of the process-wide block list (newest at the head) and a pointer
+// to the payload; the word right before the payload points back to the
+// header. The payload is aligned for any type.
+//
+// The list and every counter are guarded by the PAL mutex "pal_alloc",
+// created on first use. pal_free checks that a block's guard and links agree
+// with the list before unlinking it, so a pointer that was freed before or
+// never came from pal_alloc is reported and refused instead of corrupting
+// the list or being released twice.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "pal/mutex_guard.h"
+#include "platform_core/pal.h"
+#include "platform_core/platform.h"
+
+namespace {
+
+constexpr uint32_t kHeadGuard = 0xAAAAAAAAu;
+constexpr uint32_t kTailGuard = 0xBBBBBBBBu;
+constexpr unsigned char kFreedFill = 0xCC;
+constexpr const char *kUnknownTag = "UNKOWN";
+constexpr size_t kStatBuckets = 1024;
+constexpr uint32_t kStatBucketMask = kStatBuckets - 1;
+
+struct BlockHeader {
+    uint32_t head_guard;
+    const char *tag;
+    uint32_t size;      // payload bytes, a multiple of 4
+    BlockHeader *prev;  // nearer the head (guarded by g_alloc_lock)
+    BlockHeader *next;  // farther from the head (guarded by g_alloc_lock)
+    void *payload;
+};
+
+// Header area: the fields, then the back pointer right before the payload,
+// padded so the payload keeps the system allocator's alignment.
+constexpr size_t kAlign = alignof(std::max_align_t);
+constexpr size_t kHeaderArea = (sizeof(BlockHeader) + sizeof(void *) + kAlign - 1) / kAlign * kAlign;
+
+pal_mutex_t g_alloc_lock = nullptr;  // "pal_alloc"
+BlockHeader *g_head = nullptr;       // guarded by g_alloc_lock
+unsigned g_bytes_now = 0;            // guarded by g_alloc_lock
+unsigned g_bytes_max = 0;            // guarded by g_alloc_lock
+long g_alloc_bytes = 0;              // guarded by g_alloc_lock
+long g_free_bytes = 0;               // guarded by g_alloc_lock
+long g_alloc_calls = 0;              // guarded by g_alloc_lock
+long g_free_calls = 0;               // guarded by g_alloc_lock
+
+uint32_t round4(uint32_t n) { return (n + 3u) & ~3u; }
+
+BlockHeader **back_pointer(void *payload) { return reinterpret_cast<BlockHeader **>(payload) - 1; }
+
+uint32_t tail_guard(const BlockHeader *b) {
+    uint32_t v;
+    std::memcpy(&v, static_cast<const char *>(b->payload) + b->size, sizeof v);
+    return v;
+}
+
+void set_tail_guard(BlockHeader *b) {
+    std::memcpy(static_cast<char *>(b->payload) + b->size, &kTailGuard, sizeof kTailGuard);
+}
+
+size_t block_bytes(uint32_t size) { return kHeaderArea + size + sizeof(uint32_t); }
+
+// True when `b` is on the list as its links claim. Under g_alloc_lock.
+bool links_agree_locked(const BlockHeader *b) {
+    if (b->prev == nullptr) {
+        if (g_head != b) return false;
+    } else if (g_head == b || b->prev->head_guard != kHeadGuard || b->prev->next != b) {
+        return false;
+    }
+    if (b->next != nullptr && (b->next->head_guard != kHeadGuard || b->next->prev != b)) return false;
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+PC_API int _pal_alloc_preinit(void) {
+    if (__atomic_load_n(&g_alloc_lock, __ATOMIC_ACQUIRE) != nullptr) return 0;
+    pal_mutex_t m = pal_mutex_create("pal_alloc");
+    if (m == nullptr) {
+        printf("pal_alloc init mutex failed\r\n");
+        return -1;
+    }
+    pal_mutex_t expected = nullptr;
+    if (!__atomic_compare_exchange_n(&g_alloc_lock, &expected, m, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+        pal_mutex_destroy(m);  // another thread made it first
+    return 0;
+}
+
+PC_API void *pal_alloc(unsigned size, const char *tag) {
+    if (_pal_alloc_preinit() != 0) return nullptr;
+    uint32_t rounded = round4(size);
+    if (rounded < size) return nullptr;  // wrapped
+    auto *raw = static_cast<char *>(std::malloc(block_bytes(rounded)));
+    if (raw == nullptr) return nullptr;
+    auto *b = reinterpret_cast<BlockHeader *>(raw);
+    b->head_guard = kHeadGuard;
+    b->tag = tag ? tag : kUnknownTag;
+    b->size = rounded;
+    b->prev = nullptr;
+    b->payload = raw + kHeaderArea;
+    *back_pointer(b->payload) = b;
+    set_tail_guard(b);
+
+    pc::pal::MutexGuard guard(g_alloc_lock);
+    b->next = g_head;
+    if (g_head != nullptr) g_head->prev = b;
+    g_head = b;
+    g_alloc_bytes += rounded;
+    g_alloc_calls++;
+    g_bytes_now += rounded;
+    if (g_bytes_now > g_bytes_max) g_bytes_max = g_bytes_now;
+    return b->payload;
+}
+
+PC_API void *pal_calloc(unsigned count, unsigned size, const char *tag) {
+    uint64_t total = static_cast<uint64_t>(count) * size;
+    if (total > UINT32_MAX - 3u) return nullptr;
+    void *p = pal_alloc(static_cast<unsigned>(total), tag);
+    if (p != nullptr) std::memset(p, 0, round4(static_cast<uint32_t>(total)));
+    return p;
+}
+
+PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
+    if (size == 0) {
+        if (ptr != nullptr) pal_free(ptr);
+        return nullptr;
+    }
+    void *fresh = pal_alloc(size, tag);
+    if (fresh == nullptr) return nullptr;
+    if (ptr != nullptr) {
+        const BlockHeader *old = *back_pointer(ptr);
+        std::memcpy(fresh, ptr, old->size < size ? old->size : size);
+        pal_free(ptr);
+    }
+    return fresh;
+}
+
+PC_API void pal_free(void *ptr) {
+    if (ptr == nullptr || _pal_alloc_preinit() != 0) return;
+    BlockHeader *b = *back_pointer(ptr);
+    {
+        pc::pal::MutexGuard guard(g_alloc_lock);
+        if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(b)) {
+            guard.release();
+            printf("pal_free: %p is not a live block, refused.\r\n", ptr);
+            PFM_ERR(MID_PAL, "pal_free refused %p: not a live block", ptr);
+            return;
+        }
+        if (b->prev != nullptr)
+            b->prev->next = b->next;
+        else
+            g_head = b->next;
+        if (b->next != nullptr) b->next->prev = b->prev;
+        g_free_bytes += b->size;
+        g_free_calls++;
+        g_bytes_now -= b->size;
+    }
+    std::memset(b, kFreedFill, block_bytes(b->size));
+    std::free(b);
+}
+
+PC_API int pal_alloc_memflow_detect(void) {
+    if (_pal_alloc_preinit() != 0) return 0;
+    int damaged = 0;
+    pc::pal::MutexGuard guard(g_alloc_lock);
+    for (BlockHeader *b = g_head; b != nullptr; b = b->next) {
+        uint32_t tail = tail_guard(b);
+        if (b->head_guard == kHeadGuard && tail == kTailGuard && b->tag != nullptr) continue;
+        damaged = 1;
+        printf("memory overflow, size=%d, start=%#x, end=%#x.\r\n", static_cast<int>(b->size), b->head_guard,
+               tail);
+        if (b->prev != nullptr)
+            printf("previous is %s, size=%d, start=%#x, end=%#x.\r\n", b->prev->tag ? b->prev->tag : "(null)",
+                   static_cast<int>(b->prev->size), b->prev->head_guard, tail_guard(b->prev));
+    }
+    return damaged;
+}
+
+PC_API void pal_alloc_resource_usage_get(unsigned *now, unsigned *max) {
+    if (_pal_alloc_preinit() != 0) return;
+    pc::pal::MutexGuard guard(g_alloc_lock);
+    if (now) *now = g_bytes_now;
+    if (max) *max = g_bytes_max;
+}
+
+}  // extern "C"
+
+namespace {
+
+// One line of the per-tag statistics; chained per bucket.
+struct TagStat {
+    const char *tag;
+    long bytes;
+    int count;
+    TagStat *next;
+};
+
+uint32_t tag_hash(const char *tag) {
+    uint32_t h = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(tag); *p; ++p) h = h * 31u + *p;
+    return h;
+}
+
+void free_stats(TagStat **table) {
+    for (size_t i = 0; i < kStatBuckets; ++i) {
+        for (TagStat *e = table[i]; e != nullptr;) {
+            TagStat *n = e->next;
+            std::free(e);
+            e = n;
+        }
+    }
+    std::free(table);
+}
+
+// Finds or appends the entry of `tag` in its bucket; null when out of memory.
+TagStat *stat_entry(TagStat **table, const char *tag) {
+    TagStat **pp = &table[tag_hash(tag) & kStatBucketMask];
+    for (; *pp != nullptr; pp = &(*pp)->next)
+        if (std::strcmp((*pp)->tag, tag) == 0) return *pp;
+    auto *e = static_cast<TagStat *>(std::calloc(1, sizeof(TagStat)));
+    if (e == nullptr) return nullptr;
+    e->tag = tag;
+    *pp = e;
+    return e;
+}
+
+}  // namespace
+
+extern "C" {
+
+PC_API int pal_alloc_stat(void) {
+    if (_pal_alloc_preinit() != 0) return -1;
+    pc::pal::MutexGuard guard(g_alloc_lock);
+    auto **table = static_cast<TagStat **>(std::calloc(kStatBuckets, sizeof(TagStat *)));
+    if (table == nullptr) {
+        guard.release();
+        printf("Failed to get the allocated stat\r\n");
+        return -1;
+    }
+    for (BlockHeader *b = g_head; b != nullptr; b = b->next) {
+        if (b->tag == nullptr) {
+            printf("descption is null, skiped, p->size=%d,start=%#x,end=%#x.\r\n", static_cast<int>(b->size),
+                   b->head_guard, tail_guard(b));
+            if (b->prev != nullptr)
+                printf("Previous is %s, skiped, p->size=%d,start=%#x,end=%#x.\r\n",
+                       b->prev->tag ? b->prev->tag : "(null)", static_cast<int>(b->prev->size),
+                       b->prev->head_guard, tail_guard(b->prev));
+            continue;
+        }
+        TagStat *e = stat_entry(table, b->tag);
+        if (e == nullptr) {
+            free_stats(table);
+            guard.release();
+            printf("Failed to get the allocated stat\r\n");
+            return -1;
+        }
+        e->bytes += b->size;
+        e->count++;
+    }
+    long total = 0;
+    int modules = 0;
+    printf("Detail of each module:\r\n");
+    for (size_t i = 0; i < kStatBuckets; ++i) {
+        for (TagStat *e = table[i]; e != nullptr; e = e->next) {
+            printf("  %-35s: alloc %d times, alloc %#x bytes\r\n", e->tag, e->count,
+                   static_cast<unsigned>(e->bytes));
+            total += e->bytes;
+            modules++;
+        }
+    }
+    printf("\r\nSummary:\r\n  Grand total of %#x bytes allocated by %d modules\n",
+           static_cast<unsigned>(total), modules);
+    printf("  Alloc bytes %ld, Free bytes %ld\r\n", g_alloc_bytes, g_free_bytes);
+    printf("  Alloc calls %ld, Free calls %ld\r\n", g_alloc_calls, g_free_calls);
+    free_stats(table);
+    return 0;
+}
+
+}  // extern "C"

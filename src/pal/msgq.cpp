@@ -1,0 +1,116 @@
+// Message queues over POSIX queues, with priority 0 the most urgent and
+// time-outs in microseconds.
+#include <fcntl.h>
+#include <mqueue.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform_core/pal.h"
+#include "platform_core/platform.h"
+
+namespace {
+
+constexpr unsigned kTopPriority = PAL_MSGQ_PRIORITY_NUM - 1;  // stored = 255 - given
+constexpr mode_t kQueueMode = 0644;
+
+int open_flags(unsigned flags) {
+    if (flags & PAL_MSGQ_RDWR) return O_RDWR;
+    if (flags & PAL_MSGQ_READ) return O_RDONLY;
+    if (flags & PAL_MSGQ_WRITE) return O_WRONLY;
+    return O_RDONLY;
+}
+
+// Absolute deadline for a non-infinite time-out; 0 gives the epoch (no wait).
+timespec deadline_us(unsigned timeout_us) {
+    timespec ts{};
+    if (timeout_us != 0) pal_compute_timeout(&ts, timeout_us);
+    return ts;
+}
+
+}  // namespace
+
+extern "C" {
+
+PC_API int pal_msgQ_init(void) {
+    rlimit rl{};
+    if (getrlimit(RLIMIT_MSGQUEUE, &rl) != 0) {
+        PFM_ERR(MID_PAL, "Get rlimit error.");
+        return -1;
+    }
+    rl.rlim_cur = RLIM_INFINITY;
+    rl.rlim_max = RLIM_INFINITY;
+    if (setrlimit(RLIMIT_MSGQUEUE, &rl) != 0) {
+        PFM_ERR(MID_PAL, "Set rlimit error.");
+        return -1;
+    }
+    return 0;
+}
+
+PC_API int pal_msgQ_create(const char *name, unsigned maxMsg, unsigned msgSize, unsigned flags) {
+    if (name == nullptr) return -1;
+    mq_attr attr{};
+    attr.mq_maxmsg = maxMsg ? maxMsg : PAL_MSGQ_DEFAULT_MAX_MSG;
+    attr.mq_msgsize = msgSize ? msgSize : PAL_MSGQ_DEFAULT_MSG_SIZE;
+    mqd_t q = mq_open(name, open_flags(flags) | O_CREAT, kQueueMode, &attr);
+    if (q == static_cast<mqd_t>(-1)) {
+        perror("");
+        return -1;
+    }
+    if (flags & PAL_MSGQ_NONBLOCK) {
+        mq_attr nb{};
+        nb.mq_flags = O_NONBLOCK;
+        mq_setattr(q, &nb, nullptr);
+    }
+    return static_cast<int>(q);
+}
+
+PC_API void pal_msgQ_close(int q) {
+    if (q >= 0) mq_close(static_cast<mqd_t>(q));
+}
+
+PC_API void pal_msgQ_destroy(const char *name) {
+    if (name != nullptr) mq_unlink(name);
+}
+
+PC_API int pal_msgQ_send(int q, const void *buf, unsigned len, unsigned priority, unsigned timeoutUs) {
+    if (buf == nullptr || priority >= PAL_MSGQ_PRIORITY_NUM) return -1;
+    unsigned stored = kTopPriority - priority;
+    const char *data = static_cast<const char *>(buf);
+    int rc;
+    if (timeoutUs == PAL_WAIT_FOREVER) {
+        rc = mq_send(static_cast<mqd_t>(q), data, len, stored);
+    } else {
+        timespec ts = deadline_us(timeoutUs);
+        rc = mq_timedsend(static_cast<mqd_t>(q), data, len, stored, &ts);
+    }
+    return rc == 0 ? 0 : -1;
+}
+
+PC_API int pal_msgQ_receive(int q, void *buf, unsigned len, unsigned timeoutUs, unsigned *priority) {
+    if (buf == nullptr || priority == nullptr) return -1;
+    char *data = static_cast<char *>(buf);
+    ssize_t n;
+    if (timeoutUs == PAL_WAIT_FOREVER) {
+        n = mq_receive(static_cast<mqd_t>(q), data, len, priority);
+    } else {
+        timespec ts = deadline_us(timeoutUs);
+        n = mq_timedreceive(static_cast<mqd_t>(q), data, len, priority, &ts);
+    }
+    return n < 0 ? -1 : static_cast<int>(n);
+}
+
+PC_API int pal_msgQ_getMaxMsgNum(int q) {
+    mq_attr attr{};
+    if (mq_getattr(static_cast<mqd_t>(q), &attr) != 0) return -1;
+    return static_cast<int>(attr.mq_maxmsg);
+}
+
+PC_API int pal_msgQ_getMaxMsgSize(int q) {
+    mq_attr attr{};
+    if (mq_getattr(static_cast<mqd_t>(q), &attr) != 0) return -1;
+    return static_cast<int>(attr.mq_msgsize);
+}
+
+}  // extern "C"

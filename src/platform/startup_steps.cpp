@@ -1,0 +1,27 @@
+// The start-up table. Each service adds its step here, in its place in the
+// fixed order:
+//   flashDrvLibInit, axshm_init, debugFlagInit, timer_init, mm_initation,
+//   sysRebootInit, adPmpInit, up_core_init, adStackInit, stkfsmInit,
+//   stkdbLoad, utp_initiation, axmsg_init(PID_CORE), axPacketInit,
+//   utp_reg_axpacket, axrpcInit, axPacketRpcReg, sfSyncInit, stkUsoInit,
+//   adStackStart, notify_init, axImiInit, httpSHMInit, axConfigInit,
+//   axPktCtlInit.
+#include "platform/startup_steps.h"
+
+#include <array>
+
+#include "platform_core/platform.h"
+
+namespace pc::platform {
+
+namespace {
+
+constexpr std::array kSteps{
+    StartupStep{"debugFlagInit()", [] { return debugFlagInit(); }},
+};
+
+}  // namespace
+
+std::span<const StartupStep> startup_steps() { return kSteps; }
+
+}  // namespace pc::platform

@@ -1,0 +1,15 @@
+/* A C program that includes every public header and calls into the library. */
+#include <stdio.h>
+#include <string.h>
+
+#include "c_api_includes.h"
+
+int main(void) {
+    void *p = pal_alloc(10, "capi");
+    if (p == NULL) return 1;
+    memset(p, 0, 10);
+    pal_free(p);
+    if (debugFlagSet(0, 1) != -1) return 2;
+    printf("c api ok\n");
+    return 0;
+}

@@ -1,0 +1,25 @@
+// Captures what the process writes to standard output during a scope.
+#pragma once
+
+#include <string>
+
+namespace pc::test {
+
+class CaptureStdout {
+public:
+    CaptureStdout();
+    ~CaptureStdout();
+    CaptureStdout(const CaptureStdout &) = delete;
+    CaptureStdout &operator=(const CaptureStdout &) = delete;
+
+    // Stops capturing (once) and returns everything written so far.
+    std::string text();
+
+private:
+    int saved_fd_ = -1;
+    int file_fd_ = -1;
+    std::string text_;
+    bool done_ = false;
+};
+
+}  // namespace pc::test

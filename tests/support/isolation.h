@@ -1,0 +1,10 @@
+// Gives the test process private IPC, network and mount namespaces.
+#pragma once
+
+namespace pc::test {
+
+// True once the process runs in its own namespaces (loopback up, private
+// /tmp). Without the rights to create them the tests run unisolated.
+bool enter_isolated_namespaces();
+
+}  // namespace pc::test
