@@ -1,0 +1,37 @@
+/*
+ * The messaging client of the application processes.
+ *
+ * A process other than the core calls axmsg_client_init(pid) once. The
+ * client connects to the hub (127.0.0.1:3600), sends the hello, installs
+ * itself as the transport of axmsg_send/axmsg_mcast_send (axmsg.h) and
+ * starts one reader thread, "axmsg_client", which hands every message
+ * addressed to this process to the handler registered with axmsg_reg.
+ *
+ * When the core goes away the reader closes the connection, sends fail with
+ * -1 (nothing is queued) and the reader reconnects, with a new hello, as
+ * soon as the hub listens again.
+ */
+#ifndef AXMSG_CLIENT_AXMSG_CLIENT_H
+#define AXMSG_CLIENT_AXMSG_CLIENT_H
+
+#include "platform_core/api.h"
+
+PC_BEGIN_DECLS
+
+/* Connects as process `pid` (1 < pid < 64). Waits up to `connect_timeout_ms`
+ * for the first connection (0: try once); the reader keeps retrying after a
+ * time-out. Returns 0 when connected, -1 on bad arguments or a second init,
+ * 1 when the first connection is not yet made (the client still runs). */
+PC_API int axmsg_client_init(int pid, unsigned connect_timeout_ms);
+/* Non-zero while the connection to the hub is up (hello sent). */
+PC_API int axmsg_client_connected(void);
+/* Waits up to `timeout_ms` for the connection; 0 when connected, else -1. */
+PC_API int axmsg_client_wait_connected(unsigned timeout_ms);
+/* Number of connections made so far (1 after the first, +1 per reconnect). */
+PC_API unsigned axmsg_client_connect_count(void);
+/* Removes the transport, closes the connection and stops the reader. */
+PC_API int axmsg_client_close(void);
+
+PC_END_DECLS
+
+#endif
