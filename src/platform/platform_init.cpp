@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "platform/startup_steps.h"
+#include "platform_core/axshm.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
 
@@ -16,9 +17,19 @@ constexpr const char *kCacheDropCommands[] = {
     "echo 3 > /proc/sys/vm/drop_caches",
 };
 
-// The start-up flag other processes read; registered once the shared data
-// blocks exist in this build.
-int publish_init_flag() { return 0; }
+// The start-up flag other processes read to learn that the core is up.
+int publish_init_flag() {
+    constexpr int kFlagSize = static_cast<int>(sizeof(int));
+    if (int rc = axshm_reg_data(PLATFORM_INIT, kFlagSize); rc != 0) {
+        PFM_CALL_FAILED(MID_PLATFORM, rc, "axshm_reg_data(PLATFORM_INIT, sizeof(int))");
+        return rc;
+    }
+    if (int rc = axshm_set_data(PLATFORM_INIT, &g_pfm_inited, kFlagSize); rc != 0) {
+        PFM_CALL_FAILED(MID_PLATFORM, rc, "axshm_set_data(PLATFORM_INIT, &pfm_inited, sizeof(int))");
+        return rc;
+    }
+    return 0;
+}
 
 void drop_caches() {
     for (const char *cmd : kCacheDropCommands) {
