@@ -4,6 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
+# The switch allows deeper message queues than a stock kernel (10 messages).
+if [ -w /proc/sys/fs/mqueue/msg_max ] && [ "$(cat /proc/sys/fs/mqueue/msg_max)" -lt 1024 ]; then
+  echo 1024 > /proc/sys/fs/mqueue/msg_max
+fi
 cmake -S "$root" -B "$root/build" -DPC_BUILD_BENCH=OFF >/dev/null
 cmake --build "$root/build" -j"$(nproc)" --target axcored >/dev/null
 exec "$root/build/tools/axcored" "$@"

@@ -1,0 +1,182 @@
+// The accounted allocator and the deadline arithmetic.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform_core/pal.h"
+#include "support/capture_stdout.h"
+
+namespace {
+
+unsigned bytes_held() {
+    unsigned now = 0;
+    pal_alloc_resource_usage_get(&now, nullptr);
+    return now;
+}
+
+std::string stat_text() {
+    pc::test::CaptureStdout out;
+    pal_alloc_stat();
+    return out.text();
+}
+
+TEST(Alloc, sizes_round_up_and_are_listed_per_tag) {
+    unsigned before = bytes_held();
+    void *p = pal_alloc(5, "X");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(bytes_held(), before + 8);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u);
+    std::string text = stat_text();
+    EXPECT_NE(text.find("  X                                  : alloc 1 times, alloc 0x8 bytes\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Detail of each module:\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\nSummary:\r\n  Grand total of "), std::string::npos);
+    pal_free(p);
+    EXPECT_EQ(bytes_held(), before);
+}
+
+TEST(Alloc, null_tag_and_equal_tag_texts) {
+    void *a = pal_alloc(4, nullptr);
+    char tag1[] = "SameTag";
+    char tag2[] = "SameTag";
+    void *b = pal_alloc(4, tag1);
+    void *c = pal_alloc(8, tag2);
+    std::string text = stat_text();
+    EXPECT_NE(text.find("UNKOWN"), std::string::npos);
+    EXPECT_NE(text.find(": alloc 2 times, alloc 0xc bytes"), std::string::npos) << text;
+    pal_free(a);
+    pal_free(b);
+    pal_free(c);
+}
+
+TEST(Alloc, overwritten_tail_guard_is_detected) {
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+    auto *p = static_cast<unsigned char *>(pal_alloc(4, "over"));
+    unsigned char saved = p[4];
+    p[4] = 0x11;  // one byte past the payload, into the tail guard
+    pc::test::CaptureStdout out;
+    EXPECT_EQ(pal_alloc_memflow_detect(), 1);
+    std::string text = out.text();
+    EXPECT_NE(text.find("memory overflow, size=4, start=0xaaaaaaaa, end="), std::string::npos) << text;
+    EXPECT_EQ(text.find("end=0xbbbbbbbb"), std::string::npos);
+    p[4] = saved;
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+    pal_free(p);
+}
+
+TEST(Alloc, realloc_and_calloc) {
+    unsigned before = bytes_held();
+    EXPECT_EQ(pal_realloc(nullptr, 0, "r"), nullptr);
+    auto *p = static_cast<char *>(pal_realloc(nullptr, 16, "r"));
+    ASSERT_NE(p, nullptr);
+    std::memcpy(p, "0123456789abcdef", 16);
+    p = static_cast<char *>(pal_realloc(p, 64, "r"));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(std::memcmp(p, "0123456789abcdef", 16), 0);
+    p = static_cast<char *>(pal_realloc(p, 4, "r"));
+    EXPECT_EQ(std::memcmp(p, "0123", 4), 0);
+    EXPECT_EQ(pal_realloc(p, 0, "r"), nullptr);
+    EXPECT_EQ(bytes_held(), before);
+
+    auto *z = static_cast<unsigned char *>(pal_calloc(3, 5, "z"));
+    ASSERT_NE(z, nullptr);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(z[i], 0);
+    EXPECT_EQ(bytes_held(), before + 16);
+    pal_free(z);
+    EXPECT_EQ(pal_calloc(0x10000, 0x10000, "huge"), nullptr);
+}
+
+TEST(Alloc, free_refuses_a_block_whose_links_contradict_the_list) {
+    void *a = pal_alloc(16, "A");
+    void *b = pal_alloc(16, "B");  // newest: the head
+    unsigned held = bytes_held();
+    // A block that is not the head but claims to have no prev neighbour:
+    // a copy of a's header placed in front of a fake payload.
+    alignas(std::max_align_t) unsigned char fake[256];
+    size_t header_area =
+        static_cast<size_t>(static_cast<unsigned char *>(a) -
+                            reinterpret_cast<unsigned char *>(*(reinterpret_cast<void **>(a) - 1)));
+    ASSERT_LT(header_area + 32, sizeof fake);
+    std::memcpy(fake, static_cast<unsigned char *>(a) - header_area, header_area + 20);
+    void *fake_payload = fake + header_area;
+    *(reinterpret_cast<void **>(fake_payload) - 1) = fake;
+    pc::test::CaptureStdout out;
+    pal_free(fake_payload);
+    EXPECT_NE(out.text().find("refused"), std::string::npos);
+    EXPECT_EQ(bytes_held(), held);
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);  // list intact
+    pal_free(b);
+    pal_free(a);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(Alloc, second_free_of_a_block_is_refused) {
+    void *keep = pal_alloc(32, "keep");
+    void *p = pal_alloc(32, "twice");
+    pal_free(p);
+    unsigned held = bytes_held();
+    pc::test::CaptureStdout out;
+    pal_free(p);  // its header was filled with 0xCC by the first free
+    EXPECT_NE(out.text().find("refused"), std::string::npos);
+    EXPECT_EQ(bytes_held(), held);
+    pal_free(keep);
+}
+#endif
+
+TEST(Alloc, concurrent_use_keeps_the_accounts) {
+    unsigned before = bytes_held();
+    auto worker = [] {
+        std::vector<void *> blocks;
+        for (int i = 0; i < 2000; ++i) {
+            blocks.push_back(pal_alloc(static_cast<unsigned>(i % 100 + 1), "worker"));
+            if (i % 3 == 0) {
+                pal_free(blocks.back());
+                blocks.pop_back();
+            }
+        }
+        for (void *b : blocks) pal_free(b);
+    };
+    std::thread t1(worker), t2(worker);
+    t1.join();
+    t2.join();
+    EXPECT_EQ(bytes_held(), before);
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+}
+
+TEST(Deadline, adds_and_normalises) {
+    struct Case {
+        unsigned amount;
+        bool micro;
+    };
+    for (Case c : {Case{1500, false}, Case{999, false}, Case{2500000, true}, Case{1, true}, Case{0, false}}) {
+        timespec before{}, ts{}, after{};
+        clock_gettime(CLOCK_REALTIME, &before);
+        ASSERT_EQ(c.micro ? pal_compute_timeout(&ts, c.amount) : pal_compute_timeout_ms(&ts, c.amount), 0);
+        clock_gettime(CLOCK_REALTIME, &after);
+        EXPECT_GE(ts.tv_nsec, 0);
+        EXPECT_LT(ts.tv_nsec, 1000000000L);
+        auto ns = [](const timespec &t) {
+            return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+        };
+        long long add = c.micro ? c.amount * 1000LL : c.amount * 1000000LL;
+        EXPECT_GE(ns(ts), ns(before) + add);
+        EXPECT_LE(ns(ts), ns(after) + add);
+    }
+}
+
+TEST(Clock, monotonic_readings_agree) {
+    long long ms = pal_time_msecs();
+    unsigned long long us = pal_time_usecs();
+    long long s = pal_time();
+    EXPECT_NEAR(static_cast<double>(us / 1000), static_cast<double>(ms), 50.0);
+    EXPECT_NEAR(static_cast<double>(ms / 1000), static_cast<double>(s), 1.0);
+    EXPECT_GT(pal_time_double(), 1.6e9);
+}
+
+}  // namespace
