@@ -8,6 +8,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [ -w /proc/sys/fs/mqueue/msg_max ] && [ "$(cat /proc/sys/fs/mqueue/msg_max)" -lt 1024 ]; then
   echo 1024 > /proc/sys/fs/mqueue/msg_max
 fi
-cmake -S "$root" -B "$root/build" -DPC_BUILD_BENCH=OFF >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target axcored >/dev/null
+cmake -S "$root" -B "$root/build-run" -DPC_BUILD_BENCH=OFF >/dev/null
+cmake --build "$root/build-run" -j"$(nproc)" --target axcored >/dev/null
 exec "$root/build/tools/axcored" "$@"
