@@ -7,4 +7,7 @@ namespace pc::test {
 // /tmp). Without the rights to create them the tests run unisolated.
 bool enter_isolated_namespaces();
 
+// What the test main's call of enter_isolated_namespaces() answered.
+bool isolated();
+
 }  // namespace pc::test

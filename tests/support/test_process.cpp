@@ -1,5 +1,7 @@
 #include "support/test_process.h"
 
+#include "support/emulation.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +15,16 @@
 #ifndef PC_TEST_HELPER_DIR
 #define PC_TEST_HELPER_DIR "."
 #endif
+// Cross builds run their programs under an emulator (e.g. "qemu-mips -L
+// /usr/mips-linux-gnu", words separated by spaces); helpers are started
+// through it as well, since the kernel cannot run them directly.
+#ifndef PC_TEST_EMULATOR
+#define PC_TEST_EMULATOR ""
+#endif
 
 namespace pc::test {
+
+bool under_emulator() { return PC_TEST_EMULATOR[0] != '\0'; }
 
 pid_t fork_child(const std::function<int()> &body) {
     std::fflush(nullptr);
@@ -30,16 +40,26 @@ pid_t fork_child(const std::function<int()> &body) {
 pid_t spawn_helper(const std::string &name, const std::vector<std::string> &args,
                    const std::vector<std::string> &env) {
     std::string path = std::string(PC_TEST_HELPER_DIR) + "/" + name;
+    // The command line is built before fork: the child only execs.
+    std::vector<std::string> words;
+    std::string emulator = PC_TEST_EMULATOR;
+    for (size_t at = 0; at < emulator.size();) {
+        size_t end = emulator.find(' ', at);
+        if (end == std::string::npos) end = emulator.size();
+        if (end > at) words.push_back(emulator.substr(at, end - at));
+        at = end + 1;
+    }
+    words.push_back(path);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
-        std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(path.c_str()));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(path.c_str(), argv.data());
-        std::perror("execv");
+        execvp(argv[0], argv.data());
+        std::perror("execvp");
         _exit(127);
     }
     return pid;

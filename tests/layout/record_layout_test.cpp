@@ -1,0 +1,171 @@
+// Byte layout of every record that leaves the process (shared blocks,
+// messages, frames, flash), identical on the 64-bit little-endian host and
+// the 32-bit big-endian target.
+//
+// Three tables, one row per record:
+//   kRecords   size, alignment and field offsets, checked by static_assert
+//              and again at run time with readable messages;
+//   kEncodings bytes a record's writer produces for a known value, in the
+//              byte order defined for the record;
+// plus the accounted allocator's alignment guarantee below.
+//
+// Adding a record: put a row in kRecords (FIELD per field, in order) and,
+// when it is written through an encoder or crosses a byte-order boundary,
+// a row in kEncodings.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform_core/pal.h"
+#include "platform_core/platform.h"
+#include "platform_core/types.h"
+
+namespace {
+
+// ---- Size, alignment and offsets -------------------------------------------
+
+struct Field {
+    const char *name;
+    size_t offset, size;            // as compiled
+    size_t want_offset, want_size;  // as defined
+};
+
+struct Record {
+    const char *name;
+    size_t size, align;            // as compiled
+    size_t want_size, want_align;  // as defined
+    const Field *fields;
+    size_t field_count;
+};
+
+#define FIELD(T, m, off, sz) \
+    Field { #m, offsetof(T, m), sizeof(T::m), (off), (sz) }
+#define RECORD(T, sz, al, fields) \
+    Record { #T, sizeof(T), alignof(T), (sz), (al), (fields), std::size(fields) }
+
+// Port list: six 32-bit words in the CPU's order (shared block "valid_uplsit").
+constexpr Field kUpListFields[] = {
+    FIELD(up_list, bits, 0, 24),
+};
+
+constexpr Record kRecords[] = {
+    RECORD(up_list, 24, 4, kUpListFields),
+};
+
+// The first mismatching row, or nullptr. Compile-time and run-time check.
+constexpr const Record *first_bad_record() {
+    for (const Record &r : kRecords) {
+        if (r.size != r.want_size || r.align != r.want_align) return &r;
+        size_t end = 0;
+        for (size_t i = 0; i < r.field_count; ++i) {
+            const Field &f = r.fields[i];
+            if (f.offset != f.want_offset || f.size != f.want_size || f.offset < end) return &r;
+            end = f.offset + f.size;
+        }
+        if (end > r.size) return &r;
+    }
+    return nullptr;
+}
+static_assert(first_bad_record() == nullptr, "a fixed-layout record differs from its definition");
+
+TEST(RecordLayout, SizeAlignmentAndOffsetsMatchTheirDefinition) {
+    for (const Record &r : kRecords) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(r.size, r.want_size);
+        EXPECT_EQ(r.align, r.want_align);
+        for (size_t i = 0; i < r.field_count; ++i) {
+            const Field &f = r.fields[i];
+            EXPECT_EQ(f.offset, f.want_offset) << "offset of " << f.name;
+            EXPECT_EQ(f.size, f.want_size) << "size of " << f.name;
+        }
+    }
+}
+
+// ---- Encoded bytes -----------------------------------------------------------
+
+enum class Order { Native, Big };
+
+// Reference writer: the bytes of 32-bit word `v` in `order`.
+void put32(std::vector<uint8_t> &out, uint32_t v, Order order) {
+    bool big = order == Order::Big || std::endian::native == std::endian::big;
+    for (int i = 0; i < 4; ++i) {
+        int shift = big ? 24 - 8 * i : 8 * i;
+        out.push_back(static_cast<uint8_t>(v >> shift));
+    }
+}
+
+struct Encoding {
+    const char *name;
+    // Writes the record for a fixed value through the library; the bytes it
+    // produced go to `out`.
+    void (*encode)(std::vector<uint8_t> &out);
+    // The same value written word by word in the record's defined order.
+    void (*expect)(std::vector<uint8_t> &out);
+};
+
+constexpr uint32_t kUpListWords[UP_LIST_WORDS] = {0x01020304u, 0x80000001u, 0,
+                                                  0xA5A55A5Au, 0x00FF00FFu, 0xFEDCBA98u};
+
+const Encoding kEncodings[] = {
+    {"up_list in the CPU's order",
+     [](std::vector<uint8_t> &out) {
+         up_list l;
+         std::memcpy(l.bits, kUpListWords, sizeof l.bits);
+         const auto *p = reinterpret_cast<const uint8_t *>(&l);
+         out.assign(p, p + sizeof l);
+     },
+     [](std::vector<uint8_t> &out) {
+         for (uint32_t w : kUpListWords) put32(out, w, Order::Native);
+     }},
+    {"debug switch block: one byte per module id",
+     [](std::vector<uint8_t> &out) {
+         ASSERT_EQ(debugFlagInit(), 0);
+         for (unsigned mid = 1; mid < DEBUG_FLAG_NUM; ++mid) ASSERT_EQ(debugFlagSet(mid, mid % 4), 0);
+         const auto *p = reinterpret_cast<const uint8_t *>(gDebugControlVaribles);
+         out.assign(p + 1, p + DEBUG_FLAG_NUM);  // byte 0 (MID_INVALID) is unused
+     },
+     [](std::vector<uint8_t> &out) {
+         for (unsigned mid = 1; mid < DEBUG_FLAG_NUM; ++mid) out.push_back(static_cast<uint8_t>(mid % 4));
+     }},
+};
+
+TEST(RecordLayout, EncodedBytesFollowTheDefinedOrder) {
+    for (const Encoding &e : kEncodings) {
+        SCOPED_TRACE(e.name);
+        std::vector<uint8_t> got, want;
+        e.encode(got);
+        e.expect(want);
+        EXPECT_EQ(got, want);
+    }
+}
+
+// ---- Accounted allocator -----------------------------------------------------
+
+// The payload after the allocator's header is aligned for any type (data
+// needing 8 or 16 bytes must not fault on the switch), and the guards around
+// it stay intact.
+TEST(RecordLayout, AccountedPayloadIsAlignedForAnyType) {
+    constexpr uintptr_t kAlign = alignof(std::max_align_t);
+    std::vector<void *> blocks;
+    for (unsigned size : {1u, 3u, 4u, 7u, 8u, 12u, 16u, 24u, 33u, 100u, 4096u}) {
+        SCOPED_TRACE(size);
+        void *a = pal_alloc(size, "layout");
+        void *c = pal_calloc(3, size, "layout");
+        void *r = pal_realloc(pal_alloc(1, "layout"), size, "layout");
+        for (void *p : {a, c, r}) {
+            ASSERT_NE(p, nullptr);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % kAlign, 0u);
+            blocks.push_back(p);
+        }
+    }
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+    for (void *p : blocks) pal_free(p);
+}
+
+}  // namespace
