@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
 set -euo pipefail
-packages=(cmake g++ clang make pkg-config ccache googletest libgtest-dev libbenchmark-dev
-          libjson-c-dev libmxml-dev g++-mips-linux-gnu qemu-user clang-format util-linux iproute2)
+# host build and tests; the target build (cross compiler, emulator, GoogleTest
+# sources); formatting and the test isolation tools.
+packages=(cmake g++ clang make pkg-config ccache git googletest libgtest-dev libbenchmark-dev
+          libjson-c-dev libmxml-dev
+          g++-mips-linux-gnu qemu-user
+          clang-format util-linux iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
