@@ -1,0 +1,153 @@
+// The hub's listening socket, accept loop and start-up (see axmsg_server.h).
+#include "ipc/axmsg_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "ipc/axmsg_connection.h"
+#include "ipc/axmsg_debug.h"
+#include "ipc/axmsg_stream.h"
+#include "platform_core/axmsg.h"
+#include "platform_core/pal.h"
+#include "platform_core/platform.h"
+#include "platform_core/sibling.h"
+
+namespace pc::ipc {
+namespace {
+
+constexpr int kBacklog = 10;
+constexpr unsigned kAcceptStack = 16384;
+constexpr unsigned kAcceptPriority = 0;
+constexpr unsigned kAcceptRetryUs = 100 * 1000;
+
+std::atomic<int> g_listen_fd{-1};
+std::atomic<bool> g_thread_started{false};
+
+// Reads and checks the hello on a fresh socket; the process id or 0.
+uint32_t read_hello(int fd) {
+    AXMSG_HEADER_T h{};
+    if (read_exact(fd, &h, sizeof h, kHelloTimeoutMs) != 0) {
+        PFM_ERR(MID_AXMSG, "no hello from sock %d", fd);
+        return 0;
+    }
+    if (!header_ok(h)) {
+        PFM_ERR(MID_AXMSG, "read error marker %d, check 0x%x, from sock %d", static_cast<int>(h.marker),
+                static_cast<unsigned>(h.check), fd);
+        return 0;
+    }
+    uint8_t discard[AXMSG_HELLO_LEN];
+    if (read_exact(fd, discard, sizeof discard, kHelloTimeoutMs) != 0) {
+        PFM_ERR(MID_AXMSG, "no hello from sock %d", fd);
+        return 0;
+    }
+    if (!IS_PID_VALID(h.src_proc)) {
+        PFM_ERR(MID_AXMSG, "error procId %d", static_cast<int>(h.src_proc));
+        return 0;
+    }
+    return h.src_proc;
+}
+
+void serve_new_socket(int fd) {
+    PFM_DBG(MID_AXMSG, "axserv: create client sock:%d", fd);
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    uint32_t pid = read_hello(fd);
+    if (pid == 0 || connection_attach(pid, fd) != AttachResult::kAttached) close(fd);
+}
+
+void accept_loop(void *) {
+    for (;;) {
+        int lfd = g_listen_fd.load();
+        bool readable = wait_ready(lfd, POLLIN, -1);
+        PFM_DBG(MID_AXMSG, "select return %d, %s", readable ? 1 : -1, std::strerror(errno));
+        if (!readable) continue;
+        int fd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
+            // Out of descriptors or memory: the listening socket stays open
+            // and the loop tries again shortly.
+            PFM_ERR(MID_AXMSG, "Can't accept socket: %s", std::strerror(errno));
+            pal_usleep(kAcceptRetryUs);
+            continue;
+        }
+        serve_new_socket(fd);
+    }
+}
+
+}  // namespace
+
+bool hub_serving() { return g_listen_fd.load(std::memory_order_relaxed) >= 0; }
+
+}  // namespace pc::ipc
+
+extern "C" {
+
+PC_API int axmsg_serv_init(void) {
+    if (pc::ipc::g_listen_fd.load() >= 0) return 0;
+    if (pc::ipc::connections_init() != 0) return -1;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        PFM_ERR(MID_AXMSG, "socket: %s", std::strerror(errno));
+        return fd;
+    }
+    int one = 1;
+    int rc = setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (rc < 0) {
+        PFM_ERR(MID_AXMSG, "setsockopt: %s", std::strerror(errno));
+        close(fd);
+        return rc;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(AXMSG_SERV_PORT);
+    inet_pton(AF_INET, AXMSG_SERV_ADDR, &addr.sin_addr);
+    rc = bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    if (rc < 0) {
+        PFM_ERR(MID_AXMSG, "bind %s:%d: %s", AXMSG_SERV_ADDR, AXMSG_SERV_PORT, std::strerror(errno));
+        close(fd);
+        return rc;
+    }
+    rc = listen(fd, pc::ipc::kBacklog);
+    if (rc < 0) {
+        PFM_ERR(MID_AXMSG, "listen: %s", std::strerror(errno));
+        close(fd);
+        return rc;
+    }
+    pc::ipc::g_listen_fd.store(fd);
+    return 0;
+}
+
+PC_API int axmsg_init(int pid) {
+    (void)pid;
+    PFM_CALL_RET(MID_AXMSG, axmsg_serv_init());
+    PFM_CALL_RET(MID_AXMSG, axmsg_reg(MID_AXMSG, pc::ipc::debug_handler));
+    // The unit transport's receive path belongs to a stacked build; this
+    // build has a single unit and no other unit to hear from.
+    bool expected = false;
+    if (!pc::ipc::g_thread_started.compare_exchange_strong(expected, true)) return 0;
+    if (pal_thread_create("axmsg", pc::ipc::kAcceptStack, pc::ipc::kAcceptPriority, pc::ipc::accept_loop,
+                          nullptr) == PAL_THREAD_INVALID) {
+        PFM_ERR(MID_AXMSG, "create thread axmsg failed");
+        pc::ipc::g_thread_started.store(false);
+        return -1;
+    }
+    return 0;
+}
+
+PC_API int axmsg_serv_clients_print(void) {
+    pc::ipc::connections_print();
+    return 0;
+}
+
+PC_API int axmsg_get_procid(void) { return pidGetCurrent(); }
+
+PC_API int axmsg_close(void) { return 0; }
+
+}  // extern "C"
