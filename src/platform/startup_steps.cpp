@@ -12,6 +12,7 @@
 
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
+#include "platform_core/timer.h"
 
 namespace pc::platform {
 
@@ -20,6 +21,7 @@ namespace {
 constexpr std::array kSteps{
     StartupStep{"axshm_init()", [] { return axshm_init(); }},
     StartupStep{"debugFlagInit()", [] { return debugFlagInit(); }},
+    StartupStep{"timer_init()", [] { return timer_init(); }},
 };
 
 }  // namespace
