@@ -4,6 +4,7 @@
 // them together); only the main thread changes it, so it needs no lock.
 #include <csignal>
 
+#include "pal/main_thread.h"
 #include "pal/mutex_record.h"
 #include "platform_core/pal.h"
 
@@ -20,17 +21,11 @@ const sigset_t g_ctrl_c_set = ctrl_c_set();
 int g_ctrl_c_depth = 0;         // main thread only
 bool g_ctrl_c_blocked = false;  // main thread only
 
-bool in_main_thread() {
-    pal_thread_t main_id = pal_thread_main_get();
-    return main_id != 0 && pthread_equal(main_id, pthread_self());
-}
-
 }  // namespace
 
 namespace pc::pal {
 
 void ctrl_c_block_for_take() {
-    if (!in_main_thread()) return;
     if (g_ctrl_c_depth++ == 0) {
         pthread_sigmask(SIG_BLOCK, &g_ctrl_c_set, nullptr);
         g_ctrl_c_blocked = true;
@@ -42,7 +37,7 @@ void ctrl_c_block_for_take() {
 extern "C" {
 
 PC_API unsigned ctrl_c_unblock(void) {
-    if (!in_main_thread() || g_ctrl_c_depth < 1) return 0;
+    if (!pc::pal::in_main_thread() || g_ctrl_c_depth < 1) return 0;
     if (--g_ctrl_c_depth == 0) {
         pthread_sigmask(SIG_UNBLOCK, &g_ctrl_c_set, nullptr);
         g_ctrl_c_blocked = false;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "pal/main_thread.h"
 #include "pal/mutex_record.h"
 #include "pal/resource_counter.h"
 #include "platform_core/pal.h"
@@ -16,21 +17,25 @@ pc::pal::ResourceCounter g_mutex_count;
 
 constexpr size_t kOwnerNameLen = 80;
 
-// Acquires the POSIX lock according to the time-out convention.
+// Acquires the POSIX lock according to the time-out convention. An
+// uncontended lock is taken by the first try; only a thread that has to wait
+// is counted as a waiter.
 int acquire(pal_mutex_s *m, unsigned timeout_ms) {
-    int rc;
+    int rc = pthread_mutex_trylock(&m->lock);
+    if (rc != EBUSY || timeout_ms == PAL_NO_WAIT) return rc;
+    m->waiters.fetch_add(1, std::memory_order_relaxed);
     if (timeout_ms == PAL_WAIT_FOREVER) {
         do {
             rc = pthread_mutex_lock(&m->lock);
         } while (rc == EINTR);
-        return rc;
+    } else {
+        timespec deadline{};
+        pal_compute_timeout_ms(&deadline, timeout_ms);
+        do {
+            rc = pthread_mutex_timedlock(&m->lock, &deadline);
+        } while (rc == EAGAIN || rc == EINTR);
     }
-    if (timeout_ms == PAL_NO_WAIT) return pthread_mutex_trylock(&m->lock);
-    timespec deadline{};
-    pal_compute_timeout_ms(&deadline, timeout_ms);
-    do {
-        rc = pthread_mutex_timedlock(&m->lock, &deadline);
-    } while (rc == EAGAIN || rc == EINTR);
+    m->waiters.fetch_sub(1, std::memory_order_relaxed);
     return rc;
 }
 
@@ -64,16 +69,15 @@ PC_API int pal_mutex_take_int(pal_mutex_t m, unsigned timeout_ms, const char *fu
         m->depth++;
         return 0;
     }
-    pc::pal::ctrl_c_block_for_take();
-    m->users.fetch_add(1, std::memory_order_relaxed);
+    bool main_thread = pc::pal::in_main_thread();
+    if (main_thread) pc::pal::ctrl_c_block_for_take();
     if (acquire(m, timeout_ms) == 0) {
         m->owner.store(self, std::memory_order_relaxed);
         m->depth++;
         return 0;
     }
-    ctrl_c_unblock();
+    if (main_thread) ctrl_c_unblock();
     printf("\nERROR in taking mutex \"%s\".\n", m->name);
-    m->users.fetch_sub(1, std::memory_order_relaxed);
     PFM_ERR(MID_PAL, "\nWARNING: pal_mutex_take_intern mutex \"%s\" returns %d.\n", m->name, -1);
     return -1;
 }
@@ -105,8 +109,7 @@ PC_API int pal_mutex_give_int(pal_mutex_t m, const char *func, int line) {
     }
     m->owner.store(0, std::memory_order_relaxed);
     int rc = pthread_mutex_unlock(&m->lock);
-    ctrl_c_unblock();
-    m->users.fetch_sub(1, std::memory_order_relaxed);
+    if (pc::pal::in_main_thread()) ctrl_c_unblock();
     if (rc != 0) {
         PFM_ERR(MID_PAL, "\nWARNING: Try to give mutex \"%s\" failed.\n", m->name);
         return -1;

@@ -4,7 +4,9 @@
 // that makes it recursive for its owner and lets it refuse a give by another
 // thread. owner, recursion and depth are written only by the thread that
 // holds `lock` (or is about to release it); owner is read by any thread to
-// test "do I hold it", so it is atomic. users is a statistic.
+// test "do I hold it", so it is atomic. The number of users (holder plus
+// waiters) is derived: waiters counts only the threads that had to block,
+// so an uncontended take and give touch no shared counter.
 #pragma once
 
 #include <pthread.h>
@@ -19,12 +21,12 @@ struct pal_mutex_s {
     std::atomic<pal_thread_t> owner{0};  // holder; 0 when free (guarded by lock)
     int recursion = 0;                   // takes by the owner beyond the first (guarded by lock)
     int depth = 0;                       // takes not yet given back (guarded by lock)
-    std::atomic<int> users{0};           // threads holding or waiting; statistics only
+    std::atomic<int> waiters{0};         // threads blocked in a take; statistics only
 };
 
 namespace pc::pal {
 
-// Ctrl-C hold-back: called by a mutex take in the main thread.
+// Ctrl-C hold-back: called by a mutex take in the main thread only.
 void ctrl_c_block_for_take();
 
 }  // namespace pc::pal

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "pal/main_thread.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 
@@ -36,7 +37,6 @@ unsigned g_thread_num = 0;            // guarded by g_thread_list_lock
 unsigned g_thread_stack = 0;          // guarded by g_thread_list_lock
 unsigned g_thread_num_max = 0;        // guarded by g_thread_list_lock
 unsigned g_thread_stack_max = 0;      // guarded by g_thread_list_lock
-pal_thread_t g_main_thread = 0;
 
 class ListLock {
 public:
@@ -100,6 +100,10 @@ void *thread_start(void *arg) {
 }
 
 }  // namespace
+
+namespace pc::pal {
+std::atomic<pal_thread_t> g_main_thread{0};
+}  // namespace pc::pal
 
 extern "C" {
 
@@ -247,7 +251,11 @@ PC_API void pal_thread_resource_usage_get(unsigned *num, unsigned *stack, unsign
     if (maxStack) *maxStack = g_thread_stack_max;
 }
 
-PC_API void pal_thread_main_set(pal_thread_t id) { __atomic_store_n(&g_main_thread, id, __ATOMIC_RELAXED); }
-PC_API pal_thread_t pal_thread_main_get(void) { return __atomic_load_n(&g_main_thread, __ATOMIC_RELAXED); }
+PC_API void pal_thread_main_set(pal_thread_t id) {
+    pc::pal::g_main_thread.store(id, std::memory_order_relaxed);
+}
+PC_API pal_thread_t pal_thread_main_get(void) {
+    return pc::pal::g_main_thread.load(std::memory_order_relaxed);
+}
 
 }  // extern "C"
