@@ -1,9 +1,12 @@
 // axcored: the core process of the switch (platform process 1) on the
 // simulated switch. It brings the platform up with platformInit, reports
 // the result, serves until SIGINT or SIGTERM and then exits cleanly.
+#include <semaphore.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +24,26 @@ void usage(const char *prog) {
         prog);
 }
 
+sem_t g_stop;                                  // posted by the stop signals' handler
+volatile std::sig_atomic_t g_stop_signal = 0;  // the signal that asked to stop
+
+void on_stop_signal(int sig) {
+    g_stop_signal = sig;
+    sem_post(&g_stop);  // async-signal-safe
+}
+
+// SIGINT and SIGTERM stop the daemon. They are handled, not blocked: the
+// main thread's Ctrl-C hold-back blocks and unblocks SIGINT around every
+// PAL mutex it holds, so a mask set here would not last.
+void install_stop_handlers() {
+    sem_init(&g_stop, 0, 0);
+    struct sigaction sa {};
+    sa.sa_handler = on_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -34,13 +57,7 @@ int main(int argc, char **argv) {
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    // The signals that stop the daemon are taken by sigwait below; every
-    // thread inherits the mask, so none of them is interrupted by them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    install_stop_handlers();
 
     simProcessSetPid(PID_CORE);
     pal_thread_main_set(pal_thread_self());
@@ -54,8 +71,9 @@ int main(int argc, char **argv) {
     simSwitchSetInited(1);
     std::printf("axcored: platform is up\n");
 
-    int sig = 0;
-    sigwait(&stop_signals, &sig);
+    while (sem_wait(&g_stop) != 0 && errno == EINTR) {
+    }
+    int sig = g_stop_signal;
     std::printf("axcored: %s received, stopping\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
     return 0;
 }

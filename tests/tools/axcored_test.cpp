@@ -1,0 +1,63 @@
+// The core process: starts the platform, serves, and stops cleanly.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "support/test_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Starts axcored with its output in `log`; returns the pid.
+pid_t start_core(const std::string &log) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        FILE *f = std::freopen(log.c_str(), "w", stdout);
+        (void)f;
+        std::string path = std::string(PC_TOOLS_DIR) + "/axcored";
+        execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+std::string read_file(const std::string &path) {
+    std::string text;
+    if (FILE *f = std::fopen(path.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+bool wait_for_text(const std::string &path, const std::string &needle) {
+    for (int i = 0; i < 600; ++i) {
+        if (read_file(path).find(needle) != std::string::npos) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+TEST(Axcored, comes_up_and_stops_cleanly_on_each_stop_signal) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        std::string log = "/tmp/axcored_" + std::to_string(sig) + ".log";
+        pid_t pid = start_core(log);
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(wait_for_text(log, "platform is up")) << read_file(log);
+        kill(pid, sig);
+        EXPECT_EQ(pc::test::wait_child_for(pid, 30000), 0) << read_file(log);
+        EXPECT_NE(read_file(log).find("stopping"), std::string::npos);
+    }
+}
+
+}  // namespace
