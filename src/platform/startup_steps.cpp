@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "platform_core/axmsg.h"
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
 #include "platform_core/timer.h"
@@ -22,6 +23,7 @@ constexpr std::array kSteps{
     StartupStep{"axshm_init()", [] { return axshm_init(); }},
     StartupStep{"debugFlagInit()", [] { return debugFlagInit(); }},
     StartupStep{"timer_init()", [] { return timer_init(); }},
+    StartupStep{"axmsg_init(PID_CORE)", [] { return axmsg_init(PID_CORE); }},
 };
 
 }  // namespace
