@@ -120,6 +120,93 @@ PC_API int axrpcGetStringPtr(const AXRPC_PARA_T *para, const char *paraName, cha
 PC_API int axrpcGetFlag(const AXRPC_PARA_T *para, const char *paraName, uint32_t *flag);
 PC_API int axrpcGetDataPtr(const AXRPC_PARA_T *para, const char *paraName, void **ptr, int *len);
 
+/* ---- Calls ---------------------------------------------------------------- */
+
+#define AXRPC_FUNC_NAME_MAX 31
+#define AXRPC_WAIT_QUE_NUM 128     /* synchronous calls outstanding per process */
+#define AXRPC_SYNC_THREAD_NUM 32   /* synchronous workers */
+#define AXRPC_ASYN_THREAD_NUM 8    /* asynchronous workers */
+#define AXRPC_DEFAULT_WAIT_TIME 10 /* seconds */
+#define AXRPC_WAIT_FOREVER 255     /* a waitTime that waits without limit */
+#define AXRPC_DEFAULT_DEPTH 3      /* deepest accepted nesting of a call */
+
+enum {
+    AXRPC_CALL_SYNC = 0,
+    AXRPC_CALL_ASYNC = 1,
+};
+enum {
+    AXRPC_MSG_REQUEST = 0,
+    AXRPC_MSG_RESPONSE = 1,
+};
+enum {
+    AXRPC_RET_OK = 0,
+    AXRPC_RET_TIMEOUT = 1,
+    AXRPC_RET_FUNC_ERR = 2,
+};
+
+/* Head of every RPC message, 48 bytes, native byte order. */
+typedef struct AXRPC_MSG_HEADER_S {
+    char funcName[AXRPC_FUNC_NAME_MAX + 1];
+    int32_t callKind; /* AXRPC_CALL_SYNC or AXRPC_CALL_ASYNC */
+    int32_t type;     /* AXRPC_MSG_REQUEST or AXRPC_MSG_RESPONSE */
+    int32_t seq;      /* caller's wait-queue slot (synchronous calls) */
+    int32_t id;       /* caller's call identifier (synchronous calls) */
+} AXRPC_MSG_HEADER_T;
+
+/* Environment of a call, 24 bytes, follows the header. While a function
+ * runs, envTls points at the environment of the request it serves; the
+ * function reports a failure by setting `ret` to a non-zero value. */
+typedef struct AXRPC_ENV_S {
+    int32_t unit;         /* caller's unit */
+    int32_t pid;          /* caller's process */
+    int32_t defaultDepth; /* AXRPC_DEFAULT_DEPTH */
+    int32_t depth;        /* nesting depth; 0 when sent */
+    int32_t userArg;      /* carried unchanged */
+    int32_t ret;          /* the function's result code; 0 when sent */
+} AXRPC_ENV_T;
+
+/* Smallest valid RPC message: header, environment, an empty flat set. */
+#define AXRPC_MSG_MIN_LEN 100
+
+PC_API extern pal_tls_key_t envTls;
+
+/* A registered function: reads inPara, fills outPara. Its return value is
+ * not used; failures are reported through envTls. */
+typedef int (*AXRPC_FUNC)(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara);
+
+/* A wait-queue slot (opaque). */
+typedef struct AXRPC_WAIT_QUE_NODE_S AXRPC_WAIT_QUE_NODE_T;
+
+struct axmsg_s;
+
+PC_API int axrpcInit(void);
+PC_API int axrpcDestroy(void);
+PC_API int axrpcLibInit(void);
+PC_API int axrpcLibDestroy(void);
+PC_API int axrpcHashInit(void);
+
+PC_API int axrpcRegisterFunc(const char *funcName, AXRPC_FUNC regFunc);
+PC_API int axrpcUnRegisterFunc(const char *funcName);
+PC_API AXRPC_FUNC axrpcHashGetFunc(const char *funcName);
+
+/* dstUnits: unit bit set (1 << unit); waitTime in seconds (0 = the default,
+ * AXRPC_WAIT_FOREVER = no limit); outParaGroup: AXRPC_UNIT_NUM initialised
+ * entries, index unit - 1. Returns 0, -1, AXRPC_RET_TIMEOUT or
+ * AXRPC_RET_FUNC_ERR. */
+PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *funcName, AXRPC_PARA_T *inPara,
+                                 unsigned short waitTime, int userArg, AXRPC_PARA_GROUP_T *outParaGroup);
+/* Sends the request and returns: 0 once sent, -1 on failure. */
+PC_API int axrpcCallFunctionAsync(uint32_t dstUnits, int dstPid, const char *funcName, AXRPC_PARA_T *inPara,
+                                  int userArg);
+
+PC_API int axrpcGetSequence(int *seq, int *id);
+PC_API int axrpcReleaseSequence(int sequence);
+PC_API AXRPC_WAIT_QUE_NODE_T *axrpcGetWaitQue(int seq);
+PC_API int axrpcGetDefaultTime(void);
+
+/* Handler of MID_AXRPC messages (registered by axrpcInit). */
+PC_API int axrpcMsg_cb(struct axmsg_s *msg);
+
 PC_END_DECLS
 
 #endif

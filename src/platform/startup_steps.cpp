@@ -11,9 +11,12 @@
 #include <array>
 
 #include "platform_core/axmsg.h"
+#include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
+#include "platform_core/pmp.h"
 #include "platform_core/timer.h"
+#include "platform_core/up.h"
 
 namespace pc::platform {
 
@@ -23,7 +26,10 @@ constexpr std::array kSteps{
     StartupStep{"axshm_init()", [] { return axshm_init(); }},
     StartupStep{"debugFlagInit()", [] { return debugFlagInit(); }},
     StartupStep{"timer_init()", [] { return timer_init(); }},
+    StartupStep{"adPmpInit()", [] { return adPmpInit(); }},
+    StartupStep{"up_core_init()", [] { return up_core_init(); }},
     StartupStep{"axmsg_init(PID_CORE)", [] { return axmsg_init(PID_CORE); }},
+    StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
 };
 
 }  // namespace
