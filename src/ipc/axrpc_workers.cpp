@@ -54,9 +54,26 @@ void make_queue_name(char (&dst)[kQueueNameMax + 1], const char *kind) {
     std::snprintf(dst, sizeof dst, "/%s_%s", kind, pidNameGet(pidGetCurrent()));
 }
 
+// The system's limit of items per queue for an unprivileged creator.
+unsigned system_queue_depth_limit() {
+    unsigned limit = 0;
+    if (FILE *f = std::fopen("/proc/sys/fs/mqueue/msg_max", "r")) {
+        if (std::fscanf(f, "%u", &limit) != 1) limit = 0;
+        std::fclose(f);
+    }
+    return limit;
+}
+
 int open_queue(const char *name) {
     pal_msgQ_destroy(name);  // never read items left by an earlier process
-    return pal_msgQ_create(name, kWorkQueueDepth, sizeof(WorkItem), PAL_MSGQ_RDWR);
+    int q = pal_msgQ_create(name, kWorkQueueDepth, sizeof(WorkItem), PAL_MSGQ_RDWR);
+    if (q >= 0) return q;
+    // Without the right to exceed the system's limit the queue is made as
+    // deep as the system allows.
+    const unsigned limit = system_queue_depth_limit();
+    if (limit == 0 || limit >= kWorkQueueDepth) return -1;
+    PFM_WARN(kMid, "Work queue %s holds %u items (system limit)\n", name, limit);
+    return pal_msgQ_create(name, limit, sizeof(WorkItem), PAL_MSGQ_RDWR);
 }
 
 // Receives one item; false when the receive failed.
