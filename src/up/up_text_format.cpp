@@ -67,6 +67,7 @@ private:
             ctrl_.done = 0;
             ctrl_.resume_index = static_cast<int32_t>(first_index);
             full_ = true;
+            trim_tail();
             return false;
         }
         text_ += piece;
@@ -130,11 +131,16 @@ private:
         if (append(piece, first_index)) ctrl_.last_intf_type = INTF_TYPE_LAG;
     }
 
-    void finish() {
+    // Drops the separator after the last element.
+    void trim_tail() {
         if (!text_.empty()) {
             text_.pop_back();
             if (!text_.empty() && text_.back() == ',') text_.pop_back();
         }
+    }
+
+    void finish() {
+        trim_tail();
         ctrl_.done = 1;
     }
 

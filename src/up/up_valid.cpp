@@ -41,6 +41,12 @@ extern "C" {
 
 PC_API int inner_up_is_valid(UP up) {
     if (UP_TYPE(up) == UP_TYPE_INVALID || !pc::up::up_is_legal(up)) return 0;
+    // Slot 1 shares the base offsets of slot 0 in this build, so the valid
+    // list has no bits of its own for slot 1 ports: they are never valid
+    // rather than taking the validity of the slot 0 port of the same number.
+    if (UP_IS_SWP(up) && UP_SLOT(up) != 0 &&
+        pc::up::kSlotBaseOffset[UP_SLOT(up)] == pc::up::kSlotBaseOffset[0])
+        return 0;
     up_list valid;
     if (!pc::up::valid_list_read(&valid)) return 0;
     if (UP_IS_SWP(up)) return pc::up::list_test(valid, kUnitWords, pc::up::port_bit(up));
