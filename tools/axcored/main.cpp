@@ -13,15 +13,41 @@
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/types.h"
+#include "platform_core/up.h"
+#include "platform_core/up_propt.h"
 #include "platform_sim/sim.h"
+#include "platform_sim/sim_device.h"
 
 namespace {
 
 void usage(const char *prog) {
     std::printf(
-        "usage: %s [--debug LEVEL]\n"
-        "  Runs the core process of the simulated switch until SIGINT or SIGTERM.\n",
+        "usage: %s [--debug LEVEL] [--device TYPE]\n"
+        "  Runs the core process of the simulated switch until SIGINT or SIGTERM.\n"
+        "  TYPE is a device type number or name of the simulated device table.\n",
         prog);
+}
+
+// The hardware the platform came up on and the port numbers of each
+// interface type.
+void print_port_ranges() {
+    static const char *const kIntfNames[] = {"FastEthernet", "GigabitEthernet", "TenGigabitEthernet",
+                                             "port-channel"};
+    uint32_t type = 0;
+    upProptDevTypeGet(UNIT_1, &type);
+    const dev_def_t *dev = upProptDevTypeDesGet(type);
+    std::printf("axcored: device type %u (%s)\n", type, dev ? dev->name : "none");
+    uint32_t subslots = 0;
+    if (upProptSubslotAmountGet(UNIT_1, &subslots) == 0)
+        std::printf("axcored:   sub-slot blocks: %u\n", subslots);
+    for (uint32_t it = INTF_TYPE_FE; it <= INTF_TYPE_LAG; ++it) {
+        uint32_t from = 0, to = 0;
+        if (upProptPortRangeGet(UNIT_1, it, 0, &from, &to) != 0 || from == 0) continue;
+        if (it == INTF_TYPE_LAG)
+            std::printf("axcored:   %-18s %u-%u\n", kIntfNames[it], from, to);
+        else
+            std::printf("axcored:   %-18s %u/0/%u-%u\n", kIntfNames[it], UNIT_1, from, to);
+    }
 }
 
 sem_t g_stop;                                  // posted by the stop signals' handler
@@ -50,6 +76,13 @@ int main(int argc, char **argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--debug") == 0 && i + 1 < argc) {
             simSetDefaultDbgSwitch(static_cast<signed char>(argv[++i][0] - '0'));
+        } else if (std::strcmp(argv[i], "--device") == 0 && i + 1 < argc) {
+            int type = simDeviceTypeParse(argv[++i]);
+            if (type == 0) {
+                std::fprintf(stderr, "axcored: unknown device type '%s'\n", argv[i]);
+                return 2;
+            }
+            simDeviceSetType(type);
         } else {
             usage(argv[0]);
             return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
@@ -70,6 +103,7 @@ int main(int argc, char **argv) {
     }
     simSwitchSetInited(1);
     std::printf("axcored: platform is up\n");
+    print_port_ranges();
 
     while (sem_wait(&g_stop) != 0 && errno == EINTR) {
     }
