@@ -18,16 +18,19 @@ jobs=${PC_JOBS:-2}
 # the tree let a fresh clone reuse what another clone compiled.
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 
+# Runs one stage; a failed stage is recorded and the next one still runs.
 stage() { # name, command...
   local name=$1; shift
-  local start=$SECONDS
+  local start=$SECONDS result=ok
   echo "=== stage: $name"
-  "$@"
+  ("$@") || { result=FAILED; failed+=("$name"); }
   local took=$((SECONDS - start))
-  echo "=== stage: $name took ${took} s"
-  summary+=("$(printf '%-6s %5d s' "$name" "$took")")
+  echo "=== stage: $name took ${took} s ($result)"
+  summary+=("$(printf '%-6s %5d s  %s' "$name" "$took" "$result")")
 }
 
+# Stage bodies chain their steps with && / ||: they run in a `||` context,
+# where `set -e` does not apply.
 format_check() {
   local files
   files=$(git ls-files '*.cpp' '*.h' '*.c' 2>/dev/null || true)
@@ -38,25 +41,25 @@ format_check() {
 # Configures, builds and tests one preset of CMakePresets.json; the test
 # log goes to <build>/ctest.log as well.
 preset() { # name, build dir
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" -j"$jobs"
-  ctest --preset "$1" 2>&1 | tee "$2/ctest.log"
-  return "${PIPESTATUS[0]}"
+  cmake --preset "$1" >/dev/null &&
+    cmake --build --preset "$1" -j"$jobs" &&
+    ctest --preset "$1" 2>&1 | tee "$2/ctest.log"
 }
 
 # Number of tests CTest knows in a build tree.
-test_count() { (cd "$1" && ctest -N 2>/dev/null | sed -n 's/^Total Tests: //p'); }
+test_count() { (cd "$1" 2>/dev/null && ctest -N 2>/dev/null | sed -n 's/^Total Tests: //p'); }
 
 host() { preset host build; }
 
 mips() {
-  preset mips build-mips
+  local rc=0 total skipped host_total
+  preset mips build-mips || rc=1
   # Tests that skip themselves under the emulator say why (label emulator-skips).
-  local total skipped host_total
   total=$(test_count build-mips)
-  skipped=$(grep -c '\*\*\*Skipped\|Not Run' build-mips/ctest.log || true)
+  skipped=$(grep -c '\*\*\*Skipped\|\*\*\*Not Run' build-mips/ctest.log 2>/dev/null || true)
   host_total=$(test_count build)
-  echo "target: ran $((total - skipped)) of ${host_total:-?} host tests ($skipped skipped under the emulator)"
+  echo "target: ${total:-0} tests, ${skipped:-0} of them skipped under the emulator; the host has ${host_total:-?}"
+  return $rc
 }
 
 asan() { preset asan-ubsan build-asan; }
@@ -64,6 +67,7 @@ asan() { preset asan-ubsan build-asan; }
 tsan() { preset tsan build-tsan; }
 
 summary=()
+failed=()
 stages=("$@")
 ((${#stages[@]})) || stages=(format host mips asan)
 for s in "${stages[@]}"; do
@@ -76,3 +80,7 @@ done
 echo "=== stage times"
 printf '  %s\n' "${summary[@]}"
 command -v ccache >/dev/null && ccache -s 2>/dev/null | grep -E '^ *(Hits|Misses):' | sed 's/^/  ccache /' || true
+if ((${#failed[@]})); then
+  echo "=== failed stages: ${failed[*]}"
+  exit 1
+fi
