@@ -48,10 +48,11 @@ PC_API int pQueuePush(PQueue *thiz, void *data) {
     }
     // Sift up: parents that sort after data move down; an equal parent stays.
     void **heap = thiz->elements;
+    DataCompareFunc cmp = thiz->cmp;
     unsigned int i = thiz->size;
     while (i > 0) {
         unsigned int parent = (i - 1) / 2;
-        if (thiz->cmp(data, heap[parent]) >= 0) break;
+        if (cmp(data, heap[parent]) >= 0) break;
         heap[i] = heap[parent];
         i = parent;
     }
@@ -77,13 +78,14 @@ PC_API int pQueuePop(PQueue *thiz) {
     if (thiz->destroy) thiz->destroy(heap[0]);
     unsigned int size = --thiz->size;
     void *last = heap[size];
+    DataCompareFunc cmp = thiz->cmp;
     // Sift the last element down from the top: the smaller child moves up
     // unless it sorts after the element.
     unsigned int i = 0;
     while (i < size / 2) {
         unsigned int child = 2 * i + 1;
-        if (child + 1 < size && thiz->cmp(heap[child], heap[child + 1]) > 0) child++;
-        if (thiz->cmp(heap[child], last) > 0) break;
+        if (child + 1 < size && cmp(heap[child], heap[child + 1]) > 0) child++;
+        if (cmp(heap[child], last) > 0) break;
         heap[i] = heap[child];
         i = child;
     }
