@@ -224,6 +224,8 @@ void close_queue(int &queue, const char *name) {
 
 int manage_queue_init() {
     g_workers.stopping.store(false);
+    // The queues of all processes of the user count against one byte limit.
+    pal_msgQ_init();
     return init_queues_and_workers();
 }
 

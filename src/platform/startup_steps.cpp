@@ -13,6 +13,7 @@
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
+#include "platform_core/notify.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
 #include "platform_core/timer.h"
@@ -30,6 +31,7 @@ constexpr std::array kSteps{
     StartupStep{"up_core_init()", [] { return up_core_init(); }},
     StartupStep{"axmsg_init(PID_CORE)", [] { return axmsg_init(PID_CORE); }},
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
+    StartupStep{"notify_init()", [] { return notify_init(); }},
 };
 
 }  // namespace

@@ -1,0 +1,100 @@
+// An application process for the RPC tests: connects to the hub as process
+// argv[1], serves "peer_echo" and runs scenario argv[2] against the core:
+//   serve  - only serve until killed
+//   calls  - a round trip, a failure reported through envTls (2), a time-out
+//            whose late reply is dropped, then a fresh round trip
+//   flood  - 128 calls held outstanding in the core, the 129th refused,
+//            then all 128 complete
+// Exits 0 when every result was as expected, else the number of the first
+// failed check.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "axmsg_client/axmsg_client.h"
+#include "platform_core/axrpc.h"
+#include "platform_core/types.h"
+#include "platform_sim/sim.h"
+
+namespace {
+
+constexpr uint32_t kUnit1 = 1u << 1;
+
+int peer_echo(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
+    int n = 0;
+    axrpcGetInt(in, "n", &n);
+    axrpcAddInt(out, "n", n + 1000);
+    return 0;
+}
+
+int call(const char *func, int n, unsigned short wait, int *result) {
+    AXRPC_PARA_T in;
+    AXRPC_PARA_GROUP_T out;
+    axrpcParaInit(&in);
+    axrpcParaGroupInit(&out);
+    axrpcAddInt(&in, "n", n);
+    int rc = axrpcCallFunctionSync(kUnit1, PID_CORE, func, &in, wait, 0, &out);
+    if (result != nullptr && axrpcGetInt(&out.paraSet, "n", result) != 0) *result = -1;
+    axrpcParaFree(&in);
+    axrpcParaGroupFree(&out);
+    return rc;
+}
+
+int scenario_calls() {
+    int got = 0;
+    if (call("core_echo", 5, 5, &got) != 0 || got != 6) return 10;
+    if (call("core_fail", 0, 5, nullptr) != AXRPC_RET_FUNC_ERR) return 11;
+    if (call("core_slow", 0, 1, nullptr) != AXRPC_RET_TIMEOUT) return 12;
+    if (call("core_echo", 7, AXRPC_WAIT_FOREVER, &got) != 0 || got != 8) return 13;
+    sleep(2);  // the late reply of core_slow arrives meanwhile
+    if (call("core_echo", 9, 5, &got) != 0 || got != 10) return 14;
+    return 0;
+}
+
+int scenario_flood() {
+    std::atomic<int> ok{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < AXRPC_WAIT_QUE_NUM; ++i)
+        callers.emplace_back([&ok, i] {
+            int got = 0;
+            if (call("core_block", i, 30, &got) == 0 && got == i + 1) ++ok;
+        });
+    // Wait until every slot is held, then the next call is refused.
+    for (int i = 0; i < 500; ++i) {
+        int seq = 0, id = 0;
+        if (axrpcGetSequence(&seq, &id) != 0) break;
+        axrpcReleaseSequence(seq);
+        usleep(10000);
+    }
+    int rc129 = call("core_echo", 0, 5, nullptr);
+    AXRPC_PARA_T none;
+    axrpcParaInit(&none);
+    axrpcCallFunctionAsync(kUnit1, PID_CORE, "core_release", &none, 0);
+    axrpcParaFree(&none);
+    for (auto &t : callers) t.join();
+    if (rc129 != -1) return 20;
+    if (ok.load() != AXRPC_WAIT_QUE_NUM) return 21;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) return 2;
+    const int pid = std::atoi(argv[1]);
+    simProcessSetPid(pid);
+    if (axmsg_client_init(pid, 10000) != 0) return 3;
+    if (axrpcInit() != 0 || axrpcRegisterFunc("peer_echo", peer_echo) != 0) return 4;
+    int rc = 0;
+    if (std::strcmp(argv[2], "calls") == 0) rc = scenario_calls();
+    if (std::strcmp(argv[2], "flood") == 0) rc = scenario_flood();
+    if (std::strcmp(argv[2], "serve") == 0)
+        for (;;) pause();
+    std::fflush(stdout);
+    _exit(rc);
+}
