@@ -18,16 +18,36 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Threads started on a gate wait until it is given once per thread. The
+// gate outlives them: its destructor waits until every thread it started
+// has left the registry, so the next test starts from a quiet process.
+void wait_on_gate(void *arg);
+
 struct Gate {
     pal_sem_t go = pal_sem_create("gate", 0, 0);
-    std::atomic<int> ran{0};
-    ~Gate() { pal_sem_destroy(go); }
+    std::vector<pal_thread_t> ids;
+    pal_thread_t start(const char *name, unsigned stack = 16384) {
+        pal_thread_t id = pal_thread_create(name, stack, 0, wait_on_gate, this);
+        if (id != PAL_THREAD_INVALID) ids.push_back(id);
+        return id;
+    }
+    void open() {
+        for (size_t i = 0; i < ids.size(); ++i) pal_sem_give(go);
+    }
+    ~Gate() {
+        open();
+        for (pal_thread_t id : ids)
+            while (pal_thread_pid(id) != -1) std::this_thread::sleep_for(1ms);
+        pal_sem_destroy(go);
+    }
 };
 
-void wait_on_gate(void *arg) {
-    auto *g = static_cast<Gate *>(arg);
-    g->ran++;
-    pal_sem_take(g->go, PAL_WAIT_FOREVER);
+void wait_on_gate(void *arg) { pal_sem_take(static_cast<Gate *>(arg)->go, PAL_WAIT_FOREVER); }
+
+unsigned registered_threads() {
+    unsigned n = 0;
+    pal_thread_resource_usage_get(&n, nullptr, nullptr, nullptr);
+    return n;
 }
 
 bool eventually(const std::function<bool()> &cond) {
@@ -40,7 +60,7 @@ bool eventually(const std::function<bool()> &cond) {
 
 TEST(Thread, created_thread_is_registered_at_once) {
     Gate gate;
-    pal_thread_t id = pal_thread_create("tStackFsm", 20480, 50, wait_on_gate, &gate);
+    pal_thread_t id = gate.start("tStackFsm", 20480);
     ASSERT_NE(id, PAL_THREAD_INVALID);
     EXPECT_GT(pal_thread_pid(id), 0);
     EXPECT_NE(pal_thread_pid(id), getpid());
@@ -52,7 +72,7 @@ TEST(Thread, created_thread_is_registered_at_once) {
     EXPECT_EQ(pal_thread_ss(id, &ss), 0);
     EXPECT_EQ(ss, 20480u + PAL_THREAD_STACK_EXTRA);
     EXPECT_EQ(pal_thread_ss(id, nullptr), -1);
-    pal_sem_give(gate.go);
+    gate.open();
 }
 
 TEST(Thread, ended_thread_leaves_registry_and_counters_keep_peak) {
@@ -60,17 +80,13 @@ TEST(Thread, ended_thread_leaves_registry_and_counters_keep_peak) {
     pal_thread_resource_usage_get(&num0, &stack0, nullptr, nullptr);
     Gate gate;
     std::vector<pal_thread_t> ids;
-    for (int i = 0; i < 3; ++i) ids.push_back(pal_thread_create("tWorker", 16384, 0, wait_on_gate, &gate));
+    for (int i = 0; i < 3; ++i) ids.push_back(gate.start("tWorker"));
     unsigned num = 0, stack = 0, max_num = 0, max_stack = 0;
     pal_thread_resource_usage_get(&num, &stack, &max_num, &max_stack);
     EXPECT_EQ(num, num0 + 3);
     EXPECT_EQ(stack, stack0 + 3 * (16384 + PAL_THREAD_STACK_EXTRA));
-    for (int i = 0; i < 3; ++i) pal_sem_give(gate.go);
-    EXPECT_TRUE(eventually([&] {
-        unsigned n = 0;
-        pal_thread_resource_usage_get(&n, nullptr, nullptr, nullptr);
-        return n == num0;
-    }));
+    gate.open();
+    EXPECT_TRUE(eventually([&] { return registered_threads() == num0; }));
     for (auto id : ids) EXPECT_EQ(pal_thread_pid(id), -1);
     char name[8] = "x";
     EXPECT_EQ(pal_thread_name(ids[0], name, sizeof name), nullptr);
@@ -97,7 +113,7 @@ TEST(Thread, destroy_of_a_live_thread_without_record_returns_zero) {
 
 TEST(Thread, traverse_stops_at_the_first_non_zero_result) {
     Gate gate;
-    for (int i = 0; i < 3; ++i) pal_thread_create("tTrav", 16384, 0, wait_on_gate, &gate);
+    for (int i = 0; i < 3; ++i) gate.start("tTrav");
     int visits = 0;
     int rc = pal_thread_traverse(
         [](pal_thread_t, const char *, unsigned, int, void *cookie) {
@@ -108,7 +124,6 @@ TEST(Thread, traverse_stops_at_the_first_non_zero_result) {
     EXPECT_EQ(rc, 5);
     EXPECT_EQ(visits, 2);
     EXPECT_EQ(pal_thread_traverse(nullptr, nullptr), -1);
-    for (int i = 0; i < 3; ++i) pal_sem_give(gate.go);
 }
 
 TEST(Thread, threads_block_ctrl_c) {
