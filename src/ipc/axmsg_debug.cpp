@@ -21,16 +21,25 @@ namespace {
 constexpr size_t kDumpBytes = 10;
 constexpr std::array<uint32_t, 9> kBounceReports{2, 10, 50, 100, 1000, 5000, 10000, 20000, 50000};
 
+// The start time is written once, by the thread that counts the first
+// message, as two 32-bit halves (no 64-bit atomics on a 32-bit target).
 struct Counters {
     std::atomic<uint32_t> total{0};
     std::array<std::atomic<uint32_t>, PID_MAX> per_proc{};
-    std::atomic<unsigned long long> start_us{0};
+    std::atomic<uint32_t> start_lo{0};
+    std::atomic<uint32_t> start_hi{0};
+    std::atomic<bool> start_set{false};
 };
 Counters g_counters;
 
 uint32_t count_message(uint32_t src_proc) {
     uint32_t total = g_counters.total.fetch_add(1) + 1;
-    if (total == 1) g_counters.start_us.store(pal_time_usecs());
+    if (total == 1) {
+        unsigned long long now = pal_time_usecs();
+        g_counters.start_lo.store(static_cast<uint32_t>(now));
+        g_counters.start_hi.store(static_cast<uint32_t>(now >> 32));
+        g_counters.start_set.store(true, std::memory_order_release);
+    }
     if (IS_PID_VALID(src_proc)) g_counters.per_proc[src_proc].fetch_add(1);
     return total;
 }
@@ -70,7 +79,10 @@ int reset_count(AXMSG_T *msg, std::span<uint8_t>) {
 
 void report_bounce(uint32_t total) {
     if (std::find(kBounceReports.begin(), kBounceReports.end(), total) == kBounceReports.end()) return;
-    unsigned long long elapsed = pal_time_usecs() - g_counters.start_us.load();
+    if (!g_counters.start_set.load(std::memory_order_acquire)) return;
+    unsigned long long start =
+        (static_cast<unsigned long long>(g_counters.start_hi.load()) << 32) | g_counters.start_lo.load();
+    unsigned long long elapsed = pal_time_usecs() - start;
     std::printf("axmsg core reach %u times, avg:%lluus\n", static_cast<unsigned>(total),
                 elapsed / (total - 1));
 }
