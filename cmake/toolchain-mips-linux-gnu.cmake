@@ -32,3 +32,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR}
     "/usr/lib/${PC_TARGET_TRIPLE}/pkgconfig:${PC_TARGET_SYSROOT}/lib/pkgconfig:/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
+
+# 32-bit MIPS has no 64-bit atomic instructions: GCC calls libatomic for
+# them. Linked only into what needs it.
+set(CMAKE_C_STANDARD_LIBRARIES_INIT "-Wl,--push-state,--as-needed -latomic -Wl,--pop-state")
+set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "-Wl,--push-state,--as-needed -latomic -Wl,--pop-state")

@@ -2,6 +2,7 @@
 
 #include "support/emulation.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,7 +40,11 @@ pid_t fork_child(const std::function<int()> &body) {
 
 pid_t spawn_helper(const std::string &name, const std::vector<std::string> &args,
                    const std::vector<std::string> &env) {
-    std::string path = std::string(PC_TEST_HELPER_DIR) + "/" + name;
+    return spawn_program(std::string(PC_TEST_HELPER_DIR) + "/" + name, args, env);
+}
+
+pid_t spawn_program(const std::string &path, const std::vector<std::string> &args,
+                    const std::vector<std::string> &env, const std::string &stdout_path) {
     // The command line is built before fork: the child only execs.
     std::vector<std::string> words;
     std::string emulator = PC_TEST_EMULATOR;
@@ -57,6 +62,10 @@ pid_t spawn_helper(const std::string &name, const std::vector<std::string> &args
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
+        if (!stdout_path.empty()) {
+            int fd = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
+        }
         for (const auto &kv : env) putenv(const_cast<char *>(kv.c_str()));
         execvp(argv[0], argv.data());
         std::perror("execvp");

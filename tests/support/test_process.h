@@ -16,6 +16,14 @@ pid_t fork_child(const std::function<int()> &body);
 pid_t spawn_helper(const std::string &name, const std::vector<std::string> &args,
                    const std::vector<std::string> &env = {});
 
+// Starts the program at `path` (one of this build's programs) with `args`
+// and the extra `env` entries ("NAME=value"); its standard output goes to
+// `stdout_path` when that is not empty. In a cross build the program is
+// started through the emulator, as the kernel cannot run it itself: start
+// the build's programs through this, never by exec directly.
+pid_t spawn_program(const std::string &path, const std::vector<std::string> &args,
+                    const std::vector<std::string> &env = {}, const std::string &stdout_path = {});
+
 // Waits for `pid` and returns its exit status, or 128 + signal, or -1.
 int wait_child(pid_t pid);
 
