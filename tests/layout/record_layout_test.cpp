@@ -22,9 +22,16 @@
 #include <string>
 #include <vector>
 
+#include <sys/uio.h>
+
+#include "platform_core/axmsg.h"
+#include "platform_core/axrpc.h"
+#include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
+#include "platform_core/timer.h"
 #include "platform_core/types.h"
+#include "platform_core/up_propt.h"
 
 namespace {
 
@@ -54,8 +61,60 @@ constexpr Field kUpListFields[] = {
     FIELD(up_list, bits, 0, 24),
 };
 
+// The hub's wire header, native order.
+constexpr Field kAxmsgHeaderFields[] = {
+    FIELD(AXMSG_HEADER_T, marker, 0, 2),    FIELD(AXMSG_HEADER_T, command, 2, 2),
+    FIELD(AXMSG_HEADER_T, dst_unit, 4, 4),  FIELD(AXMSG_HEADER_T, dst_proc, 8, 4),
+    FIELD(AXMSG_HEADER_T, src_unit, 12, 4), FIELD(AXMSG_HEADER_T, src_proc, 16, 4),
+    FIELD(AXMSG_HEADER_T, msg_type, 20, 4), FIELD(AXMSG_HEADER_T, check, 24, 4),
+    FIELD(AXMSG_HEADER_T, data_len, 28, 4),
+};
+
+// Head and call environment of an RPC message, native order.
+constexpr Field kAxrpcMsgHeaderFields[] = {
+    FIELD(AXRPC_MSG_HEADER_T, funcName, 0, 32), FIELD(AXRPC_MSG_HEADER_T, callKind, 32, 4),
+    FIELD(AXRPC_MSG_HEADER_T, type, 36, 4),     FIELD(AXRPC_MSG_HEADER_T, seq, 40, 4),
+    FIELD(AXRPC_MSG_HEADER_T, id, 44, 4),
+};
+constexpr Field kAxrpcEnvFields[] = {
+    FIELD(AXRPC_ENV_T, unit, 0, 4),         FIELD(AXRPC_ENV_T, pid, 4, 4),
+    FIELD(AXRPC_ENV_T, defaultDepth, 8, 4), FIELD(AXRPC_ENV_T, depth, 12, 4),
+    FIELD(AXRPC_ENV_T, userArg, 16, 4),     FIELD(AXRPC_ENV_T, ret, 20, 4),
+};
+
+// Notification registration message, native order.
+constexpr Field kNotifyRegFields[] = {
+    FIELD(NOTIFY_REG_MSG_T, command, 0, 4),
+    FIELD(NOTIFY_REG_MSG_T, type, 4, 4),
+    FIELD(NOTIFY_REG_MSG_T, pri, 8, 4),
+    FIELD(NOTIFY_REG_MSG_T, sync, 12, 4),
+};
+
+// Timer identifier: the name, carried by value between processes.
+constexpr Field kTimerIdFields[] = {
+    FIELD(timer_id_t, name, 0, 32),
+};
+
+// Unit properties (shared block "sys_propt"), native order.
+constexpr Field kSysPropertyFields[] = {
+    FIELD(sys_property_t, stat, 0, 4),
+    FIELD(sys_property_t, type, 4, 4),
+    FIELD(sys_property_t, subslot_type, 8, 4),
+    FIELD(sys_property_t, slot_amount, 12, 1),
+    FIELD(sys_property_t, port_range, 13, 16),
+    FIELD(sys_property_t, pad, 29, 3),
+    FIELD(sys_property_t, stk_compatible_map, 32, 4),
+    FIELD(sys_property_t, mode, 36, 4 * 79),
+};
+
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
+    RECORD(AXMSG_HEADER_T, 32, 4, kAxmsgHeaderFields),
+    RECORD(AXRPC_MSG_HEADER_T, 48, 4, kAxrpcMsgHeaderFields),
+    RECORD(AXRPC_ENV_T, 24, 4, kAxrpcEnvFields),
+    RECORD(NOTIFY_REG_MSG_T, 16, 4, kNotifyRegFields),
+    RECORD(timer_id_t, 32, 1, kTimerIdFields),
+    RECORD(sys_property_t, 36 + 4 * 79, 4, kSysPropertyFields),
 };
 
 // The first mismatching row, or nullptr. Compile-time and run-time check.
@@ -122,6 +181,35 @@ const Encoding kEncodings[] = {
      },
      [](std::vector<uint8_t> &out) {
          for (uint32_t w : kUpListWords) put32(out, w, Order::Native);
+     }},
+    {"hub header in the CPU's order",
+     [](std::vector<uint8_t> &out) {
+         char payload[300] = {};
+         struct iovec iov[2] = {{payload, 100}, {payload + 100, 200}};
+         AXMSG_T msg{};
+         msg.dst_unit = 1;
+         msg.dst_proc = 0x3F;
+         msg.src_unit = 0x01020304u;
+         msg.src_proc = 5;
+         msg.msg_type = MID_AXPACKET;
+         msg.iov = iov;
+         msg.iov_num = 2;
+         AXMSG_HEADER_T h;
+         ASSERT_EQ(axmsg_create_header(&h, &msg, 0), 0);
+         const auto *p = reinterpret_cast<const uint8_t *>(&h);
+         out.assign(p, p + sizeof h);
+     },
+     [](std::vector<uint8_t> &out) {
+         // marker and command share the first word: marker in its first two bytes.
+         bool big = std::endian::native == std::endian::big;
+         uint8_t marker[2] = {0xAB, 0xCD}, command[2] = {0x00, 0x02};
+         for (const uint8_t *half : {marker, command}) {
+             out.push_back(half[big ? 0 : 1]);
+             out.push_back(half[big ? 1 : 0]);
+         }
+         for (uint32_t w :
+              {1u, 0x3Fu, 0x01020304u, 5u, static_cast<uint32_t>(MID_AXPACKET), 0x58EFFE85u, 300u})
+             put32(out, w, Order::Native);
      }},
     {"debug switch block: one byte per module id",
      [](std::vector<uint8_t> &out) {
