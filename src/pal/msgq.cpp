@@ -53,15 +53,13 @@ PC_API int pal_msgQ_create(const char *name, unsigned maxMsg, unsigned msgSize, 
     mq_attr attr{};
     attr.mq_maxmsg = maxMsg ? maxMsg : PAL_MSGQ_DEFAULT_MAX_MSG;
     attr.mq_msgsize = msgSize ? msgSize : PAL_MSGQ_DEFAULT_MSG_SIZE;
-    mqd_t q = mq_open(name, open_flags(flags) | O_CREAT, kQueueMode, &attr);
+    // Non-blocking mode is given at open: the same as switching it on right
+    // after, with no window in which the queue blocks.
+    int oflag = open_flags(flags) | O_CREAT | ((flags & PAL_MSGQ_NONBLOCK) ? O_NONBLOCK : 0);
+    mqd_t q = mq_open(name, oflag, kQueueMode, &attr);
     if (q == static_cast<mqd_t>(-1)) {
         perror("");
         return -1;
-    }
-    if (flags & PAL_MSGQ_NONBLOCK) {
-        mq_attr nb{};
-        nb.mq_flags = O_NONBLOCK;
-        mq_setattr(q, &nb, nullptr);
     }
     return static_cast<int>(q);
 }

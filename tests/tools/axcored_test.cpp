@@ -15,18 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Starts axcored with its output in `log`; returns the pid.
+// Starts axcored (through the emulator on the target) with its output in `log`.
 pid_t start_core(const std::string &log) {
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        FILE *f = std::freopen(log.c_str(), "w", stdout);
-        (void)f;
-        std::string path = std::string(PC_TOOLS_DIR) + "/axcored";
-        execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    return pid;
+    return pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axcored", {}, {}, log);
 }
 
 std::string read_file(const std::string &path) {
