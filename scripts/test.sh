@@ -5,7 +5,7 @@
 #   mips    32-bit big-endian MIPS build, tests under qemu-mips (build-mips/)
 #   asan    AddressSanitizer + UndefinedBehaviorSanitizer build and tests (build-asan/)
 #   tsan    ThreadSanitizer build, tests of the threaded subsystems (build-tsan/)
-# With no arguments it runs format, host, mips and asan (what CI runs); name
+# With no arguments it runs every stage (what CI runs); name
 # stages to run only those, e.g. `scripts/test.sh mips`. Each stage prints
 # the time it took. PC_JOBS sets the build parallelism (default 2).
 set -euo pipefail
@@ -69,7 +69,7 @@ tsan() { preset tsan build-tsan; }
 summary=()
 failed=()
 stages=("$@")
-((${#stages[@]})) || stages=(format host mips asan)
+((${#stages[@]})) || stages=(format host mips asan tsan)
 for s in "${stages[@]}"; do
   case $s in
     format) stage format format_check ;;
