@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake g++ clang make pkg-config ccache git googletest libgtest-dev libbenchmark-dev
           libjson-c-dev libmxml-dev
           g++-mips-linux-gnu qemu-user
-          clang-format util-linux iproute2)
+          clang-format util-linux iproute2
+          libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

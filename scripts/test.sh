@@ -5,6 +5,8 @@
 #   mips    32-bit big-endian MIPS build, tests under qemu-mips (build-mips/)
 #   asan    AddressSanitizer + UndefinedBehaviorSanitizer build and tests (build-asan/)
 #   tsan    ThreadSanitizer build, tests of the threaded subsystems (build-tsan/)
+#   fuzz    every libFuzzer harness built with clang and run for a short
+#           while (build-fuzz/; PC_FUZZ_SECONDS each, default 30)
 # With no arguments it runs every stage (what CI runs); name
 # stages to run only those, e.g. `scripts/test.sh mips`. Each stage prints
 # the time it took. PC_JOBS sets the build parallelism (default 2).
@@ -66,15 +68,39 @@ asan() { preset asan-ubsan build-asan; }
 
 tsan() { preset tsan build-tsan; }
 
+# Each harness runs from an empty corpus for a fixed time: a crash, an
+# out-of-bounds read or a failed round trip stops the stage. Longer runs are
+# done by hand (see fuzz/CMakeLists.txt).
+fuzz() {
+  local dir=build-fuzz seconds=${PC_FUZZ_SECONDS:-30} rc=0 h
+  CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPC_BUILD_FUZZ=ON \
+      -DPC_BUILD_TESTS=OFF -DPC_BUILD_BENCH=OFF >/dev/null &&
+    cmake --build "$dir" -j"$jobs" || return 1
+  for h in "$dir"/fuzz/*_fuzz; do
+    [ -x "$h" ] || continue
+    local corpus="$dir/corpus/$(basename "$h")"
+    mkdir -p "$corpus"
+    local log="$dir/$(basename "$h").log"
+    echo "--- $(basename "$h"): ${seconds} s"
+    if "$h" -max_total_time="$seconds" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+      grep -E '^stat::(number_of_executed_units|new_units_added)' "$log" || true
+    else
+      rc=1
+      tail -40 "$log"
+    fi
+  done
+  return $rc
+}
+
 summary=()
 failed=()
 stages=("$@")
-((${#stages[@]})) || stages=(format host mips asan tsan)
+((${#stages[@]})) || stages=(format host mips asan tsan fuzz)
 for s in "${stages[@]}"; do
   case $s in
     format) stage format format_check ;;
-    host | mips | asan | tsan) stage "$s" "$s" ;;
-    *) echo "unknown stage: $s (format, host, mips, asan, tsan)" >&2; exit 2 ;;
+    host | mips | asan | tsan | fuzz) stage "$s" "$s" ;;
+    *) echo "unknown stage: $s (format, host, mips, asan, tsan, fuzz)" >&2; exit 2 ;;
   esac
 done
 echo "=== stage times"

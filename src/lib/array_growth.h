@@ -29,7 +29,9 @@ inline unsigned int shrunk_capacity(unsigned int size, unsigned int capacity) {
 // Reallocates *slots to capacity words; false (and *slots untouched) when
 // the memory is not there.
 inline bool resize_slots(void ***slots, unsigned int capacity) {
-    if (capacity == 0 || capacity > SIZE_MAX / sizeof(void *)) return false;
+    // A capacity always fits in size_t words on a 64-bit machine; on a
+    // 32-bit one the byte count can overflow.
+    if (capacity == 0 || static_cast<uint64_t>(capacity) > SIZE_MAX / sizeof(void *)) return false;
     void *moved = std::realloc(*slots, capacity * sizeof(void *));
     if (!moved) return false;
     *slots = static_cast<void **>(moved);

@@ -92,7 +92,7 @@ PC_API int quickSort(void **array, unsigned int n, DataCompareFunc cmp) {
 PC_API int mergeSort(void **array, unsigned int n, DataCompareFunc cmp) {
     GDSL_CHECK(array != NULL && cmp != NULL, GDSL_RET_INVALID_PARAMS);
     if (n < 2) return GDSL_RET_OK;
-    if (n > SIZE_MAX / sizeof(void *)) return GDSL_RET_OOM;
+    if (static_cast<uint64_t>(n) > SIZE_MAX / sizeof(void *)) return GDSL_RET_OOM;  // 32-bit machines
     auto *work = static_cast<void **>(std::malloc(n * sizeof(void *)));
     if (!work) return GDSL_RET_OOM;
     merge_sort_range(array, work, 0, n, cmp);
