@@ -17,12 +17,8 @@
 // and once unpinned (the machine's cross-CPU wake-ups).
 //
 // Usage: axmsg_bench [payload bytes ...]   (default: 64 4096)
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,8 +36,11 @@
 #include "platform_core/axmsg.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
+#include "support/tcp_anchor.h"
 
 namespace {
+
+using pc::bench::median;
 
 constexpr int kClientPid = 10;
 constexpr int kPeerPid = 11;
@@ -50,81 +49,9 @@ constexpr int kBatches = 15;
 constexpr int kTripsPerBatch = 2000;
 constexpr int kWarmupTrips = 500;
 constexpr unsigned kConnectMs = 10000;
+constexpr pc::bench::TripPlan kTripPlan{kWarmupTrips, kBatches, kTripsPerBatch};
 
 using Clock = std::chrono::steady_clock;
-
-// ---- Raw TCP anchor --------------------------------------------------------
-
-bool io_all(int fd, void *buf, size_t len, bool writing) {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = writing ? write(fd, static_cast<char *>(buf) + done, len - done)
-                            : read(fd, static_cast<char *>(buf) + done, len - done);
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void nodelay(int fd) {
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-// Echo server child: answers fixed-size messages until the peer leaves.
-pid_t start_tcp_echo(int &port, size_t max_len) {
-    int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    listen(lfd, 4);
-    socklen_t len = sizeof addr;
-    getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        std::vector<char> buf(max_len);
-        for (;;) {
-            int fd = accept(lfd, nullptr, nullptr);
-            if (fd < 0) _exit(0);
-            nodelay(fd);
-            uint32_t size = 0;
-            if (io_all(fd, &size, sizeof size, false) && size <= max_len) {
-                while (io_all(fd, buf.data(), size, false) && io_all(fd, buf.data(), size, true)) {
-                }
-            }
-            close(fd);
-        }
-    }
-    close(lfd);
-    return pid;
-}
-
-std::vector<double> tcp_round_trips(int port, size_t size) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::vector<double> batches;
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return batches;
-    nodelay(fd);
-    auto sz = static_cast<uint32_t>(size);
-    io_all(fd, &sz, sizeof sz, true);
-    std::vector<char> buf(size, 1);
-    auto trip = [&] { return io_all(fd, buf.data(), size, true) && io_all(fd, buf.data(), size, false); };
-    for (int i = 0; i < kWarmupTrips; ++i) trip();
-    for (int b = 0; b < kBatches; ++b) {
-        auto t0 = Clock::now();
-        for (int i = 0; i < kTripsPerBatch; ++i) trip();
-        batches.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
-                          kTripsPerBatch);
-    }
-    close(fd);
-    return batches;
-}
 
 // ---- Hub round trips -------------------------------------------------------
 
@@ -209,12 +136,6 @@ std::vector<double> hub_round_trips(uint32_t dst_proc, size_t size, bool chained
     return batches;
 }
 
-double median(std::vector<double> v) {
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // A forked child ends when this process ends, whatever way it ends.
 void die_with_parent() { prctl(PR_SET_PDEATHSIG, SIGKILL); }
 
@@ -269,7 +190,7 @@ int main(int argc, char **argv) {
 
     // Every child is forked before this process starts a thread.
     int tcp_port = 0;
-    pid_t tcp_echo = start_tcp_echo(tcp_port, max_size);
+    pid_t tcp_echo = pc::bench::start_tcp_echo(tcp_port, max_size);
     pid_t core = start_core();
     pid_t peer = start_peer();
 
@@ -295,7 +216,7 @@ int main(int argc, char **argv) {
                     "payload", "us", "x tcp", kBatches, kTripsPerBatch);
         for (size_t size : sizes) {
             // The anchor carries the same bytes as a hub message: header and payload.
-            double tcp = median(tcp_round_trips(tcp_port, size + AXMSG_HEADER_LEN));
+            double tcp = median(pc::bench::tcp_round_trips(tcp_port, size + AXMSG_HEADER_LEN, kTripPlan));
             struct Row {
                 const char *name;
                 uint32_t dst;

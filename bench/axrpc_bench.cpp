@@ -14,14 +14,7 @@
 // 3600 and the queue names are then private to it). Run it under
 // `taskset -c 0` (all processes on one CPU: our software) and unpinned (the
 // machine's cross-CPU wake-ups). Usage: axrpc_bench [seconds per figure]
-#include <arpa/inet.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,8 +32,11 @@
 #include "platform_core/axrpc.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
+#include "support/tcp_anchor.h"
 
 namespace {
+
+using pc::bench::median;
 
 constexpr int kClientPid = 10;
 constexpr uint32_t kUnit1 = 1u << 1;
@@ -50,94 +46,9 @@ constexpr int kWarmupTrips = 500;
 constexpr unsigned kConnectMs = 10000;
 // Hub header + RPC header + environment + set words + one section + an int.
 constexpr size_t kMessageBytes = AXMSG_HEADER_LEN + AXRPC_MSG_MIN_LEN + 48 + 4;
+constexpr pc::bench::TripPlan kTripPlan{kWarmupTrips, kBatches, kTripsPerBatch};
 
 using Clock = std::chrono::steady_clock;
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-void enter_private_namespaces() {
-    if (unshare(CLONE_NEWNET | CLONE_NEWIPC) != 0) {
-        std::printf("(no private namespaces: %s; port 3600 must be free)\n", std::strerror(errno));
-        return;
-    }
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    if (ioctl(fd, SIOCGIFFLAGS, &ifr) == 0) {
-        ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
-        ioctl(fd, SIOCSIFFLAGS, &ifr);
-    }
-    close(fd);
-}
-
-// ---- Raw TCP anchor --------------------------------------------------------
-
-bool io_all(int fd, void *buf, size_t len, bool writing) {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = writing ? write(fd, static_cast<char *>(buf) + done, len - done)
-                            : read(fd, static_cast<char *>(buf) + done, len - done);
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void nodelay(int fd) {
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-pid_t start_tcp_echo(int &port) {
-    int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    listen(lfd, 4);
-    socklen_t alen = sizeof addr;
-    getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &alen);
-    port = ntohs(addr.sin_port);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = accept(lfd, nullptr, nullptr);
-        nodelay(fd);
-        char buf[kMessageBytes];
-        while (io_all(fd, buf, sizeof buf, false) && io_all(fd, buf, sizeof buf, true)) {
-        }
-        _exit(0);
-    }
-    close(lfd);
-    return pid;
-}
-
-double tcp_round_trip_us(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return -1;
-    nodelay(fd);
-    char buf[kMessageBytes] = {};
-    for (int i = 0; i < kWarmupTrips; ++i)
-        io_all(fd, buf, sizeof buf, true), io_all(fd, buf, sizeof buf, false);
-    std::vector<double> batches;
-    for (int b = 0; b < kBatches; ++b) {
-        auto t0 = Clock::now();
-        for (int i = 0; i < kTripsPerBatch; ++i) {
-            io_all(fd, buf, sizeof buf, true);
-            io_all(fd, buf, sizeof buf, false);
-        }
-        batches.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
-                          kTripsPerBatch);
-    }
-    close(fd);
-    return median(batches);
-}
 
 // ---- The core process ------------------------------------------------------
 
@@ -219,9 +130,9 @@ double calls_per_second(int threads, double seconds) {
 
 int main(int argc, char **argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
-    enter_private_namespaces();
+    pc::bench::enter_private_namespaces();
     int port = 0;
-    pid_t echo = start_tcp_echo(port);
+    pid_t echo = pc::bench::start_tcp_echo(port, kMessageBytes);
     pid_t core = start_core();
     sleep(2);  // the hub listens one second after its start
 
@@ -232,7 +143,7 @@ int main(int argc, char **argv) {
         kill(echo, SIGKILL);
         return 1;
     }
-    const double tcp = tcp_round_trip_us(port);
+    const double tcp = median(pc::bench::tcp_round_trips(port, kMessageBytes, kTripPlan));
     const double rpc = rpc_round_trip_us();
     std::printf("message bytes                 %zu\n", kMessageBytes);
     std::printf("raw TCP round trip (anchor)   %8.1f us   (median of %d batches of %d)\n", tcp, kBatches,
