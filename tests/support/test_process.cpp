@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,12 +26,25 @@
 
 namespace pc::test {
 
+namespace {
+
+// A child never outlives its test program: a test that fails half-way must
+// not leave helpers behind holding queues, ports or shared blocks.
+void die_with_parent(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);  // the parent is already gone
+}
+
+}  // namespace
+
 bool under_emulator() { return PC_TEST_EMULATOR[0] != '\0'; }
 
 pid_t fork_child(const std::function<int()> &body) {
     std::fflush(nullptr);
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        die_with_parent(parent);
         int rc = body();
         std::fflush(nullptr);
         _exit(rc);
@@ -60,8 +74,10 @@ pid_t spawn_program(const std::string &path, const std::vector<std::string> &arg
     for (auto &w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     std::fflush(nullptr);
+    pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        die_with_parent(parent);
         if (!stdout_path.empty()) {
             int fd = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
