@@ -4,7 +4,7 @@
 #   host    x86-64 build and tests (build/)
 #   mips    32-bit big-endian MIPS build, tests under qemu-mips (build-mips/)
 #   asan    AddressSanitizer + UndefinedBehaviorSanitizer build and tests (build-asan/)
-#   tsan    ThreadSanitizer build, tests of the threaded subsystems (build-tsan/)
+#   tsan    ThreadSanitizer build and tests (build-tsan/)
 #   fuzz    every libFuzzer harness built with clang and run for a short
 #           while (build-fuzz/; PC_FUZZ_SECONDS each, default 30)
 # With no arguments it runs every stage (what CI runs); name
