@@ -56,16 +56,20 @@ int scenario_calls() {
     return 0;
 }
 
+constexpr unsigned short kHeldCallWaitS = 90;  // the held calls outlast the slow start below
+constexpr int kSlotsFullPolls = 4000;          // 10 ms each: up to 40 s
+
 int scenario_flood() {
     std::atomic<int> ok{0};
     std::vector<std::thread> callers;
     for (int i = 0; i < AXRPC_WAIT_QUE_NUM; ++i)
         callers.emplace_back([&ok, i] {
             int got = 0;
-            if (call("core_block", i, 30, &got) == 0 && got == i + 1) ++ok;
+            if (call("core_block", i, kHeldCallWaitS, &got) == 0 && got == i + 1) ++ok;
         });
-    // Wait until every slot is held, then the next call is refused.
-    for (int i = 0; i < 500; ++i) {
+    // Wait until every slot is held, then the next call is refused. Starting
+    // 128 calling threads takes a while on an emulated, loaded machine.
+    for (int i = 0; i < kSlotsFullPolls; ++i) {
         int seq = 0, id = 0;
         if (axrpcGetSequence(&seq, &id) != 0) break;
         axrpcReleaseSequence(seq);

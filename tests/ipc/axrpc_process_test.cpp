@@ -67,8 +67,10 @@ TEST_F(RpcProcesses, HundredTwentyEightOutstandingThenRefused) {
     g_release = false;
     pc::test::CaptureStdout out;
     pid_t peer = pc::test::spawn_helper("rpc_call_peer", {"7", "flood"});
-    EXPECT_EQ(pc::test::wait_child_for(peer, 120000), 0);
-    EXPECT_NE(out.text().find("Get sequence error"), std::string::npos);
+    int status = pc::test::wait_child_for(peer, 150000);
+    std::string text = out.text();
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("Get sequence error"), std::string::npos);
 }
 
 TEST_F(RpcProcesses, CoreCallsThePeerSyncAndAsync) {
