@@ -58,14 +58,24 @@ int scenario_calls() {
 
 constexpr unsigned short kHeldCallWaitS = 90;  // the held calls outlast the slow start below
 constexpr int kSlotsFullPolls = 4000;          // 10 ms each: up to 40 s
+constexpr int kRefusedRetries = 10000;
+constexpr useconds_t kRetryPauseUs = 1000;
 
 int scenario_flood() {
     std::atomic<int> ok{0};
     std::vector<std::thread> callers;
     for (int i = 0; i < AXRPC_WAIT_QUE_NUM; ++i)
         callers.emplace_back([&ok, i] {
+            // The probe below holds a slot for a moment: a caller that meets
+            // it is refused and tries again. Once all 128 slots are held by
+            // callers, no caller is refused any more.
             int got = 0;
-            if (call("core_block", i, kHeldCallWaitS, &got) == 0 && got == i + 1) ++ok;
+            int rc = -1;
+            for (int tries = 0; tries < kRefusedRetries && rc == -1; ++tries) {
+                rc = call("core_block", i, kHeldCallWaitS, &got);
+                if (rc == -1) usleep(kRetryPauseUs);
+            }
+            if (rc == 0 && got == i + 1) ++ok;
         });
     // Wait until every slot is held, then the next call is refused. Starting
     // 128 calling threads takes a while on an emulated, loaded machine.
