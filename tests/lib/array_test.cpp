@@ -11,24 +11,13 @@
 
 #include "../../src/lib/darray.h"
 #include "../../src/lib/pqueue.h"
+#include "element_words.h"
 #include "platform_core/containers.h"
 #include "support/capture_stdout.h"
 
 namespace {
 
-void *word(uintptr_t v) { return reinterpret_cast<void *>(v); }
-uintptr_t value(const void *w) { return reinterpret_cast<uintptr_t>(w); }
-int compare_words(void *a, void *b) { return value(a) < value(b) ? -1 : value(a) > value(b) ? 1 : 0; }
-int key_matches(void *key, void *data) { return value(key) == value(data) ? 0 : 1; }
-
-struct Item {
-    int key;
-    int id;
-};
-int compare_items(void *a, void *b) { return static_cast<Item *>(a)->key - static_cast<Item *>(b)->key; }
-
-std::vector<void *> g_destroyed;
-void record_destroy(void *data) { g_destroyed.push_back(data); }
+using namespace pc::test;
 
 int collect(void *ctx, void *data) {
     static_cast<std::vector<uintptr_t> *>(ctx)->push_back(value(data));

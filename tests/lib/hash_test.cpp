@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include "element_words.h"
 #include "platform_core/containers.h"
 #include "support/capture_stdout.h"
 
 namespace {
 
-void *word(uintptr_t v) { return reinterpret_cast<void *>(v); }
-uintptr_t value(const void *w) { return reinterpret_cast<uintptr_t>(w); }
+using namespace pc::test;
 
 // Entries of the tables under test: a key and an identity.
 struct Entry {
@@ -26,9 +26,6 @@ unsigned int hash_key(void *key) { return static_cast<unsigned int>(value(key) *
 // Sends every key to one bucket, to exercise chains.
 unsigned int hash_to_one_bucket(void *) { return 5; }
 int entry_has_key(void *key, void *data) { return static_cast<Entry *>(data)->key == value(key) ? 0 : 1; }
-
-std::vector<void *> g_destroyed;
-void record_destroy(void *data) { g_destroyed.push_back(data); }
 
 class HashTest : public ::testing::Test {
 protected:

@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include "element_words.h"
 #include "platform_core/containers.h"
 #include "support/capture_stdout.h"
 
 namespace {
 
-void *word(uintptr_t v) { return reinterpret_cast<void *>(v); }
-uintptr_t value(const void *w) { return reinterpret_cast<uintptr_t>(w); }
+using namespace pc::test;
 
 bool is_black(const rb_node *node) { return node == nullptr || (node->parent_color & 1) != 0; }
 
@@ -152,24 +152,21 @@ TEST(RbCoreTest, ReplaceNodePutsTheNewRecordInPlace) {
 }
 
 // Map elements: a key and an identity.
-struct Item {
+struct MapItem {
     uintptr_t key;
     int id;
 };
 int compare_items(void *a, void *b) {
-    uintptr_t x = static_cast<Item *>(a)->key, y = static_cast<Item *>(b)->key;
+    uintptr_t x = static_cast<MapItem *>(a)->key, y = static_cast<MapItem *>(b)->key;
     return x < y ? -1 : x > y ? 1 : 0;
 }
 int key_to_item(void *key, void *data) {
-    uintptr_t x = value(key), y = static_cast<Item *>(data)->key;
+    uintptr_t x = value(key), y = static_cast<MapItem *>(data)->key;
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
-std::vector<void *> g_destroyed;
-void record_destroy(void *data) { g_destroyed.push_back(data); }
-
 int collect_ids(void *ctx, void *data) {
-    static_cast<std::vector<int> *>(ctx)->push_back(static_cast<Item *>(data)->id);
+    static_cast<std::vector<int> *>(ctx)->push_back(static_cast<MapItem *>(data)->id);
     return GDSL_RET_OK;
 }
 
@@ -192,7 +189,7 @@ protected:
 };
 
 TEST_F(RbTreeTest, RefusesAnEqualElementAndKeepsTheFirst) {
-    Item five{5, 1}, other_five{5, 2}, three{3, 3};
+    MapItem five{5, 1}, other_five{5, 2}, three{3, 3};
     EXPECT_EQ(rbtreeInsert(tree, &five), GDSL_RET_OK);
     EXPECT_EQ(rbtreeInsert(tree, &three), GDSL_RET_OK);
     EXPECT_EQ(rbtreeInsert(tree, &other_five), -1);
@@ -202,10 +199,10 @@ TEST_F(RbTreeTest, RefusesAnEqualElementAndKeepsTheFirst) {
 }
 
 TEST_F(RbTreeTest, SearchFirstLastAndRemove) {
-    Item items[] = {{40, 0}, {10, 1}, {30, 2}, {20, 3}};
+    MapItem items[] = {{40, 0}, {10, 1}, {30, 2}, {20, 3}};
     EXPECT_EQ(rbtreeGetFirst(tree), nullptr);
     EXPECT_EQ(rbtreeGetLast(tree), nullptr);
-    for (Item &item : items) rbtreeInsert(tree, &item);
+    for (MapItem &item : items) rbtreeInsert(tree, &item);
     EXPECT_EQ(rbtreeGetFirst(tree), &items[1]);
     EXPECT_EQ(rbtreeGetLast(tree), &items[0]);
     EXPECT_EQ(rbtreeSearch(tree, word(30)), &items[2]);
@@ -226,20 +223,20 @@ int stop_at_second(void *ctx, void *) {
 TEST_F(RbTreeTest, TraverseEndsOnStopAndAnswersTheLastResult) {
     int visited = 0;
     EXPECT_EQ(rbtreeTraverse(tree, stop_at_second, &visited), GDSL_RET_OK);
-    Item items[] = {{1, 0}, {2, 1}, {3, 2}};
-    for (Item &item : items) rbtreeInsert(tree, &item);
+    MapItem items[] = {{1, 0}, {2, 1}, {3, 2}};
+    for (MapItem &item : items) rbtreeInsert(tree, &item);
     EXPECT_EQ(rbtreeTraverse(tree, stop_at_second, &visited), GDSL_RET_STOP);
     EXPECT_EQ(visited, 2);
 }
 
 int remove_given_node(RbTree *t, RbTreeNode *node, void *ctx) {
     ++*static_cast<int *>(ctx);
-    rbtreeRemove(t, word(static_cast<Item *>(node->data)->key));
+    rbtreeRemove(t, word(static_cast<MapItem *>(node->data)->key));
     return GDSL_RET_OK;
 }
 
 TEST_F(RbTreeTest, SafeTraverseMayRemoveEveryNodeItIsGiven) {
-    std::vector<Item> items(200);
+    std::vector<MapItem> items(200);
     std::mt19937 rng(5);
     for (int i = 0; i < 200; i++) {
         items[i] = {rng() % 100000 + 1, i};
@@ -254,8 +251,8 @@ TEST_F(RbTreeTest, SafeTraverseMayRemoveEveryNodeItIsGiven) {
 }
 
 TEST_F(RbTreeTest, DeleteAllDestroysSmallestFirstAndKeepsTheMapUsable) {
-    Item items[] = {{3, 0}, {1, 1}, {2, 2}};
-    for (Item &item : items) rbtreeInsert(tree, &item);
+    MapItem items[] = {{3, 0}, {1, 1}, {2, 2}};
+    for (MapItem &item : items) rbtreeInsert(tree, &item);
     rbtreeDeleteAll(tree);
     EXPECT_EQ(g_destroyed, (std::vector<void *>{&items[1], &items[2], &items[0]}));
     EXPECT_EQ(rbtreeGetFirst(tree), nullptr);
@@ -281,15 +278,15 @@ TEST_F(RbTreeTest, ArgumentChecksWarnAndAnswerInvalid) {
 // Random inserts, searches and removes against std::map.
 TEST_F(RbTreeTest, MatchesStdMapOverRandomOperations) {
     std::mt19937 rng(8080);
-    std::vector<Item> pool(40000);
+    std::vector<MapItem> pool(40000);
     size_t used = 0;
-    std::map<uintptr_t, Item *> model;
+    std::map<uintptr_t, MapItem *> model;
     for (int op = 0; op < 40000; op++) {
         uintptr_t key = 1 + rng() % 3000;
         bool growing = (op / 4000) % 2 == 0;
         unsigned kind = rng() % 10;
         if (kind < (growing ? 6u : 3u)) {
-            Item *item = &pool[used];
+            MapItem *item = &pool[used];
             *item = {key, static_cast<int>(used++)};
             int ret = rbtreeInsert(tree, item);
             ASSERT_EQ(ret, model.count(key) ? -1 : GDSL_RET_OK);

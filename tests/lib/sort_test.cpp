@@ -10,14 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "element_words.h"
 #include "platform_core/containers.h"
 #include "support/capture_stdout.h"
 
 namespace {
 
-void *word(uintptr_t v) { return reinterpret_cast<void *>(v); }
-uintptr_t value(const void *w) { return reinterpret_cast<uintptr_t>(w); }
-int compare_words(void *a, void *b) { return value(a) < value(b) ? -1 : value(a) > value(b) ? 1 : 0; }
+using namespace pc::test;
 
 std::vector<void *> words(const std::vector<uintptr_t> &values) {
     std::vector<void *> out;
@@ -66,11 +65,6 @@ TEST(SortTest, EverySortOrdersEveryInputShapeAscending) {
 
 // Random arrays of random sizes against std::sort; mergeSort against
 // std::stable_sort on elements whose equal keys are told apart by identity.
-struct Item {
-    int key;
-    int id;
-};
-int compare_items(void *a, void *b) { return static_cast<Item *>(a)->key - static_cast<Item *>(b)->key; }
 
 TEST(SortTest, MatchesTheStandardSortsOnRandomArrays) {
     std::mt19937 rng(2718);
