@@ -86,18 +86,6 @@ int on_reply(AXMSG_T *) {
     return 0;
 }
 
-// The peer process answers requests with the same payload.
-int on_request(AXMSG_T *msg) {
-    iovec piece{msg->data, msg->data_len};
-    AXMSG_T reply{};
-    reply.dst_unit = msg->src_unit;
-    reply.dst_proc = msg->src_proc;
-    reply.msg_type = AXMSG_ECHO_REPLY_MID;
-    reply.iov = &piece;
-    reply.iov_num = 1;
-    return axmsg_send(&reply);
-}
-
 std::chrono::milliseconds g_reply_timeout{30000};
 
 bool wait_done(int n) {
@@ -165,7 +153,7 @@ pid_t start_peer() {
     if (pid == 0) {
         die_with_parent();
         simProcessSetPid(kPeerPid);
-        axmsg_reg(kRequestMid, on_request);
+        axmsg_reg(kRequestMid, axmsg_client_echo_back);
         if (axmsg_client_init(kPeerPid, kConnectMs) != 0) _exit(1);
         wait_forever();
     }

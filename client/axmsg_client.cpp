@@ -240,6 +240,18 @@ PC_API int axmsg_client_wait_connected(unsigned timeout_ms) {
 
 PC_API unsigned axmsg_client_connect_count(void) { return g_client.connects.load(); }
 
+PC_API int axmsg_client_echo_back(AXMSG_T *msg) {
+    if (msg == nullptr) return -1;
+    iovec piece{msg->data, msg->data_len};
+    AXMSG_T reply{};
+    reply.dst_unit = msg->src_unit;
+    reply.dst_proc = msg->src_proc;
+    reply.msg_type = AXMSG_ECHO_REPLY_MID;
+    reply.iov = &piece;
+    reply.iov_num = 1;
+    return axmsg_send(&reply);
+}
+
 PC_API int axmsg_client_close(void) {
     Client &c = g_client;
     if (!c.running.load()) return 0;

@@ -41,17 +41,6 @@ int on_reply(AXMSG_T *msg) {
     return 0;
 }
 
-int on_request(AXMSG_T *msg) {
-    iovec piece{msg->data, msg->data_len};
-    AXMSG_T reply{};
-    reply.dst_unit = msg->src_unit;
-    reply.dst_proc = msg->src_proc;
-    reply.msg_type = AXMSG_ECHO_REPLY_MID;
-    reply.iov = &piece;
-    reply.iov_num = 1;
-    return axmsg_send(&reply);
-}
-
 int serve() {
     sigset_t stop;
     sigemptyset(&stop);
@@ -104,7 +93,7 @@ int main(int argc, char **argv) {
     int pid = std::atoi(argv[2]);
     simProcessSetPid(pid);
     axmsg_reg(AXMSG_ECHO_REPLY_MID, on_reply);
-    axmsg_reg(kRequestMid, on_request);
+    axmsg_reg(kRequestMid, axmsg_client_echo_back);
     if (axmsg_client_init(pid, kConnectTimeoutMs) != 0) {
         std::fprintf(stderr, "peer %d: no hub\n", pid);
         return 3;

@@ -55,18 +55,6 @@ int on_reply(AXMSG_T *) {
     return 0;
 }
 
-// Answers a peer's request with the same payload.
-int on_peer_request(AXMSG_T *msg) {
-    iovec piece{msg->data, msg->data_len};
-    AXMSG_T reply{};
-    reply.dst_unit = msg->src_unit;
-    reply.dst_proc = msg->src_proc;
-    reply.msg_type = AXMSG_ECHO_REPLY_MID;
-    reply.iov = &piece;
-    reply.iov_num = 1;
-    return axmsg_send(&reply);
-}
-
 int send_to(uint32_t proc, uint32_t mid, std::vector<uint8_t> &payload) {
     iovec piece{payload.data(), payload.size()};
     AXMSG_T msg{};
@@ -152,7 +140,7 @@ int main(int argc, char **argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     simProcessSetPid(o.pid);
     axmsg_reg(AXMSG_ECHO_REPLY_MID, on_reply);
-    axmsg_reg(kPeerRequestMid, on_peer_request);
+    axmsg_reg(kPeerRequestMid, axmsg_client_echo_back);
     if (axmsg_client_init(o.pid, kConnectTimeoutMs) != 0) {
         std::printf("axmsg_ping: cannot reach the message hub\n");
         return 1;

@@ -29,6 +29,10 @@ PC_API int axmsg_client_connected(void);
 PC_API int axmsg_client_wait_connected(unsigned timeout_ms);
 /* Number of connections made so far (1 after the first, +1 per reconnect). */
 PC_API unsigned axmsg_client_connect_count(void);
+/* A handler that answers a message with its own payload, sent back to its
+ * sender as an echo reply (AXMSG_ECHO_REPLY_MID). Returns axmsg_send's result. */
+struct axmsg_s;
+PC_API int axmsg_client_echo_back(struct axmsg_s *msg);
 /* Removes the transport, closes the connection and stops the reader. */
 PC_API int axmsg_client_close(void);
 
