@@ -89,12 +89,9 @@ PC_API int pal_mutex_give_int(pal_mutex_t m, const char *func, int line) {
     }
     pal_thread_t self = pthread_self();
     pal_thread_t owner = m->owner.load(std::memory_order_relaxed);
-    // Only the owner may look at depth; another thread sees owner != self.
-    if (owner == self && m->depth <= 0) {
-        PFM_ERR(MID_PAL, "\nWARNING: Try to give mutex \"%s\", who has already been unlocked.\n", m->name);
-        return -1;
-    }
-    if (owner == 0) {
+    // A free mutex has no owner (depth 0 exactly when owner is 0); only the
+    // owner may look at depth, another thread sees owner != self.
+    if (owner == 0 || (owner == self && m->depth <= 0)) {
         PFM_ERR(MID_PAL, "\nWARNING: Try to give mutex \"%s\", who has already been unlocked.\n", m->name);
         return -1;
     }
