@@ -10,4 +10,4 @@ if [ -w /proc/sys/fs/mqueue/msg_max ] && [ "$(cat /proc/sys/fs/mqueue/msg_max)" 
 fi
 cmake -S "$root" -B "$root/build-run" -DPC_BUILD_BENCH=OFF >/dev/null
 cmake --build "$root/build-run" -j"$(nproc)" --target axcored >/dev/null
-exec "$root/build/tools/axcored" "$@"
+exec "$root/build-run/tools/axcored" "$@"

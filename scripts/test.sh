@@ -2,6 +2,8 @@
 # Builds and runs the whole test suite, stage by stage:
 #   format  clang-format check of every C/C++ file
 #   host    x86-64 build and tests (build/)
+#   run     the README's main command (scripts/run.sh): the core process
+#           must come up and stop with status 0 on SIGTERM
 #   mips    32-bit big-endian MIPS build, tests under qemu-mips (build-mips/)
 #   asan    AddressSanitizer + UndefinedBehaviorSanitizer build and tests (build-asan/)
 #   tsan    ThreadSanitizer build and tests (build-tsan/)
@@ -66,6 +68,29 @@ mips() {
 
 asan() { preset asan-ubsan build-asan; }
 
+# The main command as a user runs it: it builds its own tree, the platform
+# must say it is up within the limit, and SIGTERM must end it with status 0.
+run_main() {
+  local log=build-run.log limit=${PC_RUN_UP_SECONDS:-900} pid rc waited=0
+  rm -f "$log"
+  setsid bash scripts/run.sh </dev/null >"$log" 2>&1 &
+  pid=$!
+  until grep -q 'platform is up' "$log" 2>/dev/null; do
+    if ! kill -0 "$pid" 2>/dev/null || ((waited >= limit)); then
+      echo "run: the core process did not come up"; tail -40 "$log"
+      kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+      return 1
+    fi
+    sleep 1; waited=$((waited + 1))
+  done
+  sleep 2
+  kill -TERM "$pid"
+  rc=0; wait "$pid" || rc=$?
+  cat "$log" | grep '^axcored' || true
+  echo "run: status $rc after SIGTERM"
+  [ "$rc" -eq 0 ]
+}
+
 tsan() { preset tsan build-tsan; }
 
 # Each harness runs from an empty corpus for a fixed time: a crash, an
@@ -95,12 +120,13 @@ fuzz() {
 summary=()
 failed=()
 stages=("$@")
-((${#stages[@]})) || stages=(format host mips asan tsan fuzz)
+((${#stages[@]})) || stages=(format host run mips asan tsan fuzz)
 for s in "${stages[@]}"; do
   case $s in
     format) stage format format_check ;;
+    run) stage run run_main ;;
     host | mips | asan | tsan | fuzz) stage "$s" "$s" ;;
-    *) echo "unknown stage: $s (format, host, mips, asan, tsan, fuzz)" >&2; exit 2 ;;
+    *) echo "unknown stage: $s (format, host, run, mips, asan, tsan, fuzz)" >&2; exit 2 ;;
   esac
 done
 echo "=== stage times"
