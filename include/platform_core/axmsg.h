@@ -160,6 +160,15 @@ PC_API int axmsg_serv_mult_dispatch(AXMSG_T *msg);
 PC_API int axmsg_serv_init(void);
 /* Routes one received message (header and payload, `len` bytes). */
 PC_API int axmsg_serv_cmd_proc(void *buf, uint32_t len);
+/* The accept loop of the hub's thread "axmsg" (never returns). */
+PC_API void axmsg_serv_run(void);
+/* The reader loop of one connection record (the entry of its reader thread
+ * "axmsg serv <pid>"); returns when the connection has ended and its record
+ * is cleared. */
+PC_API void axmsg_serv_sub_thread(void *record);
+/* Ends the connection of a record: the socket is shut down, and its reader
+ * closes it and clears the record. Safe from any thread. */
+PC_API void axmsg_serv_close(void *record);
 /* Prints the connected processes. */
 PC_API int axmsg_serv_clients_print(void);
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "ipc/axmsg_stream.h"
+#include "ipc/axmsg_unit.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
@@ -49,8 +50,23 @@ void close_connection(Connection &c, int fd) {
     close(fd);
 }
 
-void reader_main(void *arg) {
-    auto &c = *static_cast<Connection *>(arg);
+// The record `p` points at, or null when it is not one of the table's.
+Connection *record_of(void *p) {
+    for (uint32_t pid = 1; pid < PID_MAX; ++pid)
+        if (p == &g_conns[pid]) return &g_conns[pid];
+    return nullptr;
+}
+
+// A connection speaks only for the process that said hello on it, on this
+// unit: anything else is dropped.
+bool source_ok(const Connection &c, const AXMSG_HEADER_T &h) {
+    if (h.src_proc == c.pid && h.src_unit == current_unit()) return true;
+    PFM_ERR(MID_AXMSG, "proc %u sent a message as unit %u proc %u, dropped", static_cast<unsigned>(c.pid),
+            static_cast<unsigned>(h.src_unit), static_cast<unsigned>(h.src_proc));
+    return false;
+}
+
+void reader_main(Connection &c) {
     int fd;
     {
         pal::MutexGuard guard(c.lock);
@@ -68,7 +84,8 @@ void reader_main(void *arg) {
                             "RCV MSG HEADER: src unit = %d, src proc = %d, dst unit = %d, dst proc = %d",
                             static_cast<int>(h.src_unit), static_cast<int>(h.src_proc),
                             static_cast<int>(h.dst_unit), static_cast<int>(h.dst_proc));
-                    axmsg_serv_cmd_proc(frame.data(), static_cast<uint32_t>(frame.size()));
+                    if (source_ok(c, h))
+                        axmsg_serv_cmd_proc(frame.data(), static_cast<uint32_t>(frame.size()));
                     break;
                 case FrameReader::Result::kBadHeader:
                     PFM_ERR(MID_AXMSG, "read error marker %d, check 0x%x", static_cast<int>(h.marker),
@@ -126,7 +143,8 @@ AttachResult connection_attach(uint32_t pid, int fd) {
     }
     char name[kNameLen];
     connection_name(pid, name);
-    if (pal_thread_create(name, kReaderStack, kReaderPriority, reader_main, &c) == PAL_THREAD_INVALID) {
+    if (pal_thread_create(name, kReaderStack, kReaderPriority, axmsg_serv_sub_thread, &c) ==
+        PAL_THREAD_INVALID) {
         PFM_ERR(MID_AXMSG, "create thread %s failed", name);
         pal::MutexGuard guard(c.lock);
         c.fd = -1;
@@ -149,9 +167,10 @@ int connection_write(uint32_t pid, const AXMSG_HEADER_T &header, const iovec *io
         PFM_ERR(MID_AXMSG, "error client");
         return -1;
     }
-    if (write_message(c.fd, header, iov, count) != 0) {
+    if (write_message(c.fd, header, iov, count, kWriteStallMs) != 0) {
         PFM_ERR(MID_AXMSG, "write to proc %u failed: %s", static_cast<unsigned>(pid), std::strerror(errno));
-        // The reader sees the shut-down socket, closes it and clears the record.
+        // The reader sees the shut-down socket, closes it and clears the
+        // record; writers queued behind this one fail at once.
         shutdown(c.fd, SHUT_RDWR);
         return -1;
     }
@@ -174,3 +193,19 @@ void connections_print() {
 }
 
 }  // namespace pc::ipc
+
+extern "C" {
+
+PC_API void axmsg_serv_sub_thread(void *record) {
+    pc::ipc::Connection *c = pc::ipc::record_of(record);
+    if (c != nullptr) pc::ipc::reader_main(*c);
+}
+
+PC_API void axmsg_serv_close(void *record) {
+    pc::ipc::Connection *c = pc::ipc::record_of(record);
+    if (c == nullptr) return;
+    pc::pal::MutexGuard guard(c->lock);
+    if (guard.held() && c->fd >= 0) shutdown(c->fd, SHUT_RDWR);
+}
+
+}  // extern "C"

@@ -12,8 +12,13 @@
 //      when `in_use` is clear, stores the socket and starts the record's
 //      reader thread ("axmsg serv <pid>").
 //   2. Writers (any thread that sends to that process) take the mutex for
-//      the whole message, so messages never interleave. A writer that meets
-//      a hard error only shuts the socket down; it never closes it.
+//      the whole message, so messages never interleave. The socket is
+//      non-blocking: a writer waits at most kWriteStallMs for the peer to
+//      take a byte. A writer that meets a hard error or that limit only
+//      shuts the socket down (a peer that stops reading is disconnected and
+//      its senders get -1, never a hang); it never closes it.
+//   The reader drops every message whose source is not the process and
+//   unit of its connection: a peer never speaks for another process.
 //   3. The reader thread alone reads the socket and alone closes it: when a
 //      read fails (the peer closed, or a writer shut the socket down), it
 //      clears `fd` and `in_use` under the mutex and closes the socket after
@@ -29,6 +34,9 @@
 #include "platform_core/axmsg.h"
 
 namespace pc::ipc {
+
+// How long a writer waits for a peer that takes no byte.
+inline constexpr int kWriteStallMs = 3000;
 
 // Creates the records' mutexes (once) and clears the table. 0 or -1.
 int connections_init();

@@ -3,12 +3,18 @@
 //
 // write_message() sends header and payload pieces with as few sendmsg calls
 // as the kernel allows (one in the common case), never raises SIGPIPE and
-// never closes the descriptor: the descriptor's owner decides that.
+// never closes the descriptor: the descriptor's owner decides that. Given a
+// stall limit it never blocks in the kernel (MSG_DONTWAIT) and gives up with
+// ETIMEDOUT when the socket takes no byte for that long, so a peer that
+// stops reading cannot hold its writers.
 //
 // FrameReader reads a stream into one reusable buffer and hands out one
 // complete message (header and payload, contiguous) at a time, so a message
 // costs one read in the common case and no allocation. A frame stays valid
-// until the next call to next(); its start is aligned for any type.
+// until the next call to next(); its start is aligned for any type. The
+// buffer grows with the bytes that arrive, never ahead of them on a header's
+// word alone, so a peer that announces a large message and goes silent holds
+// no more memory than it sent.
 #pragma once
 
 #include <poll.h>
@@ -44,9 +50,15 @@ inline bool wait_ready(int fd, short events, int timeout_ms) {
     }
 }
 
+// No stall limit: a write waits for the peer as long as it takes.
+inline constexpr int kNoStallLimit = -1;
+
 // Writes all of `total` bytes described by `vec[0..count)`, which it
-// advances in place. Returns 0, or -1 with errno set on a hard error.
-inline int write_vector(int fd, iovec *vec, int count) {
+// advances in place. Returns 0, or -1 with errno set on a hard error, or
+// with ETIMEDOUT when `stall_ms` (>= 0) passed without the socket taking a
+// byte.
+inline int write_vector(int fd, iovec *vec, int count, int stall_ms = kNoStallLimit) {
+    const int flags = MSG_NOSIGNAL | (stall_ms >= 0 ? MSG_DONTWAIT : 0);
     int first = 0;
     while (first < count) {
         if (vec[first].iov_len == 0) {
@@ -56,12 +68,15 @@ inline int write_vector(int fd, iovec *vec, int count) {
         msghdr mh{};
         mh.msg_iov = vec + first;
         mh.msg_iovlen = static_cast<decltype(mh.msg_iovlen)>(std::min(count - first, kMaxIovPerCall));
-        ssize_t n = sendmsg(fd, &mh, MSG_NOSIGNAL);
+        ssize_t n = sendmsg(fd, &mh, flags);
         if (n < 0 && errno == ENOTSOCK) n = writev(fd, vec + first, static_cast<int>(mh.msg_iovlen));
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (!wait_ready(fd, POLLOUT, -1)) return -1;
+                if (!wait_ready(fd, POLLOUT, stall_ms)) {
+                    if (stall_ms >= 0) errno = ETIMEDOUT;
+                    return -1;
+                }
                 continue;
             }
             return -1;
@@ -83,8 +98,10 @@ inline int write_vector(int fd, iovec *vec, int count) {
     return 0;
 }
 
-// Sends header and pieces as one message. Returns 0, or -1 (errno set).
-inline int write_message(int fd, const AXMSG_HEADER_T &header, const iovec *iov, int count) {
+// Sends header and pieces as one message. Returns 0, or -1 (errno set;
+// ETIMEDOUT when the peer took nothing for `stall_ms`).
+inline int write_message(int fd, const AXMSG_HEADER_T &header, const iovec *iov, int count,
+                         int stall_ms = kNoStallLimit) {
     if (count < 0 || (count > 0 && iov == nullptr)) return -1;
     iovec inline_vec[kInlineIovecs + 1];
     iovec *vec = inline_vec;
@@ -95,7 +112,7 @@ inline int write_message(int fd, const AXMSG_HEADER_T &header, const iovec *iov,
     vec[0].iov_base = const_cast<AXMSG_HEADER_T *>(&header);
     vec[0].iov_len = sizeof header;
     for (int i = 0; i < count; ++i) vec[i + 1] = iov[i];
-    int rc = write_vector(fd, vec, count + 1);
+    int rc = write_vector(fd, vec, count + 1, stall_ms);
     int saved = errno;
     if (vec != inline_vec) pal_free(vec);
     errno = saved;
@@ -179,9 +196,11 @@ public:
                     return Result::kFrame;
                 }
             }
-            if (cap_ - begin_ < need) {
+            if (end_ == cap_) {
+                // Full: make room at the front first, then grow by doubling,
+                // so the buffer only grows as fast as bytes arrive.
                 compact();
-                if (cap_ < need && !resize(need)) return Result::kNoMemory;
+                if (end_ == cap_ && !resize(std::min(need, cap_ * 2))) return Result::kNoMemory;
             }
             ssize_t n = read(fd, buf_ + end_, cap_ - end_);
             if (n > 0) {

@@ -56,8 +56,8 @@ int table_cb_trav(int type, void *arg, int len) {
             axrpcParaFree(&in);
             axrpcParaGroupFree(&out);
         } else if (n->is_asyn) {
-            n->asynCb(n->mid, type, arg, len);
-        } else {
+            if (n->asynCb != nullptr) n->asynCb(n->mid, type, arg, len);
+        } else if (n->cb != nullptr) {
             PFM_DBG(kMid, "mid %d proc type %d", n->mid, type);
             n->cb(arg, len);
         }
@@ -84,9 +84,9 @@ int call_srv(AXRPC_PARA_T *in, AXRPC_PARA_T *) {
     PFM_DBG(kMid, "rpc get type %d, pri %d, len %d", type, pri, len);
     for (NotifyNode *n = table_head(type); n != nullptr; n = n->next.load(std::memory_order_acquire)) {
         if (n->pri != pri || n->proc != pidGetCurrent()) continue;
-        if (n->is_asyn)
-            n->asynCb(n->mid, type, arg, len);
-        else if (n->cb != nullptr)
+        if (n->is_asyn) {
+            if (n->asynCb != nullptr) n->asynCb(n->mid, type, arg, len);
+        } else if (n->cb != nullptr)
             n->cb(arg, len);
     }
     return 0;
@@ -194,10 +194,9 @@ PC_API int notify_asyn_reg(int mid, int type, int queueLen, NOTIFY_CB cb) {
 }
 
 PC_API int notify_call(int type, void *arg, int len) {
-    if (type < 0 || type >= NOTIFY_TYPE_NUM) {
-        PFM_ERR(kMid, "invalid notify type");
-        return -1;
-    }
+    // An unknown type is logged; the core's traversal refuses it, and a
+    // process other than the core still hands it on.
+    if (type < 0 || type >= NOTIFY_TYPE_NUM) PFM_ERR(kMid, "invalid notify type");
     if (is_core()) {
         PFM_DBG(kMid, "core proc notify call %d", type);
         table_cb_trav(type, arg, len);
@@ -234,8 +233,10 @@ PC_API int notify_axmsg_callback(AXMSG_T *msg) {
     std::memcpy(&reg, msg->data, sizeof reg);
     PFM_DBG(kMid, "Proc %d get notify msg command %d", static_cast<int>(msg->src_proc), reg.command);
     if (reg.command == NOTIFY_CMD_REG) {
+        // A node recorded for another process is never this process's own:
+        // this process's callbacks are registered locally, with a function.
         if (reg.type < 0 || reg.type >= NOTIFY_TYPE_NUM || reg.pri < 0 || reg.pri >= NOTIFY_PRI_NUM ||
-            !IS_PID_VALID(msg->src_proc))
+            !IS_PID_VALID(msg->src_proc) || msg->src_proc == static_cast<uint32_t>(pidGetCurrent()))
             return -1;
         const int pri = reg.sync == 1 ? reg.pri : NOTIFY_ASYN_PRI;
         return table_add(reg.type, static_cast<int>(msg->src_proc), 0, reg.sync == 1 ? 0 : 1, pri, nullptr,

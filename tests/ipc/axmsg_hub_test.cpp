@@ -9,17 +9,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform_core/axmsg.h"
+#include "platform_core/pal.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
 #include "support/capture_stdout.h"
@@ -80,6 +83,7 @@ public:
     RawPeer &operator=(const RawPeer &) = delete;
 
     bool connected() const { return connected_; }
+    int fd() const { return fd_; }
 
     bool hello(uint32_t pid) {
         return send(make_header(pid, PID_CORE, MID_AXMSG, AXMSG_HELLO_LEN), {0, 0, 0, 0});
@@ -185,6 +189,7 @@ TEST_F(AxmsgHub, RefusesBadHellos) {
     const Case cases[] = {
         {"proc 0", make_header(0, PID_CORE, MID_AXMSG, AXMSG_HELLO_LEN)},
         {"proc 64", make_header(64, PID_CORE, MID_AXMSG, AXMSG_HELLO_LEN)},
+        {"the core's own id", make_header(PID_CORE, PID_CORE, MID_AXMSG, AXMSG_HELLO_LEN)},
         {"swapped marker", swapped},
         {"bad check word", bad_check},
     };
@@ -310,6 +315,110 @@ TEST_F(AxmsgHub, ProcessToProcessAndPeerDeath) {
     EXPECT_EQ(pc::test::wait_child_for(pinger, 60000), 0);
     kill(server, SIGTERM);
     EXPECT_EQ(pc::test::wait_child_for(server, 10000), 0);
+}
+
+// A connection speaks only for its own process on this unit.
+TEST_F(AxmsgHub, MessagesInAnotherProcesssNameAreDropped) {
+    RawPeer peer;
+    ASSERT_TRUE(peer.hello(15));
+    int before;
+    {
+        std::lock_guard<std::mutex> guard(g_rx.lock);
+        before = g_rx.count;
+    }
+    AXMSG_HEADER_T as_core = make_header(PID_CORE, PID_CORE, kTestMid, 1);
+    AXMSG_HEADER_T as_other = make_header(16, PID_CORE, kTestMid, 1);
+    AXMSG_HEADER_T other_unit = make_header(15, PID_CORE, kTestMid, 1);
+    other_unit.src_unit = 2;
+    for (const auto &h : {as_core, as_other, other_unit}) ASSERT_TRUE(peer.send(h, {0xEE}));
+    ASSERT_TRUE(peer.send(make_header(15, PID_CORE, kTestMid, 1), {0x15}));
+    ASSERT_TRUE(wait_received(before + 1));
+    EXPECT_TRUE(peer.echo(15, {1}));  // everything sent before it was routed
+    std::lock_guard<std::mutex> guard(g_rx.lock);
+    EXPECT_EQ(g_rx.count, before + 1);
+    EXPECT_EQ(g_rx.src_proc, 15u);
+    EXPECT_EQ(g_rx.data, std::vector<uint8_t>{0x15});
+}
+
+// Hellos are collected beside the accept path: a peer dribbling its hello
+// (one byte every 300 ms) holds nobody back and is dropped at the hello's
+// deadline although it never stops sending; a crowd of silent connections
+// beyond the waiting room does not lock new processes out.
+TEST_F(AxmsgHub, SlowAndSilentHellosHoldNobodyBack) {
+    RawPeer slow;
+    ASSERT_TRUE(slow.connected());
+    std::atomic<bool> stop{false};
+    std::thread dribble([&] {
+        AXMSG_HEADER_T h = make_header(23, PID_CORE, MID_AXMSG, AXMSG_HELLO_LEN);
+        uint8_t bytes[AXMSG_HEADER_LEN + AXMSG_HELLO_LEN]{};
+        std::memcpy(bytes, &h, sizeof h);
+        for (size_t i = 0; i < sizeof bytes && !stop; ++i) {
+            if (::send(slow.fd(), bytes + i, 1, MSG_NOSIGNAL) != 1) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    std::vector<std::unique_ptr<RawPeer>> silent;
+    for (int i = 0; i < 40; ++i) silent.push_back(std::make_unique<RawPeer>());
+    auto start = std::chrono::steady_clock::now();
+    RawPeer quick;
+    ASSERT_TRUE(quick.hello(24));
+    EXPECT_TRUE(quick.echo(24, {1, 2}));
+    // Well inside the dribbler's 11 seconds.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_TRUE(slow.closed_by_hub());
+    stop = true;
+    dribble.join();
+    EXPECT_TRUE(quick.echo(24, {3}));
+}
+
+// A peer that stops reading is disconnected once its socket stays full;
+// senders get -1 instead of hanging, and other peers are served meanwhile.
+TEST_F(AxmsgHub, PeerThatStopsReadingIsDisconnected) {
+    RawPeer stuck;
+    ASSERT_TRUE(stuck.hello(25));
+    ASSERT_TRUE(core_send_becomes(25, 0));
+    std::vector<uint8_t> big(1024 * 1024, 0x5A);
+    iovec piece{big.data(), big.size()};
+    int rc = 0;
+    int sent = 0;
+    auto start = std::chrono::steady_clock::now();
+    while (rc == 0 && sent < 256) {
+        AXMSG_T m{};
+        m.dst_unit = 1;
+        m.dst_proc = 25;
+        m.msg_type = kTestMid;
+        m.iov = &piece;
+        m.iov_num = 1;
+        rc = axmsg_send(&m);
+        ++sent;
+    }
+    EXPECT_EQ(rc, -1) << "after " << sent << " MiB";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_TRUE(core_send_becomes(25, -1));
+    RawPeer other;
+    ASSERT_TRUE(other.hello(26));
+    EXPECT_TRUE(other.echo(26, {9}));
+}
+
+// A header alone reserves no payload buffer: peers that announce the
+// largest message and fall silent hold what they sent, not what they
+// announced.
+TEST_F(AxmsgHub, AnnouncedLengthReservesNoMemory) {
+    unsigned before = 0;
+    pal_alloc_resource_usage_get(&before, nullptr);
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    for (uint32_t pid = 30; pid < 50; ++pid) {
+        auto p = std::make_unique<RawPeer>();
+        ASSERT_TRUE(p->hello(pid));
+        ASSERT_TRUE(p->echo(pid, {1}));
+        ASSERT_TRUE(p->send(make_header(pid, PID_CORE, kTestMid, AXMSG_MAX_DATA_LEN), {1, 2, 3}));
+        peers.push_back(std::move(p));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    unsigned after = 0;
+    pal_alloc_resource_usage_get(&after, nullptr);
+    // 20 peers x 16 MiB announced; each holds its 64 KiB read buffer.
+    EXPECT_LT(after - std::min(after, before), 8u * 1024 * 1024);
 }
 
 }  // namespace

@@ -141,6 +141,24 @@ TEST_F(NotifyCore, ArgumentErrors) {
     EXPECT_NE(out.text().find("notify asyn mid 41, type 9 is already registed"), std::string::npos);
 }
 
+// A registration that names the core as its sender would record a node of
+// the core without a callback; the core refuses it, and raising the type
+// calls nothing that is missing.
+TEST_F(NotifyCore, RegistrationInTheCoresNameIsRefused) {
+    const int type = 5;
+    NOTIFY_REG_MSG_T reg{NOTIFY_CMD_REG, type, 0, 1};
+    AXMSG_T msg{};
+    msg.src_proc = PID_CORE;
+    msg.data = &reg;
+    msg.data_len = sizeof reg;
+    EXPECT_EQ(notify_axmsg_callback(&msg), -1);
+    reg.sync = 0;
+    EXPECT_EQ(notify_axmsg_callback(&msg), -1);
+    EXPECT_EQ(notify_call(type, nullptr, 0), 0);
+    // An unknown type is logged and refused by the traversal, not an error.
+    EXPECT_EQ(notify_call(NOTIFY_TYPE_NUM, nullptr, 0), 0);
+}
+
 TEST_F(NotifyCore, ProcessesSubscribeAndRaiseThroughTheCore) {
     const int type = 7;
     ASSERT_EQ(notify_reg(30, type, pri1, 1), 0);
