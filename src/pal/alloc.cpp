@@ -7,17 +7,25 @@
 // to the payload; the word right before the payload points back to the
 // header. The payload is aligned for any type.
 //
-// The list and every counter are guarded by the PAL mutex "pal_alloc",
-// created on first use. pal_free checks that a block's guard and links agree
-// with the list before unlinking it, so a pointer that was freed before or
-// never came from pal_alloc is reported and refused instead of corrupting
-// the list or being released twice.
+// The list, the set of live payloads and every counter are guarded by the
+// PAL mutex "pal_alloc", created on first use. pal_free and pal_realloc
+// first look the pointer up in the live set (live_set.h), so a pointer that
+// was freed before or never came from pal_alloc is reported and refused
+// without reading a byte in front of it; a live block whose guard or links
+// were overwritten is refused too instead of corrupting the list. A freed
+// block is filled with 0xCC before it goes back to the system, so a stale
+// pointer reads garbage, not plausible data.
+//
+// Sizes whose block (header, payload rounded to 4, tail guard) would not
+// fit in a size_t are refused: on the 32-bit target that is anything above
+// about 4 GiB less the header.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "pal/live_set.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
@@ -45,8 +53,12 @@ struct BlockHeader {
 constexpr size_t kAlign = alignof(std::max_align_t);
 constexpr size_t kHeaderArea = (sizeof(BlockHeader) + sizeof(void *) + kAlign - 1) / kAlign * kAlign;
 
+// Largest payload whose whole block still fits in a size_t.
+constexpr size_t kMaxPayload = SIZE_MAX - kHeaderArea - sizeof(uint32_t);
+
 pal_mutex_t g_alloc_lock = nullptr;  // "pal_alloc"
 BlockHeader *g_head = nullptr;       // guarded by g_alloc_lock
+pc::pal::LivePointerSet g_live;      // payloads handed out; guarded by g_alloc_lock
 unsigned g_bytes_now = 0;            // guarded by g_alloc_lock
 unsigned g_bytes_max = 0;            // guarded by g_alloc_lock
 long g_alloc_bytes = 0;              // guarded by g_alloc_lock
@@ -69,6 +81,19 @@ void set_tail_guard(BlockHeader *b) {
 }
 
 size_t block_bytes(uint32_t size) { return kHeaderArea + size + sizeof(uint32_t); }
+
+// Fills a block that is about to be released. The empty asm tells the
+// compiler the bytes are used, so the fill is not dropped as a dead store
+// before free().
+void poison(void *block, size_t len) {
+    std::memset(block, kFreedFill, len);
+    asm volatile("" : : "r"(block) : "memory");
+}
+
+void report_refused(const void *ptr, const char *why) {
+    printf("pal_free: %p is not a live block, refused.\r\n", ptr);
+    PFM_ERR(MID_PAL, "pal_free refused %p: %s", ptr, why);
+}
 
 // True when `b` is on the list as its links claim. Under g_alloc_lock.
 bool links_agree_locked(const BlockHeader *b) {
@@ -101,7 +126,7 @@ PC_API int _pal_alloc_preinit(void) {
 PC_API void *pal_alloc(unsigned size, const char *tag) {
     if (_pal_alloc_preinit() != 0) return nullptr;
     uint32_t rounded = round4(size);
-    if (rounded < size) return nullptr;  // wrapped
+    if (rounded < size || rounded > kMaxPayload) return nullptr;  // the block would wrap
     auto *raw = static_cast<char *>(std::malloc(block_bytes(rounded)));
     if (raw == nullptr) return nullptr;
     auto *b = reinterpret_cast<BlockHeader *>(raw);
@@ -114,6 +139,11 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     set_tail_guard(b);
 
     pc::pal::MutexGuard guard(g_alloc_lock);
+    if (!g_live.insert(b->payload)) {
+        guard.release();
+        std::free(raw);
+        return nullptr;
+    }
     b->next = g_head;
     if (g_head != nullptr) g_head->prev = b;
     g_head = b;
@@ -137,11 +167,21 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
         if (ptr != nullptr) pal_free(ptr);
         return nullptr;
     }
+    uint32_t old_size = 0;
+    if (ptr != nullptr) {
+        if (_pal_alloc_preinit() != 0) return nullptr;
+        pc::pal::MutexGuard guard(g_alloc_lock);
+        if (!g_live.contains(ptr)) {
+            guard.release();
+            report_refused(ptr, "realloc of a block that is not live");
+            return nullptr;
+        }
+        old_size = (*back_pointer(ptr))->size;
+    }
     void *fresh = pal_alloc(size, tag);
     if (fresh == nullptr) return nullptr;
     if (ptr != nullptr) {
-        const BlockHeader *old = *back_pointer(ptr);
-        std::memcpy(fresh, ptr, old->size < size ? old->size : size);
+        std::memcpy(fresh, ptr, old_size < size ? old_size : size);
         pal_free(ptr);
     }
     return fresh;
@@ -149,15 +189,22 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
 
 PC_API void pal_free(void *ptr) {
     if (ptr == nullptr || _pal_alloc_preinit() != 0) return;
-    BlockHeader *b = *back_pointer(ptr);
+    BlockHeader *b;
     {
         pc::pal::MutexGuard guard(g_alloc_lock);
-        if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(b)) {
+        if (!g_live.contains(ptr)) {
             guard.release();
-            printf("pal_free: %p is not a live block, refused.\r\n", ptr);
-            PFM_ERR(MID_PAL, "pal_free refused %p: not a live block", ptr);
+            report_refused(ptr, "not a live block");
             return;
         }
+        // Live: the back pointer and the header are ours to read.
+        b = *back_pointer(ptr);
+        if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(b)) {
+            guard.release();
+            report_refused(ptr, "its header is damaged");
+            return;
+        }
+        g_live.erase(ptr);
         if (b->prev != nullptr)
             b->prev->next = b->next;
         else
@@ -167,7 +214,7 @@ PC_API void pal_free(void *ptr) {
         g_free_calls++;
         g_bytes_now -= b->size;
     }
-    std::memset(b, kFreedFill, block_bytes(b->size));
+    poison(b, block_bytes(b->size));
     std::free(b);
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -115,20 +116,51 @@ TEST(Alloc, free_refuses_a_block_whose_links_contradict_the_list) {
     pal_free(a);
 }
 
-// Reads the freed block on purpose: not under the sanitizers that forbid it.
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-TEST(Alloc, second_free_of_a_block_is_refused) {
+// Liveness is decided without reading in front of the pointer, so these
+// run under the sanitizers too: a second free, a pointer from malloc, one
+// into the middle of a block and one on the stack are all refused, and the
+// accounts and the list stay as they were.
+TEST(Alloc, pointers_that_are_not_live_blocks_are_refused) {
     void *keep = pal_alloc(32, "keep");
-    void *p = pal_alloc(32, "twice");
-    pal_free(p);
+    void *freed = pal_alloc(32, "twice");
+    pal_free(freed);
+    void *foreign = std::malloc(64);
+    alignas(std::max_align_t) unsigned char on_stack[64] = {};
+    void *const cases[] = {freed, foreign, static_cast<char *>(keep) + 16, on_stack + 32};
     unsigned held = bytes_held();
-    pc::test::CaptureStdout out;
-    pal_free(p);  // its header was filled with 0xCC by the first free
-    EXPECT_NE(out.text().find("refused"), std::string::npos);
+    for (void *p : cases) {
+        pc::test::CaptureStdout out;
+        pal_free(p);
+        EXPECT_NE(out.text().find("refused"), std::string::npos) << p;
+        pc::test::CaptureStdout out2;
+        EXPECT_EQ(pal_realloc(p, 8, "re"), nullptr) << p;
+        EXPECT_NE(out2.text().find("refused"), std::string::npos) << p;
+    }
     EXPECT_EQ(bytes_held(), held);
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+    std::free(foreign);
     pal_free(keep);
 }
-#endif
+
+// Sizes whose block (header, payload, guard) would wrap the address space
+// are refused by every entry point and leave the heap intact.
+TEST(Alloc, sizes_whose_block_would_wrap_are_refused) {
+    std::vector<unsigned> sizes{0xFFFFFFFFu, 0xFFFFFFFDu};
+    if (sizeof(void *) == 4) sizes.insert(sizes.end(), {0xFFFFFFF0u, 0xFFFFFFE0u, 0xFFFFFFC0u});
+    void *p = pal_alloc(16, "keep");
+    std::memset(p, 0x5A, 16);
+    for (unsigned size : sizes) {
+        EXPECT_EQ(pal_alloc(size, "huge"), nullptr) << std::hex << size;
+        EXPECT_EQ(pal_calloc(1, size, "huge"), nullptr) << std::hex << size;
+        EXPECT_EQ(pal_realloc(p, size, "huge"), nullptr) << std::hex << size;
+    }
+    EXPECT_EQ(static_cast<unsigned char *>(p)[15], 0x5A);  // the old block stays
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+    void *q = pal_alloc(64, "after");  // the heap still works
+    ASSERT_NE(q, nullptr);
+    pal_free(q);
+    pal_free(p);
+}
 
 TEST(Alloc, concurrent_use_keeps_the_accounts) {
     unsigned before = bytes_held();
