@@ -37,8 +37,11 @@ PC_API int pal_cond_wait(pal_cond_t c, pal_mutex_t m, unsigned timeout_ms) {
     if (c == nullptr || m == nullptr) return -1;
     pal_thread_t self = pthread_self();
     if (m->owner.load(std::memory_order_relaxed) != self) return -1;  // caller must hold it
+    // Taken more than once: give one take back and return at once (the
+    // mutex stays held, and depth keeps counting the takes not given back).
     if (m->recursion > 0) {
         m->recursion--;
+        m->depth--;
         return 0;
     }
     m->owner.store(0, std::memory_order_relaxed);

@@ -125,7 +125,12 @@ PC_API void pal_mutex_destroy(pal_mutex_t m) {
         pal_thread_name(owner, owner_name, sizeof owner_name);
         printf("\nWARNING: Mutex \"%s\" owned by \"%s\"(%p) has NOT been unlocked before being destroyed.\n",
                m->name, owner_name, reinterpret_cast<void *>(owner));
-        if (owner == pthread_self()) pthread_mutex_unlock(&m->lock);
+        if (owner == pthread_self()) {
+            pthread_mutex_unlock(&m->lock);
+            // The take held Ctrl-C back in the main thread; no give will
+            // come to let it through again.
+            if (pc::pal::in_main_thread()) ctrl_c_unblock();
+        }
     }
     pthread_mutex_destroy(&m->lock);
     dk_locklist_remove(m);

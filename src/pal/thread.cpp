@@ -38,12 +38,26 @@ unsigned g_thread_stack = 0;          // guarded by g_thread_list_lock
 unsigned g_thread_num_max = 0;        // guarded by g_thread_list_lock
 unsigned g_thread_stack_max = 0;      // guarded by g_thread_list_lock
 
+// Holds the list lock with cancellation held off: threads are cancelled
+// asynchronously, and one cancelled while it holds this lock would leave
+// every later thread call hanging. A cancel that arrives meanwhile takes
+// effect once the lock is given back.
 class ListLock {
 public:
-    ListLock() { pthread_mutex_lock(&g_thread_list_lock); }
-    ~ListLock() { pthread_mutex_unlock(&g_thread_list_lock); }
+    ListLock() {
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancel_state_);
+        pthread_mutex_lock(&g_thread_list_lock);
+    }
+    // A pending cancel unwinds out of here: not noexcept.
+    ~ListLock() noexcept(false) {
+        pthread_mutex_unlock(&g_thread_list_lock);
+        pthread_setcancelstate(cancel_state_, nullptr);
+    }
     ListLock(const ListLock &) = delete;
     ListLock &operator=(const ListLock &) = delete;
+
+private:
+    int cancel_state_ = PTHREAD_CANCEL_ENABLE;
 };
 
 // Unlinks the record of `id`; the caller frees it. Under the list lock.
@@ -171,6 +185,9 @@ PC_API pal_thread_t pal_thread_create(const char *name, unsigned stackSize, unsi
 }
 
 PC_API void pal_thread_exit(void *retval) {
+    // The way out takes the list lock and the allocator's: a cancel must
+    // not stop the thread half way through it.
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
     pal_task_t *t;
     {
         ListLock lock;

@@ -127,6 +127,15 @@ TEST_F(Locks, cond_wait_on_a_recursively_held_mutex_returns_at_once) {
     EXPECT_LT(elapsed_ms(t0), 100);
     EXPECT_EQ(pal_mutex_give(m_), 0);  // held once only
     EXPECT_EQ(pal_mutex_give(m_), -1);
+    // Free again in every count: destroying it reports nothing.
+    pal_mutex_t m = pal_mutex_create("waited once");
+    pal_mutex_take(m, PAL_WAIT_FOREVER);
+    pal_mutex_take(m, PAL_WAIT_FOREVER);
+    EXPECT_EQ(pal_cond_wait(c, m, PAL_WAIT_FOREVER), 0);
+    EXPECT_EQ(pal_mutex_give(m), 0);
+    pc::test::CaptureStdout out;
+    pal_mutex_destroy(m);
+    EXPECT_EQ(out.text().find("has NOT been unlocked"), std::string::npos) << out.text();
     pal_cond_destroy(c);
 }
 
@@ -216,6 +225,23 @@ TEST(CtrlC, held_back_in_the_main_thread_while_it_holds_a_mutex) {
     pal_mutex_destroy(a);
     pal_mutex_destroy(b);
     sigaction(SIGINT, &old, nullptr);
+}
+
+// A held mutex that the main thread destroys lets Ctrl-C through again.
+TEST(CtrlC, destroying_a_mutex_the_main_thread_holds_lets_it_through) {
+    pal_thread_main_set(pal_thread_self());
+    pal_mutex_t m = pal_mutex_create("held by main");
+    pal_mutex_take(m, PAL_WAIT_FOREVER);
+    pal_mutex_take(m, PAL_WAIT_FOREVER);
+    {
+        pc::test::CaptureStdout out;
+        pal_mutex_destroy(m);
+    }
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_EQ(sigismember(&mask, SIGINT), 0);
+    EXPECT_EQ(ctrl_c_unblock(), 0u);  // nothing left held back
+    pal_thread_main_set(0);
 }
 
 TEST(Spl, nests_and_excludes_other_threads) {

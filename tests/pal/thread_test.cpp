@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <semaphore.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -173,6 +174,57 @@ TEST(Sleep, pal_sleep_waits_whole_seconds) {
     EXPECT_EQ(pal_sleep(1), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 990ms);
     EXPECT_EQ(pal_no_sleep(), 0);
+}
+
+// A thread destroyed while it holds the registry lock (here: inside a walk
+// of the registry) ends only once it has let the lock go; every thread call
+// goes on working.
+sem_t g_in_walk;
+sem_t g_leave_walk;
+
+int block_in_walk(pal_thread_t, const char *, unsigned, int, void *) {
+    sem_post(&g_in_walk);
+    while (sem_wait(&g_leave_walk) != 0) {
+    }
+    return 1;  // one record is enough
+}
+
+void walk_registry(void *) {
+    pal_thread_traverse(block_in_walk, nullptr);
+    for (;;) pal_usleep(1000);
+}
+
+TEST(Thread, destroyed_while_holding_the_registry_lock_releases_it) {
+    sem_init(&g_in_walk, 0, 0);
+    sem_init(&g_leave_walk, 0, 0);
+    pal_thread_t walker = pal_thread_create("walker", 16384, 0, walk_registry, nullptr);
+    ASSERT_NE(walker, PAL_THREAD_INVALID);
+    while (sem_wait(&g_in_walk) != 0) {
+    }
+    std::atomic<bool> destroyed{false};
+    std::thread destroyer([&] {
+        pal_thread_destroy(walker);
+        destroyed = true;
+    });
+    std::this_thread::sleep_for(50ms);
+    sem_post(&g_leave_walk);
+    EXPECT_TRUE(eventually([&] { return destroyed.load(); }));
+    std::atomic<bool> answered{false};
+    std::thread asker([&] {
+        registered_threads();
+        answered = true;
+    });
+    EXPECT_TRUE(eventually([&] { return answered.load(); }));
+    if (!destroyed || !answered) {
+        // The registry lock was lost: nothing will ever answer.
+        destroyer.detach();
+        asker.detach();
+        _exit(1);
+    }
+    destroyer.join();
+    asker.join();
+    sem_destroy(&g_in_walk);
+    sem_destroy(&g_leave_walk);
 }
 
 }  // namespace
