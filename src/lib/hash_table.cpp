@@ -16,8 +16,8 @@ namespace {
 
 DList **bucket_of(HashTable *thiz, void *key) { return &thiz->buckets[thiz->hash(key) % thiz->slot_nr]; }
 
-// The newest entry of bucket matching key. Any key word is valid here,
-// including 0: the table only hashes it and hands it to cmp.
+// The newest entry of bucket matching key. The table only hashes a key and
+// hands it to cmp.
 DListNode *find_in_bucket(DList *bucket, DataFindCompareFunc cmp, void *key) {
     for (DListNode *node = dlistHead(bucket); node; node = node->next)
         if (cmp(key, node->data) == 0) return node;
@@ -62,16 +62,18 @@ PC_API int hashTableInsert(HashTable *thiz, void *key, void *data) {
 }
 
 PC_API int hashTableFind(HashTable *thiz, DataFindCompareFunc cmp, void *key, void **data) {
-    GDSL_CHECK(thiz != NULL && cmp != NULL && data != NULL, GDSL_RET_INVALID_PARAMS);
+    GDSL_CHECK(thiz != NULL && cmp != NULL && key != NULL, GDSL_RET_INVALID_PARAMS);
+    GDSL_CHECK(thiz != NULL && data != NULL, GDSL_RET_INVALID_PARAMS);
+    // An empty bucket (never used, or emptied by deletes) leaves *data alone.
     DList *bucket = *bucket_of(thiz, key);
-    if (!bucket) return -1;
+    if (!bucket || dlistLength(bucket) == 0) return -1;
     DListNode *node = find_in_bucket(bucket, cmp, key);
     *data = node ? node->data : nullptr;
     return node ? GDSL_RET_OK : -1;
 }
 
 PC_API int hashTableDelete(HashTable *thiz, DataFindCompareFunc cmp, void *key) {
-    GDSL_CHECK(thiz != NULL && cmp != NULL, GDSL_RET_INVALID_PARAMS);
+    GDSL_CHECK(thiz != NULL && cmp != NULL && key != NULL, GDSL_RET_INVALID_PARAMS);
     DList *bucket = *bucket_of(thiz, key);
     if (!bucket) return GDSL_RET_OK;
     return dlistDelete(bucket, find_in_bucket(bucket, cmp, key));

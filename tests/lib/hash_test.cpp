@@ -53,7 +53,7 @@ TEST_F(HashTest, NewestEntryOfAKeyIsFoundAndDeletedFirst) {
     EXPECT_EQ(g_destroyed.size(), 3u);
 }
 
-TEST_F(HashTest, AbsentKeyClearsTheResultOnlyWhenItsBucketIsInUse) {
+TEST_F(HashTest, AbsentKeyClearsTheResultOnlyWhenItsBucketHoldsElements) {
     Entry e{1, 1};
     HashTable *table = hashTableCreate(nullptr, hash_to_one_bucket, 8);
     void *found = word(0x55);
@@ -62,11 +62,11 @@ TEST_F(HashTest, AbsentKeyClearsTheResultOnlyWhenItsBucketIsInUse) {
     hashTableInsert(table, word(e.key), &e);
     EXPECT_EQ(hashTableFind(table, entry_has_key, word(2), &found), -1);
     EXPECT_EQ(found, nullptr);
-    // A key of 0 is a key like any other.
-    Entry zero{0, 2};
-    hashTableInsert(table, word(0), &zero);
-    EXPECT_EQ(hashTableFind(table, entry_has_key, word(0), &found), GDSL_RET_OK);
-    EXPECT_EQ(found, &zero);
+    // Emptied by deletes: as empty as never used.
+    EXPECT_EQ(hashTableDelete(table, entry_has_key, word(e.key)), GDSL_RET_OK);
+    found = word(0x66);
+    EXPECT_EQ(hashTableFind(table, entry_has_key, word(2), &found), -1);
+    EXPECT_EQ(found, word(0x66));
     hashTableDestroy(table);
 }
 
@@ -116,6 +116,24 @@ TEST_F(HashTest, ArgumentChecksWarnAndAnswerInvalid) {
         EXPECT_EQ(line.rfind(c.text, 0), 0u) << line;
         EXPECT_NE(line.find(" Warning: "), std::string::npos) << line;
     }
+    // The condition texts of the lookups, word for word.
+    const std::pair<std::function<long()>, const char *> texts[] = {
+        {[&] { return hashTableFind(table, nullptr, word(1), &found); },
+         "Warning: thiz != NULL && cmp != NULL && key != NULL failed.\n"},
+        {[&] { return hashTableFind(table, entry_has_key, nullptr, &found); },
+         "Warning: thiz != NULL && cmp != NULL && key != NULL failed.\n"},
+        {[&] { return hashTableFind(table, entry_has_key, word(1), nullptr); },
+         "Warning: thiz != NULL && data != NULL failed.\n"},
+        {[&] { return hashTableDelete(nullptr, entry_has_key, word(1)); },
+         "Warning: thiz != NULL && cmp != NULL && key != NULL failed.\n"},
+        {[&] { return hashTableDelete(table, entry_has_key, nullptr); },
+         "Warning: thiz != NULL && cmp != NULL && key != NULL failed.\n"},
+    };
+    for (const auto &[call, text] : texts) {
+        pc::test::CaptureStdout out;
+        EXPECT_EQ(call(), 3);
+        EXPECT_NE(out.text().find(text), std::string::npos) << out.text();
+    }
     {
         pc::test::CaptureStdout out;
         hashTableCreate(nullptr, hash_key, 1);
@@ -134,7 +152,7 @@ TEST_F(HashTest, MatchesAStdMapOfStacksOverRandomOperations) {
     std::map<uintptr_t, std::vector<Entry *>> model;
     size_t count = 0, deleted = 0;
     for (int op = 0; op < 30000; op++) {
-        uintptr_t key = rng() % 400;
+        uintptr_t key = rng() % 400 + 1;  // a key is never 0
         switch (rng() % 4) {
             case 0:
             case 1: {
