@@ -45,8 +45,8 @@ public:
         uint32_t lag_start =
             static_cast<uint32_t>(start) > UP_UNIT_PORT_MAX ? static_cast<uint32_t>(start) : UP_UNIT_PORT_MAX;
         for (uint32_t i = lag_start; lags_wanted && i < INNER_UP_IDX_MAX; ++i) {
-            lag_piece(i);
-            if (full_) return 0;
+            int rc = lag_piece(i);
+            if (rc != 0 || full_) return rc;
         }
         finish();
         return 0;
@@ -60,10 +60,14 @@ private:
         return pc::up::list_test(list_, pc::up::kLagWords, index - INNER_UP_LAG_BASE - 1);
     }
 
+    bool fits(const std::string &piece) const {
+        return static_cast<int>(text_.size() + piece.size()) <= budget_;
+    }
+
     // Appends `piece` unless it overflows the budget; then the call ends
     // here and the next call resumes at `first_index`.
     bool append(const std::string &piece, uint32_t first_index) {
-        if (static_cast<int>(text_.size() + piece.size()) > budget_) {
+        if (!fits(piece)) {
             ctrl_.done = 0;
             ctrl_.resume_index = static_cast<int32_t>(first_index);
             full_ = true;
@@ -72,6 +76,16 @@ private:
         }
         text_ += piece;
         return true;
+    }
+
+    // Every call must hand out at least one element: an element that does
+    // not fit even into an empty text would come back forever. Such a call
+    // fails instead.
+    int refuse_unfit(const std::string &piece) {
+        if (!text_.empty() || fits(piece)) return 0;
+        PFM_ERR(MID_UP, "\"%s\" does not fit the length limit %d", piece.c_str(), budget_ + 1);
+        ctrl_.done = 0;
+        return -1;
     }
 
     const char *prefix(uint32_t it) const { return pc::up::kIntfPrefix[ctrl_.str_type][it]; }
@@ -88,7 +102,9 @@ private:
         if ((ctrl_.flags & UP_STR_CTRL_INTF) && it != ctrl_.intf_type) return 0;
         uint32_t unit = UP_UNIT(up), slot = UP_SLOT(up), first = UP_PORT(up);
         if (ctrl_.flags & UP_STR_CTRL_SINGLE) {
-            if (append(format("%s%u/%u/%u, ", prefix(it), unit, slot, first), i)) ctrl_.last_intf_type = it;
+            std::string piece = format("%s%u/%u/%u, ", prefix(it), unit, slot, first);
+            if (int rc = refuse_unfit(piece); rc != 0) return rc;
+            if (append(piece, i)) ctrl_.last_intf_type = it;
             return 0;
         }
         uint32_t first_index = i;
@@ -104,31 +120,52 @@ private:
             if (next_it != it) break;
             ++i;
         }
-        uint32_t last = UP_PORT(pc::up::kIndexTable.up[i]);
         const char *p = it == ctrl_.last_intf_type ? "" : prefix(it);
-        std::string piece = last == first ? format("%s%u/%u/%u,", p, unit, slot, first)
-                                          : format("%s%u/%u/%u-%u,", p, unit, slot, first, last);
+        auto run_text = [&] {
+            uint32_t last = UP_PORT(pc::up::kIndexTable.up[i]);
+            return last == first ? format("%s%u/%u/%u,", p, unit, slot, first)
+                                 : format("%s%u/%u/%u-%u,", p, unit, slot, first, last);
+        };
+        std::string piece = run_text();
+        // A run too long for an empty text is written shorter; the rest
+        // follows in the next call.
+        while (text_.empty() && !fits(piece) && i > first_index) {
+            --i;
+            piece = run_text();
+        }
+        if (int rc = refuse_unfit(piece); rc != 0) return rc;
         if (append(piece, first_index)) ctrl_.last_intf_type = it;
         return 0;
     }
 
-    void lag_piece(uint32_t &i) {
-        if (!in_list_lag(i)) return;
+    int lag_piece(uint32_t &i) {
+        if (!in_list_lag(i)) return 0;
         uint32_t str_type = ctrl_.str_type;
         if (str_type == UP_STR_TYPE_NONE && (ctrl_.flags & UP_STR_CTRL_LAG_SHORT))
             str_type = UP_STR_TYPE_SHORT;
         const char *lag_prefix = pc::up::kIntfPrefix[str_type][INTF_TYPE_LAG];
         uint32_t first = i - INNER_UP_LAG_BASE;
         if (ctrl_.flags & UP_STR_CTRL_SINGLE) {
-            if (append(format("%s%u, ", lag_prefix, first), i)) ctrl_.last_intf_type = INTF_TYPE_LAG;
-            return;
+            std::string piece = format("%s%u, ", lag_prefix, first);
+            if (int rc = refuse_unfit(piece); rc != 0) return rc;
+            if (append(piece, i)) ctrl_.last_intf_type = INTF_TYPE_LAG;
+            return 0;
         }
         uint32_t first_index = i;
         while (i + 1 < INNER_UP_IDX_MAX && in_list_lag(i + 1)) ++i;
-        uint32_t last = i - INNER_UP_LAG_BASE;
         const char *p = ctrl_.last_intf_type == INTF_TYPE_LAG ? "" : lag_prefix;
-        std::string piece = last == first ? format("%s%u,", p, first) : format("%s%u-%u,", p, first, last);
+        auto run_text = [&] {
+            uint32_t last = i - INNER_UP_LAG_BASE;
+            return last == first ? format("%s%u,", p, first) : format("%s%u-%u,", p, first, last);
+        };
+        std::string piece = run_text();
+        while (text_.empty() && !fits(piece) && i > first_index) {
+            --i;
+            piece = run_text();
+        }
+        if (int rc = refuse_unfit(piece); rc != 0) return rc;
         if (append(piece, first_index)) ctrl_.last_intf_type = INTF_TYPE_LAG;
+        return 0;
     }
 
     // Drops the separator after the last element.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform_core/up.h"
+#include "platform_core/up_propt.h"
 #include "platform_core/up_text.h"
 #include "up/up_fixture.h"
 
@@ -169,6 +171,45 @@ TEST_F(UpModel, LongListsComeBackInPieces) {
     ctrl.len_limit = 29;
     char buf[64];
     EXPECT_EQ(-1, usUplist2Str(l, buf, &ctrl));
+}
+
+// A run whose text alone is longer than the limit ("ten-gigabitEthernet
+// 1/0/49-52," is 30 characters) still comes out, in shorter runs: every
+// call hands out at least one element until the list is done.
+TEST_F(UpModel, EveryLimitedCallMakesProgress) {
+    up_list l{};
+    for (uint32_t idx = 0; idx < UP_UNIT_PORT_MAX; ++idx) {
+        UP up = 0;
+        uint32_t it = 0;
+        inner_up_from_index(&up, idx, 1, __func__, __LINE__);
+        if (UP_IS_VALID(up) && upProptIntfTypeGet(up, &it) == 0 && it == INTF_TYPE_TE)
+            l.bits[idx / 32] |= 1u << (idx % 32);
+    }
+    for (uint32_t type : {UP_STR_TYPE_NONE, UP_STR_TYPE_SHORT, UP_STR_TYPE_LONG}) {
+        for (uint32_t flags : {0u, uint32_t{UP_STR_CTRL_SINGLE}}) {
+            SCOPED_TRACE(testing::Message() << "type " << type << " flags " << flags);
+            up_str_ctrl_t ctrl{};
+            ctrl.flags = UP_STR_CTRL_LIMIT | flags;
+            ctrl.str_type = type;
+            ctrl.len_limit = 30;
+            std::string joined;
+            int calls = 0;
+            do {
+                char buf[30];
+                ASSERT_EQ(0, usUplist2Str(l, buf, &ctrl));
+                ASSERT_GT(std::strlen(buf), 0u);
+                ASSERT_LT(std::strlen(buf), 30u);
+                joined += (joined.empty() ? "" : ",") + std::string(buf);
+                ++calls;
+            } while (ctrl.done == 0 && calls < 20);
+            EXPECT_EQ(1u, ctrl.done);
+            up_list back{};
+            if (flags == 0) {
+                ASSERT_EQ(0, usStr2UpList(-1, joined.c_str(), &back, nullptr)) << joined;
+                EXPECT_TRUE(same(l, back)) << joined;
+            }
+        }
+    }
 }
 
 // Every device: the whole valid list, and runs of every second port, come
