@@ -10,6 +10,10 @@ int main(void) {
     memset(p, 0, 10);
     pal_free(p);
     if (debugFlagSet(0, 1) != -1) return 2;
+    /* The hub's loops and its close link from C. */
+    void (*hub_entries[])(void *) = {axmsg_serv_sub_thread, axmsg_serv_close};
+    void (*hub_run)(void) = axmsg_serv_run;
+    if (hub_run == NULL || hub_entries[0] == NULL || hub_entries[1] == NULL) return 3;
     printf("c api ok\n");
     return 0;
 }
