@@ -142,7 +142,7 @@ PC_API int axshm_init(void) {
     int info_id = -1;
     auto *data = static_cast<uint8_t *>(attach_segment(AXSHM_DATA_KEY, AXSHM_DATA_SIZE, &data_id));
     if (data == nullptr) return -1;
-    auto *info = static_cast<ShmInfoArea *>(attach_segment(AXSHM_INFO_KEY, sizeof(ShmInfoArea), &info_id));
+    auto *info = static_cast<ShmInfoArea *>(attach_segment(AXSHM_INFO_KEY, kInfoSegmentSize, &info_id));
     if (info == nullptr) {
         shmdt(data);
         return -1;
@@ -150,6 +150,7 @@ PC_API int axshm_init(void) {
     g_area.info = info;
     g_area.data = data;
     g_area.semid = semid;
+    g_area.seq = reinterpret_cast<ShmSequenceWords *>(info + 1)->seq;
     g_attached.store(true, std::memory_order_release);
 
     if (__atomic_load_n(&info->header.magic, __ATOMIC_ACQUIRE) == AXSHM_MAGIC) {

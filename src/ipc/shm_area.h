@@ -19,6 +19,7 @@ struct ShmAttachment {
     ShmInfoArea *info = nullptr;  // information segment, key 4209
     uint8_t *data = nullptr;      // data segment, key 4210
     int semid = -1;               // semaphore set, key 4215
+    uint32_t *seq = nullptr;      // write sequence words, behind the table (shm_layout.h)
 };
 
 struct ShmBlockRef {

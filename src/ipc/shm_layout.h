@@ -46,6 +46,21 @@ static_assert(offsetof(ShmInfoArea, blocks) == 24);
 static_assert(sizeof(ShmInfoArea) == AXSHM_INFO_SIZE);
 static_assert(AXSHM_SEM_NUM == 2 * (AXSHM_BLOCK_MAX + 1));
 
+// Behind the table, in the same segment, one write sequence word per
+// semaphore pair: a writer makes it odd once it holds the pair's write lock
+// and even (one more) before it lets go, so a reader can copy a block
+// without a system call and know the copy is whole when the word was even
+// and unchanged around it (shm_seqlock.h). A writer killed inside leaves
+// the word odd: readers then take the lock, as they always could, until
+// the next writer finishes. The table's first AXSHM_INFO_SIZE bytes keep
+// their layout.
+struct ShmSequenceWords {
+    uint32_t seq[AXSHM_BLOCK_MAX + 1];  // index: the semaphore pair
+};
+inline constexpr size_t kInfoSegmentSize = sizeof(ShmInfoArea) + sizeof(ShmSequenceWords);
+static_assert(sizeof(ShmInfoArea) % alignof(ShmSequenceWords) == 0);
+static_assert(kInfoSegmentSize == AXSHM_INFO_SIZE + 4 * (AXSHM_BLOCK_MAX + 1));
+
 // Semaphore pair that guards the block table, and the pair of block `index`.
 inline constexpr int kTablePair = 0;
 constexpr int block_pair(int index) { return index + 1; }

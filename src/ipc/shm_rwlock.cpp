@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "ipc/shm_log.h"
+#include "ipc/shm_seqlock.h"
 
 namespace pc::ipc {
 
@@ -47,10 +48,12 @@ int write_take(int semid, int pair) {
         semop_retry(semid, &back, 1);
         return -1;
     }
+    seq_write_begin(pair);
     return 0;
 }
 
 int write_give(int semid, int pair) {
+    seq_write_end(pair);
     sembuf refill = {reader_sem(pair), kAllSlots, SEM_UNDO};
     sembuf unclaim = {write_sem(pair), -1, SEM_UNDO};
     int rc = 0;

@@ -3,6 +3,8 @@
 
 #include <atomic>
 
+#include "ipc/shm_seqlock.h"
+
 namespace pc::up {
 
 static_assert(sizeof(sys_property_t) == 352);
@@ -39,6 +41,8 @@ bool block_read(const pc::ipc::ShmBlockRef SharedBlocks::*which, T *out) {
     const SharedBlocks *s = shared_blocks();
     if (s == nullptr) return false;
     const pc::ipc::ShmBlockRef &block = s->*which;
+    // No writer around (the common case): no system call.
+    if (pc::ipc::seq_read(*s->area, block, out, sizeof *out)) return true;
     pc::ipc::ShmBlockGuard guard(*s->area, block, pc::ipc::ShmLockMode::Read);
     if (!guard.held()) return false;
     std::memcpy(out, block.addr, sizeof *out);
