@@ -7,18 +7,30 @@
 // to the payload; the word right before the payload points back to the
 // header. The payload is aligned for any type.
 //
-// The list, the set of live payloads and every counter are guarded by the
-// PAL mutex "pal_alloc", created on first use. pal_free and pal_realloc
-// first look the pointer up in the live set (live_set.h), so a pointer that
-// was freed before or never came from pal_alloc is reported and refused
-// without reading a byte in front of it; a live block whose guard or links
-// were overwritten is refused too instead of corrupting the list. A freed
-// block is filled with 0xCC before it goes back to the system, so a stale
-// pointer reads garbage, not plausible data.
+// Live blocks are kept in kShards shards, each with its own lock, list
+// (newest at the head), set of live payloads and counters. A block's shard
+// is chosen from its payload address, so pal_free finds it from the pointer
+// alone and two threads rarely meet on one lock. The statistics, the guard
+// check and the figures take every shard's lock, in index order, and walk
+// them together, so they see one consistent picture. The bytes held now and
+// their peak are process-wide atomics.
+//
+// pal_free and pal_realloc first look the pointer up in its shard's live set
+// (live_set.h), so a pointer that was freed before or never came from
+// pal_alloc is reported and refused without reading a byte in front of it;
+// a live block whose guard or links were overwritten is refused too instead
+// of corrupting the list. A freed block is filled with 0xCC before it goes
+// back to the system, so a stale pointer reads garbage, not plausible data.
+//
+// "pal_alloc", the PAL mutex made on first use, stays for the callers of
+// _pal_alloc_preinit; the hot path does not take it.
 //
 // Sizes whose block (header, payload rounded to 4, tail guard) would not
 // fit in a size_t are refused: on the 32-bit target that is anything above
 // about 4 GiB less the header.
+#include <pthread.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -55,16 +67,68 @@ constexpr size_t kHeaderArea = (sizeof(BlockHeader) + sizeof(void *) + kAlign - 
 
 // Largest payload whose whole block still fits in a size_t.
 constexpr size_t kMaxPayload = SIZE_MAX - kHeaderArea - sizeof(uint32_t);
+constexpr size_t kShards = 16;
+
+struct alignas(64) Shard {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;  // guards every field below
+    BlockHeader *head = nullptr;                       // newest first
+    pc::pal::LivePointerSet live;                      // payloads of the blocks on the list
+    long alloc_bytes = 0;
+    long free_bytes = 0;
+    long alloc_calls = 0;
+    long free_calls = 0;
+};
 
 pal_mutex_t g_alloc_lock = nullptr;  // "pal_alloc"
-BlockHeader *g_head = nullptr;       // guarded by g_alloc_lock
-pc::pal::LivePointerSet g_live;      // payloads handed out; guarded by g_alloc_lock
-unsigned g_bytes_now = 0;            // guarded by g_alloc_lock
-unsigned g_bytes_max = 0;            // guarded by g_alloc_lock
-long g_alloc_bytes = 0;              // guarded by g_alloc_lock
-long g_free_bytes = 0;               // guarded by g_alloc_lock
-long g_alloc_calls = 0;              // guarded by g_alloc_lock
-long g_free_calls = 0;               // guarded by g_alloc_lock
+Shard g_shards[kShards];
+std::atomic<unsigned> g_bytes_now{0};  // bytes held by live blocks
+std::atomic<unsigned> g_bytes_max{0};  // the highest g_bytes_now seen
+
+Shard &shard_of(const void *payload) {
+    auto a = reinterpret_cast<uintptr_t>(payload);
+    return g_shards[((a >> 4) ^ (a >> 10) ^ (a >> 16)) % kShards];
+}
+
+class ShardLock {
+public:
+    explicit ShardLock(Shard &s) : s_(&s) { pthread_mutex_lock(&s_->lock); }
+    ~ShardLock() { release(); }
+    ShardLock(const ShardLock &) = delete;
+    ShardLock &operator=(const ShardLock &) = delete;
+    void release() {
+        if (s_ != nullptr) pthread_mutex_unlock(&s_->lock);
+        s_ = nullptr;
+    }
+
+private:
+    Shard *s_;
+};
+
+// Every shard's lock, in index order, for the walks over all blocks.
+class AllShardsLock {
+public:
+    AllShardsLock() {
+        for (auto &s : g_shards) pthread_mutex_lock(&s.lock);
+    }
+    ~AllShardsLock() { release(); }
+    AllShardsLock(const AllShardsLock &) = delete;
+    AllShardsLock &operator=(const AllShardsLock &) = delete;
+    void release() {
+        if (!held_) return;
+        for (size_t i = kShards; i-- > 0;) pthread_mutex_unlock(&g_shards[i].lock);
+        held_ = false;
+    }
+
+private:
+    bool held_ = true;
+};
+
+void add_held(unsigned bytes) {
+    unsigned now = g_bytes_now.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+    unsigned max = g_bytes_max.load(std::memory_order_relaxed);
+    while (now > max && !g_bytes_max.compare_exchange_weak(max, now, std::memory_order_relaxed)) {
+    }
+}
 
 uint32_t round4(uint32_t n) { return (n + 3u) & ~3u; }
 
@@ -95,11 +159,12 @@ void report_refused(const void *ptr, const char *why) {
     PFM_ERR(MID_PAL, "pal_free refused %p: %s", ptr, why);
 }
 
-// True when `b` is on the list as its links claim. Under g_alloc_lock.
-bool links_agree_locked(const BlockHeader *b) {
+// True when `b` is on its shard's list as its links claim. Under the
+// shard's lock.
+bool links_agree_locked(const Shard &s, const BlockHeader *b) {
     if (b->prev == nullptr) {
-        if (g_head != b) return false;
-    } else if (g_head == b || b->prev->head_guard != kHeadGuard || b->prev->next != b) {
+        if (s.head != b) return false;
+    } else if (s.head == b || b->prev->head_guard != kHeadGuard || b->prev->next != b) {
         return false;
     }
     if (b->next != nullptr && (b->next->head_guard != kHeadGuard || b->next->prev != b)) return false;
@@ -138,19 +203,20 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     *back_pointer(b->payload) = b;
     set_tail_guard(b);
 
-    pc::pal::MutexGuard guard(g_alloc_lock);
-    if (!g_live.insert(b->payload)) {
-        guard.release();
+    Shard &sh = shard_of(b->payload);
+    ShardLock lock(sh);
+    if (!sh.live.insert(b->payload)) {
+        lock.release();
         std::free(raw);
         return nullptr;
     }
-    b->next = g_head;
-    if (g_head != nullptr) g_head->prev = b;
-    g_head = b;
-    g_alloc_bytes += rounded;
-    g_alloc_calls++;
-    g_bytes_now += rounded;
-    if (g_bytes_now > g_bytes_max) g_bytes_max = g_bytes_now;
+    b->next = sh.head;
+    if (sh.head != nullptr) sh.head->prev = b;
+    sh.head = b;
+    sh.alloc_bytes += rounded;
+    sh.alloc_calls++;
+    lock.release();
+    add_held(rounded);
     return b->payload;
 }
 
@@ -170,9 +236,10 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
     uint32_t old_size = 0;
     if (ptr != nullptr) {
         if (_pal_alloc_preinit() != 0) return nullptr;
-        pc::pal::MutexGuard guard(g_alloc_lock);
-        if (!g_live.contains(ptr)) {
-            guard.release();
+        Shard &sh = shard_of(ptr);
+        ShardLock lock(sh);
+        if (!sh.live.contains(ptr)) {
+            lock.release();
             report_refused(ptr, "realloc of a block that is not live");
             return nullptr;
         }
@@ -191,29 +258,30 @@ PC_API void pal_free(void *ptr) {
     if (ptr == nullptr || _pal_alloc_preinit() != 0) return;
     BlockHeader *b;
     {
-        pc::pal::MutexGuard guard(g_alloc_lock);
-        if (!g_live.contains(ptr)) {
-            guard.release();
+        Shard &sh = shard_of(ptr);
+        ShardLock lock(sh);
+        if (!sh.live.contains(ptr)) {
+            lock.release();
             report_refused(ptr, "not a live block");
             return;
         }
         // Live: the back pointer and the header are ours to read.
         b = *back_pointer(ptr);
-        if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(b)) {
-            guard.release();
+        if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(sh, b)) {
+            lock.release();
             report_refused(ptr, "its header is damaged");
             return;
         }
-        g_live.erase(ptr);
+        sh.live.erase(ptr);
         if (b->prev != nullptr)
             b->prev->next = b->next;
         else
-            g_head = b->next;
+            sh.head = b->next;
         if (b->next != nullptr) b->next->prev = b->prev;
-        g_free_bytes += b->size;
-        g_free_calls++;
-        g_bytes_now -= b->size;
+        sh.free_bytes += b->size;
+        sh.free_calls++;
     }
+    g_bytes_now.fetch_sub(b->size, std::memory_order_relaxed);
     poison(b, block_bytes(b->size));
     std::free(b);
 }
@@ -221,25 +289,27 @@ PC_API void pal_free(void *ptr) {
 PC_API int pal_alloc_memflow_detect(void) {
     if (_pal_alloc_preinit() != 0) return 0;
     int damaged = 0;
-    pc::pal::MutexGuard guard(g_alloc_lock);
-    for (BlockHeader *b = g_head; b != nullptr; b = b->next) {
-        uint32_t tail = tail_guard(b);
-        if (b->head_guard == kHeadGuard && tail == kTailGuard && b->tag != nullptr) continue;
-        damaged = 1;
-        printf("memory overflow, size=%d, start=%#x, end=%#x.\r\n", static_cast<int>(b->size), b->head_guard,
-               tail);
-        if (b->prev != nullptr)
-            printf("previous is %s, size=%d, start=%#x, end=%#x.\r\n", b->prev->tag ? b->prev->tag : "(null)",
-                   static_cast<int>(b->prev->size), b->prev->head_guard, tail_guard(b->prev));
+    AllShardsLock lock;
+    for (const Shard &sh : g_shards) {
+        for (BlockHeader *b = sh.head; b != nullptr; b = b->next) {
+            uint32_t tail = tail_guard(b);
+            if (b->head_guard == kHeadGuard && tail == kTailGuard && b->tag != nullptr) continue;
+            damaged = 1;
+            printf("memory overflow, size=%d, start=%#x, end=%#x.\r\n", static_cast<int>(b->size),
+                   b->head_guard, tail);
+            if (b->prev != nullptr)
+                printf("previous is %s, size=%d, start=%#x, end=%#x.\r\n",
+                       b->prev->tag ? b->prev->tag : "(null)", static_cast<int>(b->prev->size),
+                       b->prev->head_guard, tail_guard(b->prev));
+        }
     }
     return damaged;
 }
 
 PC_API void pal_alloc_resource_usage_get(unsigned *now, unsigned *max) {
     if (_pal_alloc_preinit() != 0) return;
-    pc::pal::MutexGuard guard(g_alloc_lock);
-    if (now) *now = g_bytes_now;
-    if (max) *max = g_bytes_max;
+    if (now) *now = g_bytes_now.load(std::memory_order_relaxed);
+    if (max) *max = g_bytes_max.load(std::memory_order_relaxed);
 }
 
 }  // extern "C"
@@ -289,33 +359,41 @@ extern "C" {
 
 PC_API int pal_alloc_stat(void) {
     if (_pal_alloc_preinit() != 0) return -1;
-    pc::pal::MutexGuard guard(g_alloc_lock);
+    AllShardsLock guard;
     auto **table = static_cast<TagStat **>(std::calloc(kStatBuckets, sizeof(TagStat *)));
     if (table == nullptr) {
         guard.release();
         printf("Failed to get the allocated stat\r\n");
         return -1;
     }
-    for (BlockHeader *b = g_head; b != nullptr; b = b->next) {
-        if (b->tag == nullptr) {
-            printf("descption is null, skiped, p->size=%d,start=%#x,end=%#x.\r\n", static_cast<int>(b->size),
-                   b->head_guard, tail_guard(b));
-            if (b->prev != nullptr)
-                printf("Previous is %s, skiped, p->size=%d,start=%#x,end=%#x.\r\n",
-                       b->prev->tag ? b->prev->tag : "(null)", static_cast<int>(b->prev->size),
-                       b->prev->head_guard, tail_guard(b->prev));
-            continue;
-        }
-        TagStat *e = stat_entry(table, b->tag);
-        if (e == nullptr) {
-            free_stats(table);
-            guard.release();
-            printf("Failed to get the allocated stat\r\n");
-            return -1;
-        }
-        e->bytes += b->size;
-        e->count++;
+    long alloc_bytes = 0, free_bytes = 0, alloc_calls = 0, free_calls = 0;
+    for (const Shard &sh : g_shards) {
+        alloc_bytes += sh.alloc_bytes;
+        free_bytes += sh.free_bytes;
+        alloc_calls += sh.alloc_calls;
+        free_calls += sh.free_calls;
     }
+    for (const Shard &sh : g_shards)
+        for (BlockHeader *b = sh.head; b != nullptr; b = b->next) {
+            if (b->tag == nullptr) {
+                printf("descption is null, skiped, p->size=%d,start=%#x,end=%#x.\r\n",
+                       static_cast<int>(b->size), b->head_guard, tail_guard(b));
+                if (b->prev != nullptr)
+                    printf("Previous is %s, skiped, p->size=%d,start=%#x,end=%#x.\r\n",
+                           b->prev->tag ? b->prev->tag : "(null)", static_cast<int>(b->prev->size),
+                           b->prev->head_guard, tail_guard(b->prev));
+                continue;
+            }
+            TagStat *e = stat_entry(table, b->tag);
+            if (e == nullptr) {
+                free_stats(table);
+                guard.release();
+                printf("Failed to get the allocated stat\r\n");
+                return -1;
+            }
+            e->bytes += b->size;
+            e->count++;
+        }
     long total = 0;
     int modules = 0;
     printf("Detail of each module:\r\n");
@@ -329,8 +407,8 @@ PC_API int pal_alloc_stat(void) {
     }
     printf("\r\nSummary:\r\n  Grand total of %#x bytes allocated by %d modules\n",
            static_cast<unsigned>(total), modules);
-    printf("  Alloc bytes %ld, Free bytes %ld\r\n", g_alloc_bytes, g_free_bytes);
-    printf("  Alloc calls %ld, Free calls %ld\r\n", g_alloc_calls, g_free_calls);
+    printf("  Alloc bytes %ld, Free bytes %ld\r\n", alloc_bytes, free_bytes);
+    printf("  Alloc calls %ld, Free calls %ld\r\n", alloc_calls, free_calls);
     free_stats(table);
     return 0;
 }
