@@ -23,15 +23,27 @@ __attribute__((no_sanitize("thread"))) void racy_copy(void *out, const uint8_t *
     std::memcpy(out, from, len);
 }
 
+// The sequence word again, read only after the copy's loads. The thread
+// sanitizer has no fences, so there a read-modify-write with a release half
+// does the ordering instead.
+uint32_t load_after_copy(const uint32_t *w) {
+#if defined(__SANITIZE_THREAD__)
+    return __atomic_fetch_add(const_cast<uint32_t *>(w), 0u, __ATOMIC_ACQ_REL);
+#else
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return __atomic_load_n(w, __ATOMIC_RELAXED);
+#endif
+}
+
 }  // namespace
 
 void seq_write_begin(int pair) {
     uint32_t *w = seq_word(pair);
     if (w == nullptr) return;
     uint32_t v = __atomic_load_n(w, __ATOMIC_RELAXED);
-    // Odd already: a writer died inside; stay odd, but move on.
-    __atomic_store_n(w, (v & 1u) ? v + 2u : v + 1u, __ATOMIC_RELAXED);
-    std::atomic_thread_fence(std::memory_order_release);
+    // Odd already: a writer died inside; stay odd, but move on. The
+    // exchange's acquire half keeps the writer's stores behind it.
+    __atomic_exchange_n(w, (v & 1u) ? v + 2u : v + 1u, __ATOMIC_ACQ_REL);
 }
 
 void seq_write_end(int pair) {
@@ -48,8 +60,7 @@ bool seq_read(const ShmAttachment &area, const ShmBlockRef &block, void *out, si
         uint32_t before = __atomic_load_n(w, __ATOMIC_ACQUIRE);
         if (before & 1u) return false;
         racy_copy(out, block.addr, len);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (__atomic_load_n(w, __ATOMIC_RELAXED) == before) return true;
+        if (load_after_copy(w) == before) return true;
     }
     return false;
 }
