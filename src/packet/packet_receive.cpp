@@ -31,6 +31,7 @@ constexpr uint16_t kMaxLength = 0x05D4;  // larger values are EtherTypes
 constexpr size_t kSnapTypeAt = 20;
 constexpr size_t kSnapL3At = 22;
 constexpr size_t kLlcTypeAt = 17;
+constexpr unsigned kReceiveRetryUs = 10000;
 
 uint16_t be16(const uint8_t *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
@@ -321,7 +322,11 @@ PC_API void *axpacketWorkThread(void *arg) {
     int q = static_cast<int>(node->msgQ);
     for (;;) {
         DeliveryMsg msg{};
-        if (pal_msgQ_receive(q, &msg, sizeof msg, PAL_WAIT_FOREVER, nullptr) < 0) continue;
+        unsigned prio = 0;
+        if (pal_msgQ_receive(q, &msg, sizeof msg, PAL_WAIT_FOREVER, &prio) < static_cast<int>(sizeof msg)) {
+            pal_usleep(kReceiveRetryUs);  // a failing queue must not spin
+            continue;
+        }
         uint8_t *frame = frame_handle_take(msg.pkt.data);
         if (frame == nullptr) {
             PFM_ERR(kMid, "Packet null\n");

@@ -133,12 +133,7 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
     }
 }
 
-}  // namespace
-
-extern "C" {
-
-PC_API int axpacketRegManage(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+int reg_manage(AXRPC_PARA_T *inPara) {
     uint32_t modId = 0;
     int setType = 0;
     int midValue = 0;
@@ -153,6 +148,20 @@ PC_API int axpacketRegManage(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     pc::pal::MutexGuard g(regist_lock());
     if (!g.held()) return -1;
     return handle(modId, setType, inPara);
+}
+
+}  // namespace
+
+extern "C" {
+
+PC_API int axpacketRegManage(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
+    (void)outPara;
+    int rc = reg_manage(inPara);
+    // The caller learns of a refusal through the call's status.
+    if (rc != 0 && envTls != nullptr) {
+        if (auto *env = static_cast<AXRPC_ENV_T *>(pal_tls_key_get(envTls))) env->ret = rc;
+    }
+    return rc;
 }
 
 PC_API int axPacketRpcReg(void) {
