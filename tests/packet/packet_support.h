@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <thread>
@@ -59,8 +60,9 @@ inline void put32(Bytes &b, uint32_t v) {
 
 // Ethernet header, optionally tagged (tpid 0 = untagged).
 inline Bytes eth(const uint8_t *dst, const uint8_t *src, uint16_t type, uint16_t tpid = 0, uint16_t tci = 0) {
-    Bytes b(dst, dst + 6);
-    b.insert(b.end(), src, src + 6);
+    Bytes b(12);
+    std::memcpy(b.data(), dst, 6);
+    std::memcpy(b.data() + 6, src, 6);
     if (tpid != 0) {
         put16(b, tpid);
         put16(b, tci);
