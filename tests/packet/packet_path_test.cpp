@@ -115,7 +115,7 @@ protected:
 TEST_F(PacketPath, owned_frame_reaches_the_core_module_with_its_record) {
     uint32_t before = simKernelPacketRxCount();
     Bytes frame = eth(kBroadcast, kHostA, kTypeOwned);
-    frame.resize(60, 0x5A);
+    frame = padded(frame, 60, 0x5A);
     inject(3, frame);
     ASSERT_TRUE(wait_until([] { return seen_count() == 1; }));
     std::lock_guard<std::mutex> g(g_seen.lock);
@@ -158,7 +158,7 @@ TEST_F(PacketPath, vlan_of_a_received_frame) {
             g_seen.count = 0;
         }
         Bytes frame = eth(kBroadcast, kHostA, kTypeOwned, c.tpid, c.tci);
-        frame.resize(64);
+        frame = padded(frame, 64);
         inject(2, frame);
         ASSERT_TRUE(wait_until([] { return seen_count() == 1; })) << c.what;
         std::lock_guard<std::mutex> g(g_seen.lock);
@@ -179,7 +179,7 @@ TEST_F(PacketPath, kernel_gets_unowned_frames_with_a_rebuilt_tag) {
         simChipVlanSet(c.vid, mask({2, 3}), mask({3}));
         uint32_t before = simKernelPacketRxCount();
         Bytes frame = eth(kBroadcast, kHostA, kTypeFree, c.tpid, c.tci);
-        frame.resize(60, 0x11);
+        frame = padded(frame, 60, 0x11);
         inject(2, frame);
         ASSERT_TRUE(kernel_got(before));
         Bytes got = kernel_last();
@@ -197,7 +197,7 @@ TEST_F(PacketPath, lag_member_port_is_replaced_by_its_lag) {
                     return 0;
                 }));
     Bytes frame = eth(kBroadcast, kHostA, kTypeOwned);
-    frame.resize(60);
+    frame = padded(frame, 60);
     inject(4, frame);
     ASSERT_TRUE(wait_until([] { return seen_count() == 1; }));
     std::lock_guard<std::mutex> g(g_seen.lock);
@@ -214,8 +214,8 @@ TEST_F(PacketPath, spanning_tree_block_ends_the_frame) {
     uint32_t before = simKernelPacketRxCount();
     Bytes owned = eth(kBroadcast, kHostA, kTypeOwned);
     Bytes free = eth(kBroadcast, kHostA, kTypeFree);
-    owned.resize(60);
-    free.resize(60);
+    owned = padded(owned, 60);
+    free = padded(free, 60);
     inject(5, owned);
     inject(5, free);
     inject(6, free);  // another port forwards
@@ -226,7 +226,7 @@ TEST_F(PacketPath, spanning_tree_block_ends_the_frame) {
 
 TEST_F(PacketPath, l3_to_master_switch_governs_ipv4_and_arp_only) {
     Bytes arp = eth(kBroadcast, kHostA, 0x0806);
-    arp.resize(60);
+    arp = padded(arp, 60);
     Bytes v6 = ipv6(17, {}, 0, 547);
     for (uint32_t on : {1u, 0u}) {
         gL3ToMaster = on;
@@ -245,7 +245,7 @@ TEST_F(PacketPath, l3_to_master_switch_governs_ipv4_and_arp_only) {
 TEST_F(PacketPath, new_source_address_is_shown_and_classified_as_usual) {
     int hits = g_new_sa_hits;
     Bytes frame = eth(kBroadcast, kHostB, kTypeOwned);
-    frame.resize(60);
+    frame = padded(frame, 60);
     inject(8, frame);  // the chip has not seen kHostB: new source address
     ASSERT_TRUE(wait_until([&] { return g_new_sa_hits == hits + 1 && seen_count() == 1; }));
     inject(8, frame);  // known now
@@ -257,7 +257,7 @@ TEST_F(PacketPath, llc_and_snap_frames_are_classified_within_their_length) {
     Bytes snap = eth(kBroadcast, kHostA, 0x0030);  // length field
     snap.insert(snap.end(), {0xAA, 0xAA, 0x03, 0, 0, 0});
     put16(snap, kTypeOwned);
-    snap.resize(60);
+    snap = padded(snap, 60);
     inject(9, snap);
     ASSERT_TRUE(wait_until([] { return seen_count() == 1; }));
     // An LLC frame too short for its own header goes on to the kernel.
@@ -278,7 +278,7 @@ TEST_F(PacketPath, kernel_side_knows_the_core_and_sends_through_the_chip) {
     drain_tx();
     uint64_t from_kernel = axpacketStatGet(AXPKT_STAT_FROM_KERNEL);
     Bytes frame = eth(kBroadcast, switch_mac, 0x0806, 0x8100, 1);
-    frame.resize(40);
+    frame = padded(frame, 40);
     ASSERT_EQ(simKernelPacketSend(frame.data(), static_cast<uint32_t>(frame.size())), 0);
     ASSERT_TRUE(wait_until([] { return simChipTxCount() >= 28; }));
     std::vector<Sent> sent = drain_tx();
@@ -319,7 +319,7 @@ protected:
     }
     static int send(const SendCase &c, up_list *after = nullptr) {
         Bytes frame = c.pretagged ? eth(kHostB, kHostA, 0x88B8, 0x8100, c.vid) : eth(kHostB, kHostA, 0x88B8);
-        frame.resize(frame.size() + 6, 0x77);
+        frame = padded(frame, frame.size() + 6, 0x77);
         AX_PACKET_T p{};
         p.data = frame.data();
         p.len = static_cast<uint32_t>(frame.size());
@@ -401,7 +401,7 @@ TEST_F(PacketSend, hooks_narrow_the_ports_and_the_callers_list_is_cleared) {
 
 TEST_F(PacketSend, message_from_another_process_is_checked_then_sent) {
     Bytes frame = eth(kHostB, kHostA, 0x88B8);
-    frame.resize(30);
+    frame = padded(frame, 30);
     AX_PACKET_T p{};
     p.len = static_cast<uint32_t>(frame.size());
     p.vid = 100;

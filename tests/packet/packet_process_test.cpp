@@ -19,7 +19,7 @@ TEST(PacketProcess, registration_in_another_process_receives_and_answers) {
     ASSERT_EQ(axPacketCheckIsRegister(40, "peer_echo"), 1);
     drain_tx();
     Bytes frame = eth(kBroadcast, kHostA, 0x88B6);
-    frame.resize(60, 0x3C);
+    frame = padded(frame, 60, 0x3C);
     uint32_t kernel_before = simKernelPacketRxCount();
     ASSERT_EQ(simChipInject(chip_port(2), frame.data(), static_cast<uint32_t>(frame.size())), 0);
     EXPECT_EQ(pc::test::wait_child_for(peer, 60000), 0);

@@ -193,7 +193,7 @@ TEST_F(Registry, fields_and_udfs_decide_the_match) {
          },
          [] {
              Bytes f = eth(kBroadcast, kHostA, 0x88CC);
-             f.resize(60);
+             f = padded(f, 60);
              return f;
          },
          1},

@@ -3,6 +3,7 @@
 // the chip sent.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -116,6 +117,14 @@ inline Bytes ipv6(uint8_t proto, std::initializer_list<uint8_t> exts = {}, uint8
     }
     b.insert(b.end(), 16, 0);
     return b;
+}
+
+// `f` padded with `fill` to at least `n` bytes (a fresh vector: GCC 12
+// warns falsely about growing a small one in place at -O2).
+inline Bytes padded(const Bytes &f, size_t n, uint8_t fill = 0) {
+    Bytes out(std::max(n, f.size()), fill);
+    std::memcpy(out.data(), f.data(), f.size());
+    return out;
 }
 
 // A record for calling the parsers directly on `frame`.

@@ -7,12 +7,14 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform_core/axpacket.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
@@ -98,6 +100,15 @@ bool bind_port_links(const std::vector<std::pair<std::string, std::string>> &lin
     return true;
 }
 
+// Printer of the packet service's listings.
+int print_line(void *, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vprintf(fmt, ap);
+    va_end(ap);
+    return n;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -157,5 +168,6 @@ int main(int argc, char **argv) {
     }
     int sig = g_stop_signal;
     std::printf("axcored: %s received, stopping\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
+    cli_axpacketInfoShow(print_line, nullptr);
     return 0;
 }
