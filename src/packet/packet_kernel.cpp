@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "packet/packet_registry.h"
@@ -97,11 +98,16 @@ void kernel_link_close() {
     }
 }
 
-int kernel_link_send(uint16_t type, const void *payload, uint32_t len) {
+int kernel_link_sendv(uint16_t type, std::span<const iovec> pieces) {
     int fd = g_fd.load();
-    if (fd < 0) return -1;
+    constexpr size_t kMaxPieces = 4;
+    if (fd < 0 || pieces.size() > kMaxPieces) return -1;
+    uint64_t len = 0;
+    for (const iovec &p : pieces) len += p.iov_len;
+    if (len > UINT32_MAX - sizeof(NlHeader)) return -1;
     NlHeader h{static_cast<uint32_t>(sizeof(NlHeader) + len), type, 0, 0, static_cast<uint32_t>(getpid())};
-    iovec iov[2] = {{&h, sizeof h}, {const_cast<void *>(payload), len}};
+    iovec iov[kMaxPieces + 1] = {{&h, sizeof h}};
+    for (size_t i = 0; i < pieces.size(); ++i) iov[i + 1] = pieces[i];
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     msghdr msg{};
@@ -110,8 +116,13 @@ int kernel_link_send(uint16_t type, const void *payload, uint32_t len) {
         msg.msg_namelen = sizeof kernel;
     }
     msg.msg_iov = iov;
-    msg.msg_iovlen = len ? 2 : 1;
+    msg.msg_iovlen = pieces.size() + 1;
     return sendmsg(fd, &msg, MSG_NOSIGNAL) < 0 ? -1 : 0;
+}
+
+int kernel_link_send(uint16_t type, const void *payload, uint32_t len) {
+    iovec piece{const_cast<void *>(payload), len};
+    return kernel_link_sendv(type, std::span<const iovec>(&piece, len ? 1 : 0));
 }
 
 }  // namespace pc::packet

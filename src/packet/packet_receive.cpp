@@ -90,13 +90,11 @@ void to_kernel(drv_nic_pkt_t *desc, AX_PACKET_T &pkt, bool tagged) {
         return;
     }
     PFM_DBG(kMid, "Not owned and not tag, pvid is %d, send to kernel\n", pkt.vid);
-    auto *copy = static_cast<uint8_t *>(pal_alloc(pkt.len + kTagLen, kAllocTag));
-    if (copy == nullptr) return;
-    std::memcpy(copy, pkt.data, kAddrBytes);
-    std::memcpy(copy + kAddrBytes, tag, kTagLen);
-    std::memcpy(copy + kAddrBytes + kTagLen, pkt.data + kAddrBytes, pkt.len - kAddrBytes);
-    axPacketSendToKernel(copy, pkt.len + kTagLen);
-    pal_free(copy);
+    // The tag goes in behind the source MAC: the message is gathered from
+    // the addresses, the tag and the rest of the frame, without a copy.
+    const iovec pieces[3] = {
+        {pkt.data, kAddrBytes}, {tag, kTagLen}, {pkt.data + kAddrBytes, pkt.len - kAddrBytes}};
+    (void)kernel_link_sendv(AXPACKET_NL_TO_KERNEL, pieces);
 }
 
 int release(drv_nic_pkt_t *desc) {
