@@ -154,7 +154,7 @@ bool bring_up() {
     if (simKernelPacketStart(nullptr) != 0 || platformInit() != 0) return false;
     simSwitchSetInited(1);
     debugFlagSet(MID_AXPACKET, 0);  // a full queue must not print per frame
-    if (axPacketRegisterModule(kMid, 10, 0, 1000) != 0) return false;
+    if (axPacketRegisterModule(kMid, 10, 65536, 1000) != 0) return false;
     for (uint32_t i = 0; i < 100; ++i) {
         std::string name = reg_name(i);
         if (axPacketRegisterPacket(kMid, name.c_str(), AX_RX_OWNED, i, on_frame, nullptr) != 0 ||

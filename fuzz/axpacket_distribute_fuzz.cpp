@@ -13,7 +13,10 @@
 #include "pal/mutex_guard.h"
 #include "platform_core/appintf.h"
 #include "platform_core/axpacket.h"
+#include "platform_core/axshm.h"
+#include "platform_core/platform.h"
 #include "platform_core/pmp.h"
+#include "platform_core/up.h"
 #include "platform_sim/sim.h"
 
 namespace {
@@ -35,7 +38,7 @@ void registrations() {
     IPV6_ADDR_T v6{}, m6{};
     m6.addr[0] = 0xFF;
     v6.addr[0] = 0xFE;
-    axPacketRegisterModule(60, 10, 0, 8);
+    axPacketRegisterModule(60, 10, 65536, 8);
     {
         pc::pal::MutexGuard g(regist_lock());
         register_module(61, 10, 0, 0, 9);  // another process
@@ -70,7 +73,14 @@ void registrations() {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     simSwitchSetInited(1);  // keeps the refusals' error lines quiet
     simProcessSetPid(PID_CORE);
+    // The unit/port model lives in shared blocks: run the harness in its own
+    // IPC namespace (unshare --ipc) so its fixed keys meet no one.
+    axshm_init();
+    debugFlagInit();
     adPmpInit();
+    up_core_init();
+    // Refusals are expected by the thousand: keep them quiet.
+    for (unsigned mid : {MID_UP, MID_AXPACKET, MID_TIMER}) debugFlagSet(mid, 0);
     axPacketFilterInit();
     pc::packet::rule_tables_create();
     adAxPacketInit();

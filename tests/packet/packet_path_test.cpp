@@ -79,7 +79,7 @@ protected:
         start_core_once();
         static bool registered = false;
         if (registered) return;
-        ASSERT_EQ(axPacketRegisterModule(kMod, 10, 0, 64), 0);
+        ASSERT_EQ(axPacketRegisterModule(kMod, 10, 65536, 64), 0);
         ASSERT_EQ(axPacketRegisterPacket(kMod, "owned", AX_RX_OWNED, 20, record_cb, nullptr), 0);
         ASSERT_EQ(axPacketRegisterField(kMod, "owned", LEN_TYPE, kTypeOwned, 0), 0);
         ASSERT_EQ(axPacketRegisterEnable(kMod, "owned"), 0);

@@ -41,8 +41,8 @@ protected:
         start_core_once();
         static bool modules = false;
         if (!modules) {
-            ASSERT_EQ(axPacketRegisterModule(kMod, 10, 0, 64), 0);
-            ASSERT_EQ(axPacketRegisterModule(kQosMod, 10, 0, 64), 0);
+            ASSERT_EQ(axPacketRegisterModule(kMod, 10, 65536, 64), 0);
+            ASSERT_EQ(axPacketRegisterModule(kQosMod, 10, 65536, 64), 0);
             modules = true;
         }
     }
