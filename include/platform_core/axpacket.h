@@ -364,6 +364,13 @@ PC_API int tcpUdpFloodDefendDportDelAll(void);
 PC_API int tcpUdpFloodDefendDportDelByIndex(uint32_t count, const uint32_t *indexes);
 PC_API int srcCountGet(void);
 PC_API void tcpUdpFloodTokenTimer(uintptr_t arg);
+/* The management command's halves without the management interface: the
+ * listing, the range command (op 1 adds, else deletes; `dport` is
+ * "start-end"; refusals are printed, -1) and the running-configuration
+ * lines, one call of `out` per line. */
+PC_API int tcpUdpFloodDefendShowTo(AXPACKET_PRINT_FN out, void *ctx);
+PC_API int tcpUdpFloodDefendDportCommand(int op, const char *dport, AXPACKET_PRINT_FN out, void *ctx);
+PC_API int tcpUdpFloodDefendConfigLines(AXPACKET_PRINT_FN out, void *ctx);
 /* Ranges in order: fills up to `max` pairs, answers the count. */
 PC_API int tcpUdpFloodDefendDportList(uint16_t *starts, uint16_t *ends, int max);
 

@@ -5,6 +5,7 @@
 // both refilled every half second. flood_defend_lock ("FLOOD_DEFEND_LOCK")
 // guards the ranges, the tree and the shared bucket.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -211,6 +212,45 @@ PC_API int tcpUdpFloodDefendDportList(uint16_t *starts, uint16_t *ends, int max)
         ++n;
     }
     return static_cast<int>(g_ranges->size());
+}
+
+PC_API int tcpUdpFloodDefendShowTo(AXPACKET_PRINT_FN out, void *ctx) {
+    if (out == nullptr || g_lock == nullptr) return -1;
+    out(ctx, "Tcp-udp flood cpu defend dport:\r\n");
+    out(ctx, "%-10s%-20s%s\r\n", "Index", "Start Port", "End Port");
+    pc::pal::MutexGuard g(g_lock);
+    int index = 1;
+    for (const Range &r : *g_ranges) out(ctx, "%-10d%-20d%d\r\n", index++, r.start, r.end);
+    return 0;
+}
+
+PC_API int tcpUdpFloodDefendDportCommand(int op, const char *dport, AXPACKET_PRINT_FN out, void *ctx) {
+    if (dport == nullptr || out == nullptr) return -1;
+    long start = 0, end = 0;
+    char tail = 0;
+    // Two decimal numbers joined by '-', nothing else.
+    if (std::sscanf(dport, "%ld-%ld%c", &start, &end, &tail) != 2) {
+        out(ctx, " Input error,dport range format:5000-6000.\r\n");
+        return -1;
+    }
+    if (start < 0 || end < 0 || start > 65535 || end > 65535) {
+        out(ctx, " Input error,dport should be 0-65535.\r\n");
+        return -1;
+    }
+    if (end < start) {
+        out(ctx, " Input error,dport of end must greater or equal to start.\r\n");
+        return -1;
+    }
+    int rc = op == 1 ? tcpUdpFloodDefendDportAdd(static_cast<uint16_t>(start), static_cast<uint16_t>(end))
+                     : tcpUdpFloodDefendDportDel(static_cast<uint16_t>(start), static_cast<uint16_t>(end));
+    return rc == 0 ? 0 : -1;
+}
+
+PC_API int tcpUdpFloodDefendConfigLines(AXPACKET_PRINT_FN out, void *ctx) {
+    if (out == nullptr || g_lock == nullptr) return -1;
+    pc::pal::MutexGuard g(g_lock);
+    for (const Range &r : *g_ranges) out(ctx, "ip cpu-defend tcp-udp-flood dport %d-%d", r.start, r.end);
+    return 0;
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 // TCP/UDP flood defence: the protected port ranges and the two token
 // buckets in front of the kernel.
+#include <string>
 #include <vector>
 
 #include "packet_support.h"
@@ -43,6 +44,37 @@ TEST_F(FloodDefence, ranges_are_kept_in_order_without_duplicates) {
     ASSERT_EQ(tcpUdpFloodDefendDportList(starts, ends, 64), 61);
     EXPECT_EQ(starts[0], 2);
     EXPECT_EQ(starts[1], 4);
+}
+
+TEST_F(FloodDefence, range_command_listing_and_configuration) {
+    struct {
+        const char *text;
+        int rc;
+        const char *printed;
+    } cases[] = {
+        {"5000-6000", 0, nullptr},
+        {"6000-5000", -1, " Input error,dport of end must greater or equal to start.\r\n"},
+        {"5000-65536", -1, " Input error,dport should be 0-65535.\r\n"},
+        {"5000", -1, " Input error,dport range format:5000-6000.\r\n"},
+        {"a-b", -1, " Input error,dport range format:5000-6000.\r\n"},
+        {"10-20x", -1, " Input error,dport range format:5000-6000.\r\n"},
+        {"80-80", 0, nullptr},
+    };
+    for (const auto &c : cases) {
+        std::string out;
+        EXPECT_EQ(tcpUdpFloodDefendDportCommand(1, c.text, append_line, &out), c.rc) << c.text;
+        EXPECT_EQ(out, c.printed ? std::string(c.printed) + "|" : std::string()) << c.text;
+    }
+    std::string listing, config;
+    tcpUdpFloodDefendShowTo(append_line, &listing);
+    EXPECT_EQ(listing,
+              "Tcp-udp flood cpu defend dport:\r\n|Index     Start Port          End Port\r\n|"
+              "1         5000                6000\r\n|2         80                  80\r\n|");
+    tcpUdpFloodDefendConfigLines(append_line, &config);
+    EXPECT_EQ(config, "ip cpu-defend tcp-udp-flood dport 5000-6000|ip cpu-defend tcp-udp-flood dport 80-80|");
+    std::string out;
+    EXPECT_EQ(tcpUdpFloodDefendDportCommand(0, "5000-6000", append_line, &out), 0);
+    EXPECT_EQ(tcpUdpFloodDefendDportList(nullptr, nullptr, 0), 1);
 }
 
 TEST_F(FloodDefence, source_and_shared_buckets_drop_the_excess) {

@@ -437,6 +437,68 @@ TEST_F(PacketSend, message_from_another_process_is_checked_then_sent) {
         EXPECT_NE(text.find(m), std::string::npos) << m;
 }
 
+TEST_F(PacketPath, cpu_mirror_copies_received_and_sent_frames) {
+    simChipVlanSet(1, mask({2, 3, 10}), mask({2, 3}));  // port 10 shows the tags
+    ASSERT_EQ(adAxpacketCpuMirrorPortSet(port_up(10), 1, 1), 0);
+    drain_tx();
+    Bytes frame = eth(kBroadcast, kHostA, kTypeFree);
+    frame = padded(frame, 60);
+    inject(2, frame);
+    ASSERT_TRUE(wait_until([] { return simChipTxCount() >= 3; }));  // flood to 3 and 10, mirror to 10
+    std::vector<Sent> sent = drain_tx();
+    int mirrored = 0;
+    for (const Sent &s : sent)
+        if (s.port == chip_port(10) && s.bytes.size() == 64 && type_at(s.bytes, 12) == 0x8100) ++mirrored;
+    EXPECT_EQ(mirrored, 2);  // the flooded copy and the mirror
+
+    AX_PACKET_T p{};
+    p.data = frame.data();
+    p.len = static_cast<uint32_t>(frame.size());
+    p.vid = 1;
+    p.flags = AX_PKT_FLAG_PORT_LIST;
+    p.port_list = list_of({port_up(3)});
+    ASSERT_EQ(adAxpacketSend(&p), 0);
+    EXPECT_EQ(ports_of(drain_tx()), (std::set<uint32_t>{3, 10}));
+    adAxpacketCpuMirrorPortSet(0, 0, 0);
+}
+
+std::atomic<int> g_utp_hits{0};
+int utp_cb(AX_PACKET_T *) { return ++g_utp_hits, 0; }
+
+TEST_F(PacketPath, unit_transport_receiver_takes_frames_to_the_switch) {
+    ASSERT_EQ(axpacketReceiveRegisterForUtp(utp_cb, nullptr, 0xAAAF, 16), 0);
+    EXPECT_EQ(axpacketReceiveRegisterForUtp(utp_cb, nullptr, 0xAAAF, 16), 0);  // once
+    uint8_t mac[6];
+    simChipSwitchMacGet(mac);
+    Bytes to_us = padded(eth(mac, kHostA, 0xAAAF), 60);
+    Bytes to_all = padded(eth(kBroadcast, kHostA, 0xAAAF), 60);
+    uint32_t before = simKernelPacketRxCount();
+    inject(2, to_us);
+    inject(2, to_all);  // not addressed to this unit: the kernel's
+    ASSERT_TRUE(wait_until([] { return g_utp_hits == 1; }));
+    ASSERT_TRUE(kernel_got(before));
+    EXPECT_EQ(axpacketReceiveUnRegisterForUtp(), 0);
+    EXPECT_EQ(axPacketCheckIsRegister(MID_UTP, "UTP"), 0);
+    ASSERT_EQ(axpacketReceiveRegisterForUtp(utp_cb, nullptr, 0xAAAF, 16), 0);  // again after removal
+    EXPECT_EQ(axpacketReceiveUnRegisterForUtp(), 0);
+    EXPECT_EQ(axpacketSendForUtp(nullptr), 0);
+}
+
+TEST_F(PacketPath, reason_print_and_cpu_counters) {
+    axpkt_reason_enable = 1;
+    pc::test::CaptureStdout out;
+    inject(2, padded(eth(kBroadcast, kHostA, kTypeFree), 60));
+    axpkt_reason_enable = 0;
+    EXPECT_EQ(adAxpacketPrintCpuStats(), 0);
+    std::string text = out.text();
+    EXPECT_NE(text.find("rx 1/0/2 acl_hit=0 acl_index=0 cpu queue=2 new_sa=1 l2_pmv=0\r\n"),
+              std::string::npos)
+        << text;
+    for (const char *l :
+         {"cpu port couters:\r\n", "ifInUcastPkts = ", "ifOutBrocastPkts = ", "ifOutBytes = "})
+        EXPECT_NE(text.find(l), std::string::npos) << l;
+}
+
 // ---- Buffer pool and counters --------------------------------------------
 
 TEST(PacketPool, buddy_pool_sizes_refuses_and_merges) {
@@ -471,24 +533,16 @@ TEST(PacketPool, buddy_pool_sizes_refuses_and_merges) {
     EXPECT_EQ(axnic_pkt_free(0, whole), 0);
 }
 
-int append_line(void *ctx, const char *fmt, ...) {
-    char line[256];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = std::vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    *static_cast<std::string *>(ctx) += line;
-    return n;
-}
+uint32_t stat_word(uint32_t w) { return std::atomic_ref<uint32_t>(axpkt_stat[w]).load(); }
 
 TEST(PacketRates, rate_statistics_switch_on_once_and_show_their_state) {
     start_core_once();
     EXPECT_EQ(axpacketRateEnable(1), 0);  // already on since start-up
-    EXPECT_EQ(axpkt_stat[AXPKT_STAT_RATE_ENABLE], 1u);
+    EXPECT_EQ(stat_word(AXPKT_STAT_RATE_ENABLE), 1u);
     axpacketRateTimer();  // a tick: counting starts afresh
     for (int i = 0; i < 10; ++i) axpacketSendStat();
     EXPECT_EQ(axpacketRateTimer(), 5);
-    EXPECT_EQ(axpkt_stat[AXPKT_STAT_RATE + 1], 2u);
+    EXPECT_EQ(stat_word(AXPKT_STAT_RATE + 1), 2u);
     EXPECT_EQ(axpacketRateEnable(0), 0);
     std::string text;
     cli_axpacketInfoShow(append_line, &text);
@@ -498,7 +552,7 @@ TEST(PacketRates, rate_statistics_switch_on_once_and_show_their_state) {
           "cpu rx Queue 7: ", "module name"})
         EXPECT_NE(text.find(l), std::string::npos) << l << text;
     EXPECT_EQ(axpacketRateEnable(1), 0);
-    EXPECT_EQ(axpkt_stat[AXPKT_STAT_RATE_ENABLE], 1u);
+    EXPECT_EQ(stat_word(AXPKT_STAT_RATE_ENABLE), 1u);
 }
 
 }  // namespace

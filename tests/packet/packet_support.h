@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -134,6 +137,18 @@ inline AX_PACKET_T record_of(Bytes &frame) {
     p.len = static_cast<uint32_t>(frame.size());
     p.vid = 1;
     return p;
+}
+
+// A listing printer (AXPACKET_PRINT_FN) that appends to a std::string.
+inline int append_line(void *ctx, const char *fmt, ...) {
+    char line[256];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    *static_cast<std::string *>(ctx) += line;
+    *static_cast<std::string *>(ctx) += '|';
+    return n;
 }
 
 // Frames that left the chip.
