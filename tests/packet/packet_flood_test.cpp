@@ -1,5 +1,6 @@
 // TCP/UDP flood defence: the protected port ranges and the two token
 // buckets in front of the kernel.
+// The core comes up through platformInit (packet_support.h), RPC queues included.
 #include <string>
 #include <vector>
 

@@ -1,6 +1,7 @@
 // The packet path through the simulated chip: frames injected at a port
 // reach the registrations and the kernel side as the receive rules say,
 // and frames sent through the service leave the ports the send rules say.
+// The core comes up through platformInit (packet_support.h), RPC queues included.
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // A registration made by another process through the hub: the frame
 // reaches that process and its answer leaves through the core and the chip.
+// The core comes up through platformInit (packet_support.h), RPC queues included.
 #include <unistd.h>
 
 #include <cstdio>

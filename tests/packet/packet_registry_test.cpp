@@ -1,6 +1,7 @@
 // The receiver registry and the classification walk, driven through the
 // parsers (which answer at once whether a frame was consumed), plus the
 // registry's RPC and the software QoS gate.
+// The core comes up through platformInit (packet_support.h), RPC queues included.
 #include <atomic>
 #include <cstring>
 #include <functional>
