@@ -3,9 +3,11 @@
 // registry's RPC and the software QoS gate.
 // The core comes up through platformInit (packet_support.h), RPC queues included.
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "packet_support.h"
@@ -265,6 +267,48 @@ TEST_F(Registry, priority_ownership_and_snapshots) {
     EXPECT_EQ(classify(frame), 1);
     EXPECT_TRUE(wait_until([] { return g_hits_b == 6; }));  // early and twin
     EXPECT_EQ(g_hits_a, 3);
+}
+
+std::atomic<bool> g_release{false};
+std::atomic<int> g_blocked_calls{0};
+int blocking_cb(AX_PACKET_T *) {
+    ++g_blocked_calls;
+    while (!g_release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 0;
+}
+
+// A module whose queue is full misses the frame, and the walk goes on as if
+// it had not matched: a later registration still gets it.
+TEST_F(Registry, full_queue_skips_that_module_only) {
+    constexpr uint32_t kSlowMod = 32;
+    static bool registered = false;
+    if (!registered) {
+        ASSERT_EQ(axPacketRegisterModule(kSlowMod, 10, 65536, 1), 0);
+        registered = true;
+    }
+    names_.push_back("slow");
+    ASSERT_EQ(axPacketRegisterPacket(kSlowMod, "slow", AX_RX_OWNED, 1, blocking_cb, nullptr), 0);
+    ASSERT_EQ(axPacketRegisterField(kSlowMod, "slow", LEN_TYPE, 0x88B9, 0), 0);
+    ASSERT_EQ(axPacketRegisterEnable(kSlowMod, "slow"), 0);
+    owned("after", 2, cb_b);
+    ASSERT_EQ(axPacketRegisterField(kMod, "after", LEN_TYPE, 0x88B9, 0), 0);
+    ASSERT_EQ(axPacketRegisterEnable(kMod, "after"), 0);
+    g_release = false;
+    g_hits_b = 0;
+    Bytes frame = padded(eth(kBroadcast, kHostA, 0x88B9), 60);
+    EXPECT_EQ(classify(frame), 1);  // taken by the slow module's thread
+    ASSERT_TRUE(wait_until([] { return g_blocked_calls == 1; }));
+    EXPECT_EQ(classify(frame), 1);  // waits in its queue of one
+    EXPECT_EQ(g_hits_b, 0);
+    pc::test::CaptureStdout out;
+    EXPECT_EQ(classify(frame), 1);  // queue full: "after" owns it instead
+    EXPECT_TRUE(wait_until([] { return g_hits_b == 1; }));
+    std::string text = out.text();
+    EXPECT_NE(text.find("Send to msgq error"), std::string::npos)
+        << text << " hits " << g_hits_b << " calls " << g_blocked_calls;
+    g_release = true;
+    EXPECT_TRUE(wait_until([] { return g_blocked_calls == 2; }));
+    axPacketUnregisterPacket(kSlowMod, "slow");
 }
 
 // Frames cut short or lying about their lengths match nothing and are read
