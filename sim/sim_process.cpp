@@ -1,5 +1,7 @@
 // Process identity and names of the simulated switch.
+#include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform_core/sibling.h"
@@ -62,9 +64,18 @@ const char *pidNameGet(int pid) {
     return n ? n : "proc";
 }
 
+// A module without a name of its own is "mid<N>": names are distinct, as
+// on the switch, because services name per-module resources after them.
 const char *midNameGet(int mid) {
     const char *n = lookup(kModuleNames, mid);
-    return n ? n : "module";
+    if (n != nullptr) return n;
+    if (mid <= 0 || mid >= MID_MAX) return "module";
+    static const auto names = [] {
+        std::array<std::array<char, 8>, MID_MAX> t{};
+        for (int i = 0; i < MID_MAX; ++i) std::snprintf(t[i].data(), t[i].size(), "mid%d", i);
+        return t;
+    }();
+    return names[mid].data();
 }
 
 }  // extern "C"

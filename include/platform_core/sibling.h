@@ -23,6 +23,17 @@ PC_API int isSwitchInited(void);
 /* Initial level of every debug switch. */
 PC_API signed char getDefaultDbgSwitch(void);
 
+/* Switch MAC address (6 bytes); 0 on success. */
+PC_API int getMacAddress(uint8_t *mac);
+/* MAC-based VLAN of an untagged frame from `mac` received on `port`; 0 and
+ * *vid when an entry exists. */
+PC_API int swVlanMacGetVid(UP port, const uint8_t *mac, uint16_t *vid);
+/* Member ports of LAG `lagId`; 0 on success. */
+PC_API int swChannelGroupGetMember(uint32_t lagId, up_list *members);
+/* 0 when `ip` (host byte order) is the address of one of the switch's
+ * interfaces, non-zero otherwise. */
+PC_API int swNetIfConfigGetByIntfIp(uint32_t ip);
+
 /* Optional interrupt-context query of the interrupt layer (weak). */
 int intr_int_context(int a0, int a1, int a2, int a3) __attribute__((weak));
 

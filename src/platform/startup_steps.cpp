@@ -11,6 +11,7 @@
 #include <array>
 
 #include "platform_core/axmsg.h"
+#include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
 #include "platform_core/notify.h"
@@ -30,7 +31,9 @@ constexpr std::array kSteps{
     StartupStep{"adPmpInit()", [] { return adPmpInit(); }},
     StartupStep{"up_core_init()", [] { return up_core_init(); }},
     StartupStep{"axmsg_init(PID_CORE)", [] { return axmsg_init(PID_CORE); }},
+    StartupStep{"axPacketInit()", [] { return axPacketInit(); }},
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
+    StartupStep{"axPacketRpcReg()", [] { return axPacketRpcReg(); }},
     StartupStep{"notify_init()", [] { return notify_init(); }},
 };
 

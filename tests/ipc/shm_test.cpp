@@ -21,7 +21,9 @@
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
 #include "platform_sim/sim.h"
+#include "platform_sim/sim_chip.h"
 #include "support/capture_stdout.h"
+#include "support/isolation.h"
 #include "support/test_process.h"
 
 namespace {
@@ -295,6 +297,8 @@ TEST(ShmArea, SemaphoreListingShowsEveryPair) {
 TEST(PlatformInitFlag, CorePublishesTheInitFlag) {
     EXPECT_EQ(0, run_in_fresh_area([] {
                   simProcessSetPid(PID_CORE);
+                  pc::test::raise_queue_limits();
+                  REQUIRE(simKernelPacketStart(nullptr) == 0);
                   REQUIRE(platformInit() == 0);
                   REQUIRE(isPfmInited() == 1);
                   int flag = 0;

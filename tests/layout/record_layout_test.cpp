@@ -25,6 +25,7 @@
 #include <sys/uio.h>
 
 #include "platform_core/axmsg.h"
+#include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/notify.h"
 #include "platform_core/pal.h"
@@ -107,9 +108,21 @@ constexpr Field kSysPropertyFields[] = {
     FIELD(sys_property_t, mode, 36, 4 * 79),
 };
 
+// The packet record as it travels in queue items and MID_AXPACKET messages.
+constexpr Field kAxPacketWireFields[] = {
+    FIELD(AX_PACKET_WIRE_T, port_list, 0, 24), FIELD(AX_PACKET_WIRE_T, rx_port, 24, 4),
+    FIELD(AX_PACKET_WIRE_T, data, 28, 4),      FIELD(AX_PACKET_WIRE_T, flags, 32, 4),
+    FIELD(AX_PACKET_WIRE_T, len, 36, 4),       FIELD(AX_PACKET_WIRE_T, vid, 40, 2),
+    FIELD(AX_PACKET_WIRE_T, rx_unit, 42, 1),   FIELD(AX_PACKET_WIRE_T, rx_untag, 44, 1),
+    FIELD(AX_PACKET_WIRE_T, raw_buf, 48, 4),   FIELD(AX_PACKET_WIRE_T, pri, 56, 1),
+    FIELD(AX_PACKET_WIRE_T, cfi, 57, 1),       FIELD(AX_PACKET_WIRE_T, new_sa, 58, 1),
+    FIELD(AX_PACKET_WIRE_T, l2_pmv, 59, 1),
+};
+
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
     RECORD(AXMSG_HEADER_T, 32, 4, kAxmsgHeaderFields),
+    RECORD(AX_PACKET_WIRE_T, 60, 4, kAxPacketWireFields),
     RECORD(AXRPC_MSG_HEADER_T, 48, 4, kAxrpcMsgHeaderFields),
     RECORD(AXRPC_ENV_T, 24, 4, kAxrpcEnvFields),
     RECORD(NOTIFY_REG_MSG_T, 16, 4, kNotifyRegFields),

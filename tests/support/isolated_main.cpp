@@ -85,6 +85,8 @@ bool private_tmp() {
     return ok;
 }
 
+}  // namespace
+
 // The switch allows deeper message queues than a stock kernel's default of
 // ten messages; give the new IPC namespace the switch's limit.
 void raise_queue_limits() {
@@ -93,8 +95,6 @@ void raise_queue_limits() {
     std::fputs("1024", f);
     std::fclose(f);
 }
-
-}  // namespace
 
 bool enter_isolated_namespaces() {
     if (std::getenv("PC_TEST_NO_ISOLATION")) return false;

@@ -7,24 +7,35 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "platform_core/axpacket.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
+#include "platform_core/pmp.h"
 #include "platform_core/types.h"
 #include "platform_core/up.h"
 #include "platform_core/up_propt.h"
+#include "platform_core/up_text.h"
 #include "platform_sim/sim.h"
+#include "platform_sim/sim_chip.h"
 #include "platform_sim/sim_device.h"
 
 namespace {
 
 void usage(const char *prog) {
     std::printf(
-        "usage: %s [--debug LEVEL] [--device TYPE]\n"
+        "usage: %s [--debug LEVEL] [--device TYPE] [--port-link PORT=IFNAME]... [--cpu-if IFNAME]\n"
         "  Runs the core process of the simulated switch until SIGINT or SIGTERM.\n"
-        "  TYPE is a device type number or name of the simulated device table.\n",
+        "  TYPE is a device type number or name of the simulated device table.\n"
+        "  --port-link binds front-panel port PORT (e.g. 1/0/3) to the Linux interface IFNAME.\n"
+        "  --cpu-if creates the TAP interface IFNAME through which the Linux stack\n"
+        "  exchanges frames with the switch's CPU port.\n",
         prog);
 }
 
@@ -70,9 +81,39 @@ void install_stop_handlers() {
     sigaction(SIGTERM, &sa, nullptr);
 }
 
+// Binds each PORT=IFNAME to its chip port; false after the first failure.
+bool bind_port_links(const std::vector<std::pair<std::string, std::string>> &links) {
+    for (const auto &[text, ifname] : links) {
+        UP up = 0;
+        int chip_unit = 0, chip_port = 0;
+        if (usStr2Up(-1, text.c_str(), &up, nullptr) != 0 || adPmpUp2Bp(up, &chip_unit, &chip_port) != 0 ||
+            chip_unit != 0) {
+            std::printf("axcored: '%s' is not a front-panel port\n", text.c_str());
+            return false;
+        }
+        if (simPortLinkBind(chip_port, ifname.c_str()) != 0) {
+            std::printf("axcored: cannot bind port %s to interface %s\n", text.c_str(), ifname.c_str());
+            return false;
+        }
+        std::printf("axcored: port %s is interface %s\n", text.c_str(), ifname.c_str());
+    }
+    return true;
+}
+
+// Printer of the packet service's listings.
+int print_line(void *, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vprintf(fmt, ap);
+    va_end(ap);
+    return n;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    std::vector<std::pair<std::string, std::string>> port_links;
+    const char *cpu_if = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--debug") == 0 && i + 1 < argc) {
             simSetDefaultDbgSwitch(static_cast<signed char>(argv[++i][0] - '0'));
@@ -83,6 +124,16 @@ int main(int argc, char **argv) {
                 return 2;
             }
             simDeviceSetType(type);
+        } else if (std::strcmp(argv[i], "--port-link") == 0 && i + 1 < argc) {
+            std::string arg = argv[++i];
+            size_t eq = arg.find('=');
+            if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size()) {
+                std::fprintf(stderr, "axcored: --port-link wants PORT=IFNAME, not '%s'\n", arg.c_str());
+                return 2;
+            }
+            port_links.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
+        } else if (std::strcmp(argv[i], "--cpu-if") == 0 && i + 1 < argc) {
+            cpu_if = argv[++i];
         } else {
             usage(argv[0]);
             return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
@@ -95,6 +146,12 @@ int main(int argc, char **argv) {
     simProcessSetPid(PID_CORE);
     pal_thread_main_set(pal_thread_self());
 
+    // The kernel's side of the packet path is there before the core starts.
+    if (simKernelPacketStart(cpu_if) != 0) {
+        std::printf("axcored: cannot start the kernel packet side%s%s\n", cpu_if ? " on " : "",
+                    cpu_if ? cpu_if : "");
+        return 1;
+    }
     std::printf("axcored: starting the platform (pid %d)\n", static_cast<int>(getpid()));
     int rc = platformInit();
     if (rc != 0) {
@@ -104,10 +161,13 @@ int main(int argc, char **argv) {
     simSwitchSetInited(1);
     std::printf("axcored: platform is up\n");
     print_port_ranges();
+    if (!bind_port_links(port_links)) return 1;
+    if (cpu_if != nullptr) std::printf("axcored: CPU interface %s\n", cpu_if);
 
     while (sem_wait(&g_stop) != 0 && errno == EINTR) {
     }
     int sig = g_stop_signal;
     std::printf("axcored: %s received, stopping\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
+    cli_axpacketInfoShow(print_line, nullptr);
     return 0;
 }

@@ -1,0 +1,34 @@
+// Links between the parts of the simulated chip: forwarding (sim_chip.cpp),
+// the NIC (sim_nic.cpp) and the ports bound to Linux interfaces
+// (sim_port_link.cpp). Each part has its own lock; none calls another part
+// while holding it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "platform_core/chip_sdk.h"
+
+namespace pc::sim {
+
+// Receive information the chip gives the NIC with a frame for the CPU.
+struct CpuRxInfo {
+    uint32_t source_port = 0;
+    bool tagged = false;
+    uint16_t vid = 0;  // VLAN of the tag, 0 for an untagged frame
+    uint8_t cpu_queue = 0;
+    uint16_t reason = 0;
+    bool new_sa = false;
+    bool port_move = false;
+};
+
+// The NIC takes a frame for the CPU (copied); false when it was dropped.
+bool nic_to_cpu(std::span<const uint8_t> frame, const CpuRxInfo &info);
+
+// The chip sends a frame the CPU gave it (direct to a mask or forwarded).
+void chip_cpu_tx(std::span<const uint8_t> frame, const drv_nic_pkt_t &desc);
+
+// A frame leaves chip port `port`: written to its bound interface, if any.
+void port_link_write(int port, std::span<const uint8_t> frame);
+
+}  // namespace pc::sim

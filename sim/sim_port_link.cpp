@@ -1,0 +1,142 @@
+// Front-panel ports bound to Linux interfaces: a raw AF_PACKET socket per
+// bound port. A reader thread per port ("sim_port_<n>") feeds every frame
+// the interface receives into the chip at that port; frames the chip sends
+// out of the port are written to the socket. VLAN tags the kernel took off
+// (its receive offload) are put back from the packet's auxiliary data.
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform_sim/sim_chip.h"
+#include "sim_chip_internal.h"
+
+namespace {
+
+constexpr size_t kFrameMax = 9216;
+
+struct Binding {
+    std::atomic<int> fd{-1};
+};
+
+// Never freed: the reader threads run until the process ends.
+std::array<Binding, SDK_PORT_MAX> &bindings() {
+    static auto *b = new std::array<Binding, SDK_PORT_MAX>;
+    return *b;
+}
+
+std::mutex &bind_lock() {
+    static auto *m = new std::mutex;
+    return *m;
+}
+
+// One frame from the socket, with the tag the kernel removed put back.
+ssize_t read_frame(int fd, std::vector<uint8_t> &buf) {
+    buf.resize(kFrameMax + 4);
+    iovec iov{buf.data() + 4, kFrameMax};
+    alignas(tpacket_auxdata) uint8_t ctrl[CMSG_SPACE(sizeof(tpacket_auxdata))];
+    sockaddr_ll from{};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = ctrl;
+    msg.msg_controllen = sizeof ctrl;
+    ssize_t n = recvmsg(fd, &msg, 0);
+    if (n <= 0) return n;
+    if (from.sll_pkttype == PACKET_OUTGOING) return 0;
+    uint8_t *frame = buf.data() + 4;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA) continue;
+        tpacket_auxdata aux;
+        std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+        if (!(aux.tp_status & TP_STATUS_VLAN_VALID) || n < 12) continue;
+        uint16_t tpid = (aux.tp_status & TP_STATUS_VLAN_TPID_VALID) ? aux.tp_vlan_tpid : 0x8100;
+        std::memmove(buf.data(), frame, 12);
+        frame = buf.data();
+        frame[12] = static_cast<uint8_t>(tpid >> 8);
+        frame[13] = static_cast<uint8_t>(tpid);
+        frame[14] = static_cast<uint8_t>(aux.tp_vlan_tci >> 8);
+        frame[15] = static_cast<uint8_t>(aux.tp_vlan_tci);
+        n += 4;
+    }
+    if (frame != buf.data()) std::memmove(buf.data(), frame, static_cast<size_t>(n));
+    buf.resize(static_cast<size_t>(n));
+    return n;
+}
+
+void reader(int port, int fd) {
+    std::string name = "sim_port_" + std::to_string(port);
+    pthread_setname_np(pthread_self(), name.c_str());
+    std::vector<uint8_t> buf;
+    for (;;) {
+        if (bindings()[port].fd.load() != fd) break;
+        ssize_t n = read_frame(fd, buf);
+        if (n < 0 && errno != EINTR) break;
+        if (n > 0) simChipInject(port, buf.data(), static_cast<uint32_t>(n));
+    }
+}
+
+}  // namespace
+
+namespace pc::sim {
+
+void port_link_write(int port, std::span<const uint8_t> frame) {
+    if (port < 0 || port >= SDK_PORT_MAX) return;
+    int fd = bindings()[port].fd.load();
+    if (fd < 0) return;
+    ssize_t rc = send(fd, frame.data(), frame.size(), 0);
+    (void)rc;  // a full or vanished interface loses the frame, as a wire would
+}
+
+}  // namespace pc::sim
+
+extern "C" {
+
+int simPortLinkBind(int port, const char *ifname) {
+    if (port < 0 || port >= SDK_PORT_MAX || ifname == nullptr) return -1;
+    unsigned ifindex = if_nametoindex(ifname);
+    if (ifindex == 0) return -1;
+    int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    if (fd < 0) return -1;
+    sockaddr_ll addr{};
+    addr.sll_family = AF_PACKET;
+    addr.sll_protocol = htons(ETH_P_ALL);
+    addr.sll_ifindex = static_cast<int>(ifindex);
+    int one = 1;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        setsockopt(fd, SOL_PACKET, PACKET_AUXDATA, &one, sizeof one) != 0) {
+        close(fd);
+        return -1;
+    }
+    std::lock_guard<std::mutex> g(bind_lock());
+    if (bindings()[port].fd.load() >= 0) {
+        close(fd);
+        return -1;
+    }
+    bindings()[port].fd.store(fd);
+    std::thread(reader, port, fd).detach();
+    return 0;
+}
+
+void simPortLinkUnbindAll(void) {
+    std::lock_guard<std::mutex> g(bind_lock());
+    for (Binding &b : bindings()) {
+        int fd = b.fd.exchange(-1);
+        if (fd >= 0) shutdown(fd, SHUT_RDWR);  // the reader sees the end; the fd stays open
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,60 @@
+// An application process with a packet registration: registers module 40
+// and the owned registration "peer_echo" for EtherType 0x88B6 through the
+// core's "axpacketRegManage", then answers the first frame it receives by
+// sending it back out of the port it came in on with EtherType 0x88B7.
+// Creates /tmp/packet_peer_ready once registered; exits 0 after answering.
+// Usage: packet_client_peer PID
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "axmsg_client/axmsg_client.h"
+#include "axpacket_client/axpacket_client.h"
+#include "platform_core/axrpc.h"
+#include "platform_sim/sim.h"
+
+namespace {
+
+constexpr uint32_t kMid = 40;
+constexpr const char *kName = "peer_echo";
+std::atomic<int> g_answered{0};
+
+int on_frame(AX_PACKET_T *pkt, uint32_t mid, const char *name) {
+    if (mid != kMid || std::strcmp(name, kName) != 0 || pkt->len < 14) return -1;
+    std::vector<uint8_t> reply(pkt->data, pkt->data + pkt->len);
+    reply[12] = 0x88;
+    reply[13] = 0xB7;
+    AX_PACKET_T out{};
+    out.data = reply.data();
+    out.len = static_cast<uint32_t>(reply.size());
+    out.vid = pkt->vid;
+    out.flags = AX_PKT_FLAG_PORT_LIST;
+    out.port_list = pkt->port_list;
+    int rc = axpacketClientSend(&out);
+    g_answered = rc == 0 ? 1 : -1;
+    return rc;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) return 2;
+    const int pid = std::atoi(argv[1]);
+    simProcessSetPid(pid);
+    if (axmsg_client_init(pid, 10000) != 0) return 3;
+    if (axrpcInit() != 0 || axpacketClientInit() != 0) return 4;
+    if (axpacketClientRegisterModule(kMid, 10, 0, 0) != 0) return 5;
+    if (axpacketClientRegisterPacket(kMid, kName, AX_RX_OWNED, 5, on_frame) != 0) return 6;
+    // A second registration of the name is refused by the core.
+    if (axpacketClientRegisterPacket(kMid, kName, AX_RX_OWNED, 5, on_frame) != AXRPC_RET_FUNC_ERR) return 7;
+    if (axpacketClientRegisterField(kMid, kName, LEN_TYPE, 0x88B6, 0xFFFF) != 0) return 8;
+    if (axpacketClientRegisterEnable(kMid, kName, 1) != 0) return 9;
+    if (FILE *f = std::fopen("/tmp/packet_peer_ready", "w")) std::fclose(f);
+    for (int i = 0; i < 3000 && g_answered == 0; ++i) usleep(10000);
+    std::fflush(stdout);
+    _exit(g_answered == 1 ? 0 : 10);
+}
