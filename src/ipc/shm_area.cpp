@@ -37,6 +37,40 @@ void *attach_segment(key_t key, size_t size, int *id_out) {
     return addr;
 }
 
+// The information segment, with the sequence words behind the table. A
+// segment left by an older build without them is too small for that size:
+// when no process holds it any more it is made anew; otherwise it is used
+// as it is, and readers of this process always take the lock (`seq` stays
+// null).
+ShmInfoArea *attach_info_segment(int *id_out, bool *with_seq) {
+    *with_seq = true;
+    int id = shmget(AXSHM_INFO_KEY, kInfoSegmentSize, IPC_CREAT | 0644);
+    if (id < 0 && errno == EINVAL) {
+        int old = shmget(AXSHM_INFO_KEY, 0, 0);
+        shmid_ds ds{};
+        if (old >= 0 && shmctl(old, IPC_STAT, &ds) == 0) {
+            if (ds.shm_nattch == 0 && shmctl(old, IPC_RMID, nullptr) == 0) {
+                AXSHM_LOG_INFO("info segment of %u bytes made anew", static_cast<unsigned>(ds.shm_segsz));
+                id = shmget(AXSHM_INFO_KEY, kInfoSegmentSize, IPC_CREAT | 0644);
+            } else if (ds.shm_segsz >= sizeof(ShmInfoArea)) {
+                id = old;
+                *with_seq = false;
+            }
+        }
+    }
+    if (id < 0) {
+        AXSHM_LOG_ERR("shmget fail %d", errno);
+        return nullptr;
+    }
+    void *addr = shmat(id, nullptr, 0);
+    if (addr == reinterpret_cast<void *>(-1)) {
+        AXSHM_LOG_ERR("shmget fail %d", errno);
+        return nullptr;
+    }
+    *id_out = id;
+    return static_cast<ShmInfoArea *>(addr);
+}
+
 int set_all_semaphores(int semid) {
     unsigned short values[AXSHM_SEM_NUM];
     for (int i = 0; i < AXSHM_SEM_NUM; ++i) values[i] = (i % 2 == 0) ? 0 : AXSHM_READER_SLOTS;
@@ -142,7 +176,8 @@ PC_API int axshm_init(void) {
     int info_id = -1;
     auto *data = static_cast<uint8_t *>(attach_segment(AXSHM_DATA_KEY, AXSHM_DATA_SIZE, &data_id));
     if (data == nullptr) return -1;
-    auto *info = static_cast<ShmInfoArea *>(attach_segment(AXSHM_INFO_KEY, kInfoSegmentSize, &info_id));
+    bool with_seq = true;
+    ShmInfoArea *info = attach_info_segment(&info_id, &with_seq);
     if (info == nullptr) {
         shmdt(data);
         return -1;
@@ -150,7 +185,7 @@ PC_API int axshm_init(void) {
     g_area.info = info;
     g_area.data = data;
     g_area.semid = semid;
-    g_area.seq = reinterpret_cast<ShmSequenceWords *>(info + 1)->seq;
+    g_area.seq = with_seq ? reinterpret_cast<ShmSequenceWords *>(info + 1)->seq : nullptr;
     g_attached.store(true, std::memory_order_release);
 
     if (__atomic_load_n(&info->header.magic, __ATOMIC_ACQUIRE) == AXSHM_MAGIC) {
