@@ -22,8 +22,8 @@ std::mutex g_attach_lock;             // serialises axshm_init in this process
 ShmAttachment g_area;                 // written under g_attach_lock
 std::atomic<bool> g_attached{false};  // set once g_area is complete
 
-void *attach_segment(key_t key, size_t size, int *id_out) {
-    int id = shmget(key, size, IPC_CREAT | 0644);
+// Maps segment `id` (a shmget result) into this process.
+void *attach_id(int id, int *id_out) {
     if (id < 0) {
         AXSHM_LOG_ERR("shmget fail %d", errno);
         return nullptr;
@@ -35,6 +35,10 @@ void *attach_segment(key_t key, size_t size, int *id_out) {
     }
     *id_out = id;
     return addr;
+}
+
+void *attach_segment(key_t key, size_t size, int *id_out) {
+    return attach_id(shmget(key, size, IPC_CREAT | 0644), id_out);
 }
 
 // The information segment, with the sequence words behind the table. A
@@ -58,17 +62,7 @@ ShmInfoArea *attach_info_segment(int *id_out, bool *with_seq) {
             }
         }
     }
-    if (id < 0) {
-        AXSHM_LOG_ERR("shmget fail %d", errno);
-        return nullptr;
-    }
-    void *addr = shmat(id, nullptr, 0);
-    if (addr == reinterpret_cast<void *>(-1)) {
-        AXSHM_LOG_ERR("shmget fail %d", errno);
-        return nullptr;
-    }
-    *id_out = id;
-    return static_cast<ShmInfoArea *>(addr);
+    return static_cast<ShmInfoArea *>(attach_id(id, id_out));
 }
 
 int set_all_semaphores(int semid) {

@@ -35,6 +35,31 @@ std::string to_text(const up_list &l, uint32_t str_type, uint32_t flags = 0) {
     return buf;
 }
 
+// Calls usUplist2Str with a length limit of 30 until the list is done (at
+// most 20 calls); each piece must be non-empty and within the limit. The
+// pieces joined by `sep`.
+std::string text_in_pieces(const up_list &l, uint32_t str_type, uint32_t flags, const char *sep, int *calls) {
+    up_str_ctrl_t ctrl{};
+    ctrl.flags = UP_STR_CTRL_LIMIT | flags;
+    ctrl.str_type = str_type;
+    ctrl.len_limit = 30;
+    std::string joined;
+    *calls = 0;
+    do {
+        char buf[30];
+        EXPECT_EQ(0, usUplist2Str(l, buf, &ctrl));
+        EXPECT_LT(std::strlen(buf), 30u);
+        if (std::strlen(buf) == 0) {
+            ADD_FAILURE() << "a call handed out nothing";
+            break;
+        }
+        joined += (joined.empty() ? "" : sep) + std::string(buf);
+        ++*calls;
+    } while (ctrl.done == 0 && *calls < 20);
+    EXPECT_EQ(1u, ctrl.done);
+    return joined;
+}
+
 TEST_F(UpModel, ParsesTheAcceptedForms) {
     struct Case {
         int it;
@@ -149,24 +174,10 @@ TEST_F(UpModel, LongListsComeBackInPieces) {
     up_list l{};
     for (uint32_t p = 1; p <= 28; p += 2) l.bits[p / 32] |= 1u << (p % 32);
     const std::string whole = to_text(l, UP_STR_TYPE_SHORT, UP_STR_CTRL_SINGLE);
-    up_str_ctrl_t ctrl{};
-    ctrl.flags = UP_STR_CTRL_LIMIT | UP_STR_CTRL_SINGLE;
-    ctrl.str_type = UP_STR_TYPE_SHORT;
-    ctrl.len_limit = 30;
-    std::string joined;
     int pieces = 0;
-    do {
-        char buf[30];
-        ASSERT_EQ(0, usUplist2Str(l, buf, &ctrl));
-        ASSERT_LT(std::strlen(buf), 30u);
-        ASSERT_TRUE(std::strlen(buf) > 0);
-        joined += (joined.empty() ? "" : ", ") + std::string(buf);
-        ++pieces;
-    } while (ctrl.done == 0 && pieces < 20);
-    EXPECT_EQ(1u, ctrl.done);
+    EXPECT_EQ(whole, text_in_pieces(l, UP_STR_TYPE_SHORT, UP_STR_CTRL_SINGLE, ", ", &pieces));
     EXPECT_GT(pieces, 1);
-    EXPECT_EQ(whole, joined);
-    ctrl = up_str_ctrl_t{};
+    up_str_ctrl_t ctrl{};
     ctrl.flags = UP_STR_CTRL_LIMIT;
     ctrl.len_limit = 29;
     char buf[64];
@@ -188,21 +199,8 @@ TEST_F(UpModel, EveryLimitedCallMakesProgress) {
     for (uint32_t type : {UP_STR_TYPE_NONE, UP_STR_TYPE_SHORT, UP_STR_TYPE_LONG}) {
         for (uint32_t flags : {0u, uint32_t{UP_STR_CTRL_SINGLE}}) {
             SCOPED_TRACE(testing::Message() << "type " << type << " flags " << flags);
-            up_str_ctrl_t ctrl{};
-            ctrl.flags = UP_STR_CTRL_LIMIT | flags;
-            ctrl.str_type = type;
-            ctrl.len_limit = 30;
-            std::string joined;
             int calls = 0;
-            do {
-                char buf[30];
-                ASSERT_EQ(0, usUplist2Str(l, buf, &ctrl));
-                ASSERT_GT(std::strlen(buf), 0u);
-                ASSERT_LT(std::strlen(buf), 30u);
-                joined += (joined.empty() ? "" : ",") + std::string(buf);
-                ++calls;
-            } while (ctrl.done == 0 && calls < 20);
-            EXPECT_EQ(1u, ctrl.done);
+            std::string joined = text_in_pieces(l, type, flags, ",", &calls);
             up_list back{};
             if (flags == 0) {
                 ASSERT_EQ(0, usStr2UpList(-1, joined.c_str(), &back, nullptr)) << joined;
