@@ -7,7 +7,8 @@ packages=(cmake g++ clang make pkg-config ccache git googletest libgtest-dev lib
           libjson-c-dev libmxml-dev
           g++-mips-linux-gnu qemu-user
           clang-format util-linux iproute2
-          libclang-rt-dev)
+          libclang-rt-dev
+          libssl-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
