@@ -22,6 +22,8 @@ PC_API const char *midNameGet(int mid);
 PC_API int isSwitchInited(void);
 /* Initial level of every debug switch. */
 PC_API signed char getDefaultDbgSwitch(void);
+/* Web library: one more step of the firmware upgrade progress page. */
+PC_API void httpUpgradeIncreaseProcess(void);
 
 /* Optional interrupt-context query of the interrupt layer (weak). */
 int intr_int_context(int a0, int a1, int a2, int a3) __attribute__((weak));
