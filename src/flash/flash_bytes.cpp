@@ -1,5 +1,6 @@
 // Byte-addressed reads and writes on the chip, split into sector pieces.
 // Writes are read-modify-write per sector unless the name says otherwise.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -55,19 +56,51 @@ int rmw_sector(std::vector<unsigned char> &scratch, const unsigned char *src, co
 
 namespace pc::flash {
 
-int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress) {
+namespace {
+
+std::vector<Piece> pieces_of(uint32_t len, uint32_t addr) {
+    std::vector<Piece> pieces;
+    if (for_each_piece(len, addr, [&](const Piece &p) {
+            pieces.push_back(p);
+            return 0;
+        }) != 0) {
+        pieces.clear();
+    }
+    return pieces;
+}
+
+bool program_only(const std::vector<unsigned char> &current, const std::vector<unsigned char> &wanted) {
+    for (size_t i = 0; i < current.size(); ++i) {
+        if ((current[i] & wanted[i]) != wanted[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress, uint32_t firstAddr,
+                 uint32_t firstLen) {
     if (data == nullptr) return -1;
     unsigned size = flashGetSectorSize();
+    std::vector<Piece> pieces = pieces_of(len, addr);
+    if (pieces.empty() && len != 0) return -1;
+    if (firstLen != 0) {
+        // The pieces of the first range, lowest first, then the others from
+        // the top down.
+        auto inFirst = [&](const Piece &p) {
+            uint64_t at = static_cast<uint64_t>(p.sector) * size + p.offset;
+            return at + p.len > firstAddr && at < static_cast<uint64_t>(firstAddr) + firstLen;
+        };
+        auto mid = std::stable_partition(pieces.begin(), pieces.end(), inFirst);
+        std::reverse(mid, pieces.end());
+    }
     std::vector<unsigned char> current(size), wanted(size);
-    return for_each_piece(len, addr, [&](const Piece &p) {
+    for (const Piece &p : pieces) {
         if (flashBlkRead(p.sector, current.data(), 0, size) != 0) return -1;
         wanted = current;
         std::memcpy(wanted.data() + p.offset, data + p.done, p.len);
-        if (wanted == current) return 0;
-        bool programOnly = true;
-        for (unsigned i = 0; i < size && programOnly; ++i)
-            programOnly = (current[i] & wanted[i]) == wanted[i];
-        if (!programOnly) {
+        if (wanted == current) continue;
+        if (!program_only(current, wanted)) {
             if (int rc = flashErase(p.sector, 1); rc != 0) return rc;
         }
         if (int rc = flashBlkWrite(p.sector, wanted.data(), 0, size); rc != 0) return rc;
@@ -75,8 +108,20 @@ int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress)
             std::printf("%s", kProgressMark);
             std::fflush(stdout);
         }
-        return 0;
-    });
+    }
+    return 0;
+}
+
+int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr) {
+    unsigned size = flashGetSectorSize();
+    std::vector<unsigned char> current(size), wanted(size);
+    for (const Piece &p : pieces_of(len, addr)) {
+        if (flashBlkRead(p.sector, current.data(), 0, size) != 0) return -1;
+        wanted = current;
+        std::memcpy(wanted.data() + p.offset, data + p.done, p.len);
+        if (!program_only(current, wanted)) return 1;
+    }
+    return 0;
 }
 
 }  // namespace pc::flash

@@ -40,10 +40,15 @@ void forget_environment();
 namespace pc::flash {
 
 // Brings [addr, addr + len) to the given bytes sector by sector, lowest
-// sector first. A sector already holding the bytes is left alone; one whose
-// new bytes only clear bits is programmed without an erase (as NOR flash
-// allows); any other is erased and written whole. Prints the progress mark
-// per sector written when progress is 1. 0 or the failing status.
-int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress);
+// sector first; or, when firstLen is given, the sectors of [firstAddr,
+// firstAddr + firstLen) first and then the others highest first. A sector already holding the bytes is left
+// alone; one whose new bytes only clear bits is programmed without an erase (as NOR flash allows); any other
+// is erased and written whole. Prints the progress mark per sector written when progress is 1. 0 or the
+// failing status.
+int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress, uint32_t firstAddr = 0,
+                 uint32_t firstLen = 0);
+// 1 when bringing the range to these bytes needs an erase, 0 when it does
+// not, -1 when the flash cannot be read.
+int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr);
 
 }  // namespace pc::flash

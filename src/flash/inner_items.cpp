@@ -96,13 +96,23 @@ bool read_items(const std::vector<ItemRecord> &records, std::vector<Item> &items
 }
 
 // Lays the items out from the top of the chip, with one erased sector below
-// the lowest, and writes the range. The caller has the values in memory.
-int rewrite_area(const std::vector<Item> &items, int progress) {
-    uint64_t total = flashGetSectorSize();
+// the lowest, and writes the range. The caller has the values in memory and
+// gives the bottom of the area as it is now (oldEdge).
+//
+// Power loss: a sector that must be erased is lost until it is written
+// again. So that the environment survives such a stop, a copy of the new
+// environment item is first programmed below both the old and the new area
+// (the start-up repair takes it back when the scan finds no environment);
+// then the environment's new place is written first and the other sectors
+// from the top down, so that the chain of trailers from the top reaches a
+// complete environment again as early as possible.
+int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge) {
+    const uint32_t size = flashGetSectorSize();
+    uint64_t total = size;
     for (const auto &it : items) total += item_span(static_cast<uint32_t>(it.value.size()));
     if (total > FLASH_INNER_AREA_MAX) {
         std::printf("Fatal error: inner area is full, valid_edge is %#x\r\n",
-                    static_cast<unsigned>(chip_size() - total + flashGetSectorSize()));
+                    static_cast<unsigned>(chip_size() - total + size));
         return -1;
     }
     uint32_t bottom = chip_size() - static_cast<uint32_t>(total);
@@ -115,6 +125,7 @@ int rewrite_area(const std::vector<Item> &items, int progress) {
         return -1;
     }
     uint32_t b = static_cast<uint32_t>(total);  // boundary, relative to bottom
+    uint32_t envAt = 0, envSpan = 0;            // the environment's place in the image
     for (const auto &it : items) {
         uint32_t len = static_cast<uint32_t>(it.value.size());
         uint8_t *trailer = image.data() + b - FLASH_INNER_TRAILER_LEN;
@@ -123,9 +134,30 @@ int rewrite_area(const std::vector<Item> &items, int progress) {
         pc::flash::put_be32(trailer + 4, it.type);
         pc::flash::put_be32(trailer + 8, FLASH_INNER_KEY);
         b -= item_span(len);
+        if (it.type == FLASH_INNER_TYPE_GEV) {
+            envAt = b;
+            envSpan = item_span(len);
+        }
     }
     flashAppInnerInited = 0;
-    if (pc::flash::update_range(image.data(), static_cast<uint32_t>(total), bottom, progress) != 0) {
+    const uint32_t newEdge = bottom + size;
+    int needsErase = pc::flash::range_needs_erase(image.data(), static_cast<uint32_t>(total), bottom);
+    if (needsErase < 0) {
+        std::printf("Fatal error: Failed to read inner area.\r\n");
+        return -1;
+    }
+    if (needsErase == 1 && envSpan != 0) {
+        uint64_t below = std::min(oldEdge, newEdge);
+        if (below >= static_cast<uint64_t>(area_floor()) + size + envSpan) {
+            uint32_t staging = static_cast<uint32_t>(below - size - envSpan);
+            if (pc::flash::update_range(image.data() + envAt, envSpan, staging, 0) != 0) {
+                std::printf("Fatal error: Failed to write inner area.\r\n");
+                return -1;
+            }
+        }
+    }
+    if (pc::flash::update_range(image.data(), static_cast<uint32_t>(total), bottom, progress, bottom + envAt,
+                                envSpan) != 0) {
         std::printf(
             "\r\nError: Failed to write flash, innerItemBuf=%#x, innerItemSize=%#x, "
             "innerItemStartOffset=%#x\r\n",
@@ -135,19 +167,13 @@ int rewrite_area(const std::vector<Item> &items, int progress) {
     return 0;
 }
 
-bool sector_erased(uint32_t addr) {
-    std::vector<uint8_t> s(flashGetSectorSize());
-    if (l_readFlash(s.data(), static_cast<uint32_t>(s.size()), addr) != 0) return false;
-    return std::all_of(s.begin(), s.end(), [](uint8_t b) { return b == 0xff; });
-}
-
-// With no environment in the area, an environment item under the erased
-// sector that ends the scan is what a rewrite leaves when it stops between
-// erasing the environment's old sector and writing it again: the copy it
-// had already written lower down. The nearest such copy is taken back.
+// With no environment in the area, an environment item below the place
+// where the scan ended is what a rewrite leaves when the power went between
+// erasing a sector and writing it again: the copy it had programmed lower
+// down first. The nearest such copy is taken back.
 std::optional<Item> stranded_environment(uint32_t edge) {
     uint32_t size = flashGetSectorSize();
-    if (edge < area_floor() + 2 * size || !sector_erased(edge - size)) return std::nullopt;
+    if (edge < area_floor() + 2 * size) return std::nullopt;
     for (uint32_t b = edge - size; b >= area_floor() + size; b -= size) {
         uint8_t trailer[FLASH_INNER_TRAILER_LEN];
         if (l_readFlash(trailer, sizeof trailer, b - FLASH_INNER_TRAILER_LEN) != 0) return std::nullopt;
@@ -196,7 +222,7 @@ int precheck() {
         if (getDftGevContent(env->value.data(), GEV_CONTENT_LEN) != 0) return -1;
     }
     wanted.push_back(std::move(*env));
-    return rewrite_area(wanted, 0);
+    return rewrite_area(wanted, 0, edge);
 }
 
 const ItemRecord *find(uint32_t type) {
@@ -302,7 +328,7 @@ int flashAppInnerSet(uint32_t type, const void *buf, uint32_t len, int progress)
                                 [](const Item &i) { return i.type == FLASH_INNER_TYPE_GEV; });
         items.insert(env, Item{type, std::move(value)});
     }
-    int rc = rewrite_area(items, progress);
+    int rc = rewrite_area(items, progress, flashInnerEdgeOffset);
     if (rc == 0) {
         FLASH_DBG(flash_app_inner_debug, "Set inner item ok, type=%d length=%d.", static_cast<int>(type),
                   static_cast<int>(len));
@@ -319,7 +345,7 @@ int flashAppInnerUnset(uint32_t type) {
     if (!read_items(g_items, items)) return -1;
     items.erase(std::remove_if(items.begin(), items.end(), [&](const Item &i) { return i.type == type; }),
                 items.end());
-    if (rewrite_area(items, 0) != 0) return -1;
+    if (rewrite_area(items, 0, flashInnerEdgeOffset) != 0) return -1;
     FLASH_DBG(flash_app_inner_debug, "\r\nRemove inner item done.\r\n");
     return 0;
 }
