@@ -164,6 +164,9 @@ int simFlashSecurityStart(const unsigned char code[8]) {
     }
     g_serving.store(true);
     g_service = std::thread(serve);
+    // A process that does not stop the service itself stops it on exit.
+    static bool stopAtExit = std::atexit([] { simFlashSecurityStop(); }) == 0;
+    (void)stopAtExit;
     return 0;
 }
 

@@ -9,7 +9,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "platform_core/flash.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/types.h"
@@ -17,14 +19,17 @@
 #include "platform_core/up_propt.h"
 #include "platform_sim/sim.h"
 #include "platform_sim/sim_device.h"
+#include "platform_sim/sim_flash.h"
 
 namespace {
 
 void usage(const char *prog) {
     std::printf(
-        "usage: %s [--debug LEVEL] [--device TYPE]\n"
+        "usage: %s [--debug LEVEL] [--device TYPE] [--flash DIR]\n"
         "  Runs the core process of the simulated switch until SIGINT or SIGTERM.\n"
-        "  TYPE is a device type number or name of the simulated device table.\n",
+        "  TYPE is a device type number or name of the simulated device table.\n"
+        "  DIR holds the simulated flash chip (made on first use; default\n"
+        "  $PLATFORM_FLASH_DIR or /tmp/platform-flash).\n",
         prog);
 }
 
@@ -73,6 +78,7 @@ void install_stop_handlers() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    const char *flash_dir = simFlashDefaultDir();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--debug") == 0 && i + 1 < argc) {
             simSetDefaultDbgSwitch(static_cast<signed char>(argv[++i][0] - '0'));
@@ -83,6 +89,8 @@ int main(int argc, char **argv) {
                 return 2;
             }
             simDeviceSetType(type);
+        } else if (std::strcmp(argv[i], "--flash") == 0 && i + 1 < argc) {
+            flash_dir = argv[++i];
         } else {
             usage(argv[0]);
             return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
@@ -94,6 +102,16 @@ int main(int argc, char **argv) {
 
     simProcessSetPid(PID_CORE);
     pal_thread_main_set(pal_thread_self());
+
+    // The simulated flash chip and the kernel's security code service.
+    static const unsigned char kSecurityCode[8] = {0x53, 0x49, 0x4d, 0x2d, 0x46, 0x4c, 0x53, 0x48};
+    if (simFlashCreate(flash_dir, 0) != 0) {
+        std::printf("axcored: cannot make the simulated flash in %s\n", flash_dir);
+        return 1;
+    }
+    flashMtdSetDevicePrefix((std::string(flash_dir) + "/mtd").c_str());
+    simFlashSecurityStart(kSecurityCode);
+    std::printf("axcored: flash chip in %s\n", flash_dir);
 
     std::printf("axcored: starting the platform (pid %d)\n", static_cast<int>(getpid()));
     int rc = platformInit();
