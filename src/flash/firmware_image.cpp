@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "flash/crypto/builtin_secrets.h"
+#include "flash/firmware_internal.h"
 #include "flash/flash_internal.h"
 #include "platform_core/crypto.h"
 #include "platform_core/firmware.h"
@@ -182,6 +183,32 @@ bool check_identifiers(std::span<const uint8_t> img, const uint8_t *header, int 
 
 }  // namespace
 
+namespace pc::flash {
+
+int parse_image_body(std::span<const uint8_t> img, int index, IMAGE_INFO_T *info) {
+    if (img.size() < FW_BODY_OFFSET) return -1;
+    const uint8_t *header = img.data();
+    if (get_be32(header + kSectionLenOffset) == 0) {
+        std::printf("Fatal error: Bad image, the first section is empty\r\n");
+        return -1;
+    }
+    int rc = -1;
+    if (read_sections(img, header, info)) {
+        std::memcpy(info->layout, header + kLayoutOffset, sizeof info->layout);
+        char need[GEV_VALUE_LEN];
+        bool check = getEnvItem("NEED_CHECK_FW_HEAD", need) == 0 && std::strcmp(need, "1") == 0;
+        if (check && !check_identifiers(img, header, index)) {
+            std::printf("fw head check failed\r\n");
+        } else {
+            rc = 0;
+        }
+    }
+    if (rc != 0) free_items(info);
+    return rc;
+}
+
+}  // namespace pc::flash
+
 extern "C" {
 
 int localInfoRead(int index) {
@@ -246,23 +273,7 @@ int sysParseImage(unsigned char *image, uint32_t len, int index, IMAGE_INFO_T *i
         std::printf("Error: Verifing productID error, image name is %s.\r\n", info->name);
         return -1;
     }
-    std::span<const uint8_t> img(image, len);
-    if (pc::flash::get_be32(header + kSectionLenOffset) == 0) {
-        std::printf("Fatal error: Bad image, the first section is empty\r\n");
-        return -1;
-    }
-    int rc = -1;
-    if (read_sections(img, header, info)) {
-        std::memcpy(info->layout, header + kLayoutOffset, sizeof info->layout);
-        char need[GEV_VALUE_LEN];
-        bool check = getEnvItem("NEED_CHECK_FW_HEAD", need) == 0 && std::strcmp(need, "1") == 0;
-        if (check && !check_identifiers(img, header, index)) {
-            std::printf("fw head check failed\r\n");
-        } else {
-            rc = 0;
-        }
-    }
-    if (rc != 0) free_items(info);
+    int rc = pc::flash::parse_image_body(std::span<const uint8_t>(image, len), index, info);
     info->valid = rc == 0 ? 1 : 0;
     return rc;
 }
