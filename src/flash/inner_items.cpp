@@ -330,8 +330,11 @@ int flashAppInnerSet(uint32_t type, const void *buf, uint32_t len, int progress)
     }
     int rc = rewrite_area(items, progress, flashInnerEdgeOffset);
     if (rc == 0) {
-        FLASH_DBG(flash_app_inner_debug, "Set inner item ok, type=%d length=%d.", static_cast<int>(type),
-                  static_cast<int>(len));
+        uint32_t offset = 0;
+        flashAppInnerGetOffset(type, &offset);
+        FLASH_DBG(flash_app_inner_debug,
+                  "Set inner item ok, type=%d startOffset=%#x length=%d flashInnerEdgeOffset=%#x.",
+                  static_cast<int>(type), offset, static_cast<int>(len), flashInnerEdgeOffset);
     } else {
         std::printf("Fatal error: Failed to write inner area.\r\n");
     }

@@ -283,6 +283,13 @@ TEST_F(FirmwareImage, signature_checks) {
     EXPECT_NE(out.text().find("Failed to verify Rsa.\r\n"), std::string::npos);
 }
 
+TEST_F(FirmwareImage, legacy_container_is_refused) {
+    CaptureStdout out;
+    unsigned char byte = 0;
+    EXPECT_EQ(sysUpgradeVxFirmware(&byte, 1), -1);
+    EXPECT_EQ(out.text(), "IMAGE TYPE error\r\n");
+}
+
 TEST(FirmwareVersion, parse_fl_ver_text) {
     const struct {
         const char *text;

@@ -174,6 +174,27 @@ TEST_F(FlashAccess, whole_partition_operations) {
     EXPECT_NE(out.text().find("ERR: the configure too big: 3932161 > 3932160"), std::string::npos);
 }
 
+TEST_F(FlashAccess, firmware_writer_and_boot_loader_update) {
+    // The firmware writer's kept scratch sector serves writes of any shape.
+    std::vector<uint8_t> a(kSector + 10, 0x12), b(300, 0x34);
+    ASSERT_EQ(l_writeFlashWithErase(a.data(), static_cast<unsigned>(a.size()), 0x1300005, 0), 0);
+    ASSERT_EQ(l_writeFlashWithErase(b.data(), static_cast<unsigned>(b.size()), 0x1300100, 0), 0);
+    auto got = chip(0x1300000, kSector + 20);
+    EXPECT_EQ(got[4], 0xff);
+    EXPECT_EQ(got[5], 0x12);
+    EXPECT_EQ(got[0x100], 0x34);
+    EXPECT_EQ(got[0x100 + 300], 0x12);
+    EXPECT_EQ(got[kSector + 15], 0xff);
+    std::vector<uint8_t> same(16);
+    ASSERT_EQ(readFlash(same.data(), 16, 0x1300100), 0);
+    EXPECT_EQ(same, std::vector<uint8_t>(16, 0x34));
+
+    std::vector<uint8_t> boot(0x20000, 0x9b);
+    CaptureStdout out;
+    ASSERT_EQ(sysUpdateUboot(boot.data(), static_cast<unsigned>(boot.size())), 0);
+    EXPECT_EQ(chip(0x1fffe, 4), (std::vector<uint8_t>{0x9b, 0x9b, 0xff, 0xff}));
+}
+
 TEST_F(FlashAccess, default_fs_size_follows_the_chip_size) {
     char buf[16];
     ASSERT_EQ(flashGetDftGevFsSize(buf), 0);

@@ -6,7 +6,9 @@
 
 #include "flash/sim_flash_fixture.h"
 #include "platform_core/crypto.h"
+#include "platform_core/flash.h"
 #include "platform_core/flash_inner.h"
+#include "platform_core/gev.h"
 #include "platform_core/profile.h"
 #include "support/capture_stdout.h"
 
@@ -97,6 +99,48 @@ TEST_F(Profile, fields_by_table_and_device_id_digest) {
     // Reads stop at the stored profile's end.
     unsigned char big[64];
     EXPECT_EQ(sysGetHardwareId(big, 40), -1);
+}
+
+TEST_F(Profile, signature_key_firmware_id_and_listings) {
+    store(sample());
+    unsigned char sign[PROFILE_SIGN_LEN], back[PROFILE_SIGN_LEN], key[250];
+    std::memset(sign, 0x3c, sizeof sign);
+    ASSERT_EQ(sysSetFlashSign(sign), 0);
+    ASSERT_EQ(sysGetFlashSign(back, sizeof back), 0);
+    EXPECT_EQ(std::memcmp(sign, back, sizeof sign), 0);
+    ASSERT_EQ(sysGetFlashPubLicKey(key, sizeof key), 0);
+    EXPECT_EQ(key[0], 134);  // the sample's byte at 134
+    // Rewriting the whole profile keeps the signature.
+    store(sample());
+    ASSERT_EQ(sysGetFlashSign(back, sizeof back), 0);
+    EXPECT_EQ(back[0], 0x3c);
+
+    // The running image's firmware identifier from its head copy; image 2's
+    // copy lies two sectors further.
+    std::vector<uint8_t> head(1024, 0);
+    std::memcpy(head.data() + 176, "FW-ONE", 6);
+    ASSERT_EQ(l_writeFlash(head.data(), 1024, 0x1ec0000, 0), 0);
+    std::memcpy(head.data() + 176, "FW-TWO", 6);
+    ASSERT_EQ(l_writeFlash(head.data(), 1024, 0x1ec0000 + 2 * kSector, 0), 0);
+    unsigned char fw[16];
+    ASSERT_EQ(sysGetFirmwareId(fw, 16), 0);
+    EXPECT_EQ(std::memcmp(fw, "FW-ONE", 6), 0);
+    ASSERT_EQ(setStartUpIndex(2), 0);
+    ASSERT_EQ(sysGetFirmwareId(fw, 16), 0);
+    EXPECT_EQ(std::memcmp(fw, "FW-TWO", 6), 0);
+    EXPECT_EQ(sysGetFirmwareId(fw, 900), -1);  // beyond the head copy
+
+    unsigned char devId[40];
+    std::memset(devId, 'Q', sizeof devId);
+    ASSERT_EQ(sysSetDevIdToFlash(devId), 0);
+    CaptureStdout out;
+    ASSERT_EQ(dumpDeviceId(), 0);
+    ASSERT_EQ(sysProfilePrint(), 0);
+    std::string text = out.text();
+    EXPECT_EQ(text.rfind("Device ID:\r\n" + std::string(40, 'Q') + "\r\nMD5:\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("Profile:\n00 01 02 "), std::string::npos);
+    EXPECT_NE(text.find("MAC 00:01:02:03:04:05\n"), std::string::npos);
+    EXPECT_NE(text.find("Sign \r\n3c 3c "), std::string::npos);
 }
 
 }  // namespace
