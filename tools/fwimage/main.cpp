@@ -8,7 +8,9 @@
 // Options: --product TEXT, --hw-id TEXT (repeatable), --fw-id TEXT,
 // --from TEXT (forward list, repeatable), --back TEXT (backward list,
 // repeatable), --vendor N, --fl-ver TEXT, --item TYPE:FILE (repeatable),
-// --old (no inner items), --unsigned.
+// --old (no inner items), --unsigned, --plain (the decrypted image, as the
+// checks see it after decryption: a fuzzing seed), --min-length N (default
+// 0x200001, the smallest image the checks accept).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +28,8 @@ void usage() {
     std::fprintf(stderr,
                  "usage: fwimage build OUT [options] | head OUT [options] | verify IMAGE\n"
                  "options: --product TEXT --hw-id TEXT --fw-id TEXT --from TEXT --back TEXT\n"
-                 "         --vendor N --fl-ver TEXT --item TYPE:FILE --old --unsigned\n");
+                 "         --vendor N --fl-ver TEXT --item TYPE:FILE --old --unsigned --plain\n"
+                 "         --min-length N\n");
 }
 
 bool read_file(const std::string &path, std::vector<uint8_t> &out) {
@@ -66,7 +69,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     pc::tools::ImageSpec spec;
-    bool sign = true;
+    bool sign = true, plain = false;
     for (int i = 3; i < argc; ++i) {
         std::string opt = argv[i];
         auto next = [&]() -> std::string {
@@ -103,14 +106,19 @@ int main(int argc, char **argv) {
             spec.withInnerItems = false;
         } else if (opt == "--unsigned") {
             sign = false;
+        } else if (opt == "--plain") {
+            plain = true;
+        } else if (opt == "--min-length") {
+            spec.minLength = static_cast<uint32_t>(std::strtoul(next().c_str(), nullptr, 0));
         } else {
             usage();
             return 2;
         }
     }
     try {
-        std::vector<uint8_t> out =
-            cmd == "head" ? pc::tools::build_head(spec) : pc::tools::build_image(spec, sign);
+        std::vector<uint8_t> out = cmd == "head" ? pc::tools::build_head(spec)
+                                   : plain       ? pc::tools::build_plain_image(spec)
+                                                 : pc::tools::build_image(spec, sign);
         if (!write_file(path, out)) {
             std::fprintf(stderr, "fwimage: cannot write %s\n", path.c_str());
             return 1;
