@@ -1,5 +1,6 @@
 // A simulated flash chip for the flash harnesses: the partition files in a
-// temporary directory (in memory where /dev/shm exists), made once per run.
+// temporary directory (in memory where /dev/shm exists), made once per run
+// and removed when the run ends.
 #pragma once
 
 #include <stdlib.h>
@@ -8,6 +9,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform_core/flash.h"
@@ -25,6 +28,11 @@ inline const std::string &flash_chip_dir() {
             std::abort();
         }
         flashDrvLibInit();
+        // The path is copied: the string itself is gone by the time exit
+        // handlers registered during its construction run.
+        static char path[64];
+        std::snprintf(path, sizeof path, "%s", tmpl.c_str());
+        std::atexit([] { std::filesystem::remove_all(path); });
         return tmpl;
     }();
     return dir;
