@@ -8,7 +8,8 @@ packages=(cmake g++ clang make pkg-config ccache git googletest libgtest-dev lib
           g++-mips-linux-gnu qemu-user
           clang-format util-linux iproute2
           libclang-rt-dev
-          libpcap-dev)  # the BPF anchor of the packet benchmark
+          libpcap-dev   # the BPF anchor of the packet benchmark
+          libssl-dev)   # the OpenSSL oracle of the crypto tests
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -22,6 +22,8 @@ PC_API const char *midNameGet(int mid);
 PC_API int isSwitchInited(void);
 /* Initial level of every debug switch. */
 PC_API signed char getDefaultDbgSwitch(void);
+/* Web library: one more step of the firmware upgrade progress page. */
+PC_API void httpUpgradeIncreaseProcess(void);
 
 /* Switch MAC address (6 bytes); 0 on success. */
 PC_API int getMacAddress(uint8_t *mac);

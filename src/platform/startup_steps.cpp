@@ -14,6 +14,7 @@
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
+#include "platform_core/flash.h"
 #include "platform_core/notify.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
@@ -25,6 +26,7 @@ namespace pc::platform {
 namespace {
 
 constexpr std::array kSteps{
+    StartupStep{"flashDrvLibInit()", [] { return flashDrvLibInit(); }},
     StartupStep{"axshm_init()", [] { return axshm_init(); }},
     StartupStep{"debugFlagInit()", [] { return debugFlagInit(); }},
     StartupStep{"timer_init()", [] { return timer_init(); }},

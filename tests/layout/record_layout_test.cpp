@@ -22,17 +22,23 @@
 #include <string>
 #include <vector>
 
+#include <stdlib.h>
 #include <sys/uio.h>
+
+#include <filesystem>
 
 #include "platform_core/axmsg.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
+#include "platform_core/flash.h"
+#include "platform_core/flash_inner.h"
 #include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/timer.h"
 #include "platform_core/types.h"
 #include "platform_core/up_propt.h"
+#include "platform_sim/sim_flash.h"
 
 namespace {
 
@@ -233,6 +239,24 @@ const Encoding kEncodings[] = {
      },
      [](std::vector<uint8_t> &out) {
          for (unsigned mid = 1; mid < DEBUG_FLAG_NUM; ++mid) out.push_back(static_cast<uint8_t>(mid % 4));
+     }},
+    {"inner item trailer at the top of the flash: length, type, key, big-endian",
+     [](std::vector<uint8_t> &out) {
+         char dir[] = "/tmp/layoutflash.XXXXXX";
+         ASSERT_NE(mkdtemp(dir), nullptr);
+         ASSERT_EQ(simFlashCreate(dir, 1), 0);
+         flashDrvLibInit();
+         flashMtdSetDevicePrefix((std::string(dir) + "/mtd").c_str());
+         const uint8_t value[3] = {'a', 'b', 'c'};
+         ASSERT_EQ(flashAppInnerSet(2, value, sizeof value, 0), 0);
+         out.resize(15);
+         uint32_t top = flashGetSectorSize() * flashGetSectorCount();
+         ASSERT_EQ(l_readFlash(out.data(), 15, top - 15), 0);
+         std::filesystem::remove_all(dir);
+     },
+     [](std::vector<uint8_t> &out) {
+         out = {'a', 'b', 'c'};
+         for (uint32_t w : {3u, 2u, FLASH_INNER_KEY}) put32(out, w, Order::Big);
      }},
 };
 

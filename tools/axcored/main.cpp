@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "platform_core/axpacket.h"
+
+#include "platform_core/flash.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
@@ -25,14 +27,18 @@
 #include "platform_sim/sim.h"
 #include "platform_sim/sim_chip.h"
 #include "platform_sim/sim_device.h"
+#include "platform_sim/sim_flash.h"
 
 namespace {
 
 void usage(const char *prog) {
     std::printf(
-        "usage: %s [--debug LEVEL] [--device TYPE] [--port-link PORT=IFNAME]... [--cpu-if IFNAME]\n"
+        "usage: %s [--debug LEVEL] [--device TYPE] [--flash DIR]\n"
+        "          [--port-link PORT=IFNAME]... [--cpu-if IFNAME]\n"
         "  Runs the core process of the simulated switch until SIGINT or SIGTERM.\n"
         "  TYPE is a device type number or name of the simulated device table.\n"
+        "  DIR holds the simulated flash chip (made on first use; default\n"
+        "  $PLATFORM_FLASH_DIR or /tmp/platform-flash).\n"
         "  --port-link binds front-panel port PORT (e.g. 1/0/3) to the Linux interface IFNAME.\n"
         "  --cpu-if creates the TAP interface IFNAME through which the Linux stack\n"
         "  exchanges frames with the switch's CPU port.\n",
@@ -114,6 +120,7 @@ int print_line(void *, const char *fmt, ...) {
 int main(int argc, char **argv) {
     std::vector<std::pair<std::string, std::string>> port_links;
     const char *cpu_if = nullptr;
+    const char *flash_dir = simFlashDefaultDir();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--debug") == 0 && i + 1 < argc) {
             simSetDefaultDbgSwitch(static_cast<signed char>(argv[++i][0] - '0'));
@@ -134,6 +141,8 @@ int main(int argc, char **argv) {
             port_links.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
         } else if (std::strcmp(argv[i], "--cpu-if") == 0 && i + 1 < argc) {
             cpu_if = argv[++i];
+        } else if (std::strcmp(argv[i], "--flash") == 0 && i + 1 < argc) {
+            flash_dir = argv[++i];
         } else {
             usage(argv[0]);
             return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;
@@ -145,6 +154,16 @@ int main(int argc, char **argv) {
 
     simProcessSetPid(PID_CORE);
     pal_thread_main_set(pal_thread_self());
+
+    // The simulated flash chip and the kernel's security code service.
+    static const unsigned char kSecurityCode[8] = {0x53, 0x49, 0x4d, 0x2d, 0x46, 0x4c, 0x53, 0x48};
+    if (simFlashCreate(flash_dir, 0) != 0) {
+        std::printf("axcored: cannot make the simulated flash in %s\n", flash_dir);
+        return 1;
+    }
+    flashMtdSetDevicePrefix((std::string(flash_dir) + "/mtd").c_str());
+    simFlashSecurityStart(kSecurityCode);
+    std::printf("axcored: flash chip in %s\n", flash_dir);
 
     // The kernel's side of the packet path is there before the core starts.
     if (simKernelPacketStart(cpu_if) != 0) {

@@ -1,0 +1,54 @@
+// Internals shared by the flash, inner item, environment, profile and image
+// files: big-endian field access, debug lines and the hooks that forget
+// cached state when the device prefix changes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace pc::flash {
+
+inline uint32_t get_be32(const uint8_t *p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+inline void put_be32(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+inline uint16_t get_be16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// Forgets the cached views; each owner file defines its own.
+void forget_partition_cache();
+void forget_inner_items();
+void forget_environment();
+
+}  // namespace pc::flash
+
+// Diagnostic line of a flash family, gated by its debug switch.
+#define FLASH_DBG(flag, ...)                           \
+    do {                                               \
+        if (flag) {                                    \
+            std::printf("%s,%d:", __func__, __LINE__); \
+            std::printf(__VA_ARGS__);                  \
+        }                                              \
+    } while (0)
+
+namespace pc::flash {
+
+// Brings [addr, addr + len) to the given bytes sector by sector, lowest
+// sector first; or, when firstLen is given, the sectors of [firstAddr,
+// firstAddr + firstLen) first and then the others highest first. A sector already holding the bytes is left
+// alone; one whose new bytes only clear bits is programmed without an erase (as NOR flash allows); any other
+// is erased and written whole. Prints the progress mark per sector written when progress is 1. 0 or the
+// failing status.
+int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress, uint32_t firstAddr = 0,
+                 uint32_t firstLen = 0);
+// 1 when bringing the range to these bytes needs an erase, 0 when it does
+// not, -1 when the flash cannot be read.
+int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr);
+
+}  // namespace pc::flash

@@ -1,0 +1,204 @@
+// The inner item area: repair on first use, create, replace, remove, the
+// environment kept lowest, the profile's protected fields, lying trailers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "flash/sim_flash_fixture.h"
+#include "platform_core/flash.h"
+#include "platform_core/flash_inner.h"
+#include "platform_core/gev.h"
+#include "support/capture_stdout.h"
+
+namespace {
+
+using pc::test::CaptureStdout;
+using pc::test::WriteCounter;
+
+struct Trailer {
+    uint32_t len, type, key;
+};
+
+class InnerItems : public pc::test::SimFlashTest {
+protected:
+    Trailer trailer_at(uint32_t boundary) {
+        auto b = chip(boundary - 12, 12);
+        auto be = [&](int i) {
+            return uint32_t(b[i]) << 24 | uint32_t(b[i + 1]) << 16 | uint32_t(b[i + 2]) << 8 | b[i + 3];
+        };
+        return {be(0), be(4), be(8)};
+    }
+    // Writes a raw item (value and trailer) with its top at boundary.
+    void put_raw(uint32_t boundary, uint32_t type, const std::vector<uint8_t> &value,
+                 uint32_t claimedLen = 0) {
+        uint32_t len = claimedLen ? claimedLen : static_cast<uint32_t>(value.size());
+        std::vector<uint8_t> t = {uint8_t(len >> 24),
+                                  uint8_t(len >> 16),
+                                  uint8_t(len >> 8),
+                                  uint8_t(len),
+                                  uint8_t(type >> 24),
+                                  uint8_t(type >> 16),
+                                  uint8_t(type >> 8),
+                                  uint8_t(type),
+                                  0xaa,
+                                  0x55,
+                                  0xaa,
+                                  0x55};
+        ASSERT_EQ(l_writeFlash(value.data(), static_cast<unsigned>(value.size()),
+                               boundary - 12 - static_cast<uint32_t>(value.size()), 0),
+                  0);
+        ASSERT_EQ(l_writeFlash(t.data(), 12, boundary - 12, 0), 0);
+    }
+    std::vector<uint8_t> get(uint32_t type) {
+        uint32_t len = 0;
+        void *p = flashAppInnerGet(type, &len);
+        if (p == nullptr) return {};
+        std::vector<uint8_t> v(static_cast<uint8_t *>(p), static_cast<uint8_t *>(p) + len);
+        std::free(p);
+        return v;
+    }
+    uint32_t offset_of(uint32_t type) {
+        uint32_t off = 0;
+        return flashAppInnerGetOffset(type, &off) == 0 ? off : 0;
+    }
+};
+
+TEST_F(InnerItems, blank_chip_gets_the_default_environment_on_top) {
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    Trailer t = trailer_at(kChip);
+    EXPECT_EQ(t.key, FLASH_INNER_KEY);
+    EXPECT_EQ(t.type, FLASH_INNER_TYPE_GEV);
+    EXPECT_EQ(t.len, static_cast<uint32_t>(GEV_CONTENT_LEN));
+    EXPECT_EQ(flashInnerEdgeOffset, kChip - kSector);
+    EXPECT_EQ(offset_of(1), kChip - kSector);
+    EXPECT_EQ(chip(kChip - 2 * kSector, kSector), std::vector<uint8_t>(kSector, 0xff));
+    uint32_t first = 0, last = 0;
+    EXPECT_EQ(flashAppInnerEnum(&first, &last), 5);
+    EXPECT_EQ(first, 2u);
+    EXPECT_EQ(last, 5u);
+}
+
+TEST_F(InnerItems, create_replace_remove_keep_the_environment_lowest) {
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    std::vector<uint8_t> env = get(1);
+    std::vector<uint8_t> a(100, 0xa1), b(kSector, 0xb2);  // b takes two sectors
+    ASSERT_EQ(flashAppInnerSet(2, a.data(), static_cast<uint32_t>(a.size()), 0), 0);
+    ASSERT_EQ(flashAppInnerSet(3, b.data(), static_cast<uint32_t>(b.size()), 0), 0);
+    // Each new item goes directly above the environment: 2, 3, env.
+    EXPECT_EQ(trailer_at(kChip).type, 2u);
+    EXPECT_EQ(trailer_at(kChip - kSector).type, 3u);
+    EXPECT_EQ(trailer_at(kChip - 3 * kSector).type, 1u);
+    EXPECT_EQ(flashAppInnerInit(), 0);
+    EXPECT_EQ(flashInnerEdgeOffset, kChip - 4 * kSector);
+    EXPECT_EQ(offset_of(2), kChip - 12 - 100);
+    EXPECT_EQ(get(3), b);
+    EXPECT_EQ(get(1), env);
+
+    // Replace 3 with a one-sector value: everything below moves up.
+    std::vector<uint8_t> b2(10, 0xb3);
+    ASSERT_EQ(flashAppInnerSet(3, b2.data(), static_cast<uint32_t>(b2.size()), 0), 0);
+    EXPECT_EQ(get(3), b2);
+    EXPECT_EQ(get(2), a);
+    EXPECT_EQ(get(1), env);
+    EXPECT_EQ(offset_of(1), kChip - 3 * kSector);
+    EXPECT_EQ(chip(kChip - 4 * kSector, kSector), std::vector<uint8_t>(kSector, 0xff));
+
+    // Remove the top item.
+    ASSERT_EQ(flashAppInnerUnset(2), 0);
+    EXPECT_TRUE(get(2).empty());
+    EXPECT_EQ(trailer_at(kChip).type, 3u);
+    EXPECT_EQ(get(1), env);
+    EXPECT_EQ(chip(kChip - 3 * kSector, kSector), std::vector<uint8_t>(kSector, 0xff));
+    {
+        WriteCounter count;
+        EXPECT_EQ(flashAppInnerUnset(5), 0);  // absent: nothing written
+        EXPECT_EQ(count.erases + count.writes, 0);
+    }
+}
+
+TEST_F(InnerItems, value_of_a_sector_less_the_trailer_fits_one_sector) {
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    std::vector<uint8_t> exact(kSector - 12, 1), over(kSector - 11, 2);
+    ASSERT_EQ(flashAppInnerSet(2, exact.data(), static_cast<uint32_t>(exact.size()), 0), 0);
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    EXPECT_EQ(flashInnerEdgeOffset, kChip - 2 * kSector);
+    ASSERT_EQ(flashAppInnerSet(2, over.data(), static_cast<uint32_t>(over.size()), 0), 0);
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    EXPECT_EQ(flashInnerEdgeOffset, kChip - 3 * kSector);
+    EXPECT_EQ(get(2), over);
+}
+
+TEST_F(InnerItems, profile_rewrite_keeps_mac_keys_and_device_id) {
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    std::vector<uint8_t> first(812, 0x10), second(812, 0x20);
+    ASSERT_EQ(flashAppInnerSet(0, first.data(), 812, 0), 0);
+    ASSERT_EQ(flashAppInnerSet(0, second.data(), 812, 0), 0);
+    std::vector<uint8_t> want = second;
+    std::fill(want.begin(), want.begin() + 384, 0x10);
+    std::fill(want.begin() + 724, want.begin() + 764, 0x10);
+    EXPECT_EQ(get(0), want);
+    // A shorter new value keeps what overlaps and reads nothing beyond.
+    std::vector<uint8_t> shortValue(100, 0x30);
+    ASSERT_EQ(flashAppInnerSet(0, shortValue.data(), 100, 0), 0);
+    EXPECT_EQ(get(0), std::vector<uint8_t>(100, 0x10));
+}
+
+TEST_F(InnerItems, precheck_moves_the_environment_to_the_bottom) {
+    // Environment on top, item 2 of two sectors below it.
+    std::vector<uint8_t> env(GEV_CONTENT_LEN);
+    ASSERT_EQ(getDftGevContent(env.data(), GEV_CONTENT_LEN), 0);
+    put_raw(kChip, 1, env);
+    std::vector<uint8_t> two(kSector + 5, 0x42);
+    put_raw(kChip - kSector, 2, two);
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    EXPECT_EQ(trailer_at(kChip).type, 2u);
+    EXPECT_EQ(trailer_at(kChip - 2 * kSector).type, 1u);
+    EXPECT_EQ(get(2), two);
+    EXPECT_EQ(get(1), env);
+    EXPECT_EQ(flashInnerEdgeOffset, kChip - 3 * kSector);
+}
+
+TEST_F(InnerItems, lying_lengths_end_the_scan) {
+    std::vector<uint8_t> env(GEV_CONTENT_LEN);
+    ASSERT_EQ(getDftGevContent(env.data(), GEV_CONTENT_LEN), 0);
+    put_raw(kChip, 2, std::vector<uint8_t>(16, 7));
+    // Claims more than the whole area below it.
+    put_raw(kChip - kSector, 3, std::vector<uint8_t>(16, 8), 0xfffffff0u);
+    ASSERT_EQ(flashAppInnerInit_patch(), 0);
+    EXPECT_EQ(flashInnerEdgeOffset, kChip - kSector);
+    EXPECT_TRUE(get(3).empty());
+    EXPECT_EQ(get(2), std::vector<uint8_t>(16, 7));
+}
+
+TEST_F(InnerItems, area_full_is_refused_without_writing) {
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    std::vector<uint8_t> big(FLASH_INNER_AREA_MAX - 2 * kSector - 12, 1);  // env + this + blank = 3 MiB
+    ASSERT_EQ(flashAppInnerSet(2, big.data(), static_cast<uint32_t>(big.size()), 0), 0);
+    WriteCounter count;
+    CaptureStdout out;
+    std::vector<uint8_t> more(10, 2);
+    EXPECT_EQ(flashAppInnerSet(3, more.data(), 10, 0), -1);
+    EXPECT_EQ(count.erases + count.writes, 0);
+    EXPECT_NE(out.text().find("inner area is full"), std::string::npos);
+}
+
+TEST_F(InnerItems, reset_keeps_profile_and_environment) {
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    std::vector<uint8_t> v(20, 3);
+    for (uint32_t type : {0u, 2u, 4u}) ASSERT_EQ(flashAppInnerSet(type, v.data(), 20, 0), 0);
+    CaptureStdout out;
+    EXPECT_EQ(flashAppInnerReset(nullptr, "a", "b", "c"), -1);
+    ASSERT_EQ(flashAppInnerReset("0x100000", "0x1300000", "0x800000", "0x10500"), 0);
+    EXPECT_FALSE(get(0).empty());
+    EXPECT_TRUE(get(2).empty());
+    EXPECT_TRUE(get(4).empty());
+    char value[GEV_VALUE_LEN];
+    EXPECT_EQ(getEnvItem("FL_OFFSET_FW_HEAD", value), -1);  // not among the kept variables
+    EXPECT_EQ(getEnvItem("FL_VER", value), 0);
+    EXPECT_EQ(flashAppInnerSet(2, nullptr, 1, 0), -1);
+    EXPECT_EQ(flashAppInnerSet(2, v.data(), 0, 0), -1);
+}
+
+}  // namespace
