@@ -109,6 +109,92 @@ PC_API int dk_getThreadStack(int tid);
  * (ucontext_t *): "Stack information:" and the frames. */
 PC_API void dk_getStack(void *context);
 
+/* Command segment: System V shared memory, key 0x1234, 132 bytes. */
+#define DK_CMD_SHM_KEY 0x1234
+#define DK_CMD_TEXT_LEN 128
+#define DK_CMD_SHM_SIZE 132
+/* Command codes: the tool's table and the target's SIGUSR2 commands. */
+enum {
+    DK_CMD_BREAK = 31,     /* b: set a breakpoint; posted by the target on a hit */
+    DK_CMD_SHOW_BP = 32,   /* ib */
+    DK_CMD_CONTINUE = 33,  /* c */
+    DK_CMD_DUMP = 34,      /* x */
+    DK_CMD_SET = 35,       /* set; in the target: address of a symbol */
+    DK_CMD_STACK = 36,     /* tt: stack of a thread */
+    DK_CMD_REGS = 37,      /* ir */
+    DK_CMD_SYM_ADDR = 38,  /* ia: address of a symbol */
+    DK_CMD_THREADS = 39,   /* it */
+    DK_CMD_CALL = 40,      /* call */
+    DK_CMD_SHOW_SYMS = 41, /* target: list the loaded objects */
+    DK_CMD_ADDR_SYM = 42,  /* is: symbol at an address */
+    DK_CMD_QUIT = 43,      /* q */
+    DK_CMD_CPU = 44,       /* cpu */
+    DK_CMD_MEM = 45,       /* mem */
+    DK_CMD_LOAD_SO = 46,   /* target: load the shared libraries' symbols */
+    DK_CMD_HELP = 47,      /* ? */
+};
+#define DK_BP_MAX 32
+#define DK_BREAK_WORD 0x0005000Du /* MIPS "break 5" */
+
+/* Creates the segment (or finds it); its id, or -1. */
+PC_API int dk_regSigCmd(void);
+/* Writes a command and its text (at most 127 characters kept); 0 or -1. */
+PC_API int dk_setSigCmd(int code, const char *text);
+/* Reads the command; text gets DK_CMD_TEXT_LEN bytes when not null. */
+PC_API int dk_getSigCmd(int *code, char *text);
+
+/* Runs a command inside this process, as SIGUSR2 does. */
+PC_API int dk_run_command(int code, const char *text);
+/* The commands themselves; each prints to standard output, 0 or -1. */
+PC_API int dk_getSymbol(const char *name);
+PC_API int dk_list_threads(void);
+/* Calls "name()" or "0x1234abcd()" (an address inside executable code). */
+PC_API int dk_callfunc(const char *text);
+PC_API int dk_showSym(void);
+PC_API int dk_addrsym(const char *hexAddr);
+PC_API int dk_showCpu(void);
+PC_API int dk_showMem(void);
+PC_API int dk_lnitso(void);
+
+/* The three MIPS stack walks over any memory: version 1 (pc and ra), 2
+ * (not leaf: every frame from its prologue) or 3 (leaf: the first frame's
+ * return address is ra). read(ctx, addr, &word, is_code) reads one 32-bit
+ * word, code only where the walk may read code; it answers 0 on success.
+ * Fills at most max frame addresses (the pc first, at most 10); returns
+ * their count, or -1 for bad arguments. */
+typedef int (*dk_mem_read_fn)(void *ctx, uint32_t addr, uint32_t *word, int is_code);
+PC_API int dk_mips_stack_walk(int version, uint32_t pc, uint32_t ra, uint32_t sp, dk_mem_read_fn read,
+                              void *ctx, uint32_t *frames, int max);
+
+/* ---- The debugging tool (ptrace) --------------------------------------- */
+
+PC_API int dk_attach(int pid);
+PC_API int dk_detach(int pid);
+/* Breakpoints in the tool's table (gEpMng, DK_BP_MAX entries). */
+PC_API int dk_setbreakpoint(int pid, unsigned long addr);
+PC_API int dk_setBP(int pid, const char *arg);
+PC_API int dk_showBP(int pid, const char *arg);
+PC_API int dk_c(int pid, const char *arg);
+PC_API int dk_x(int pid, const char *arg);
+PC_API int dk_p(int pid, const char *arg);
+PC_API int dk_bt(int pid, const char *arg);
+PC_API int dk_showReg(int pid, const char *arg);
+PC_API int dk_sym_addr(int pid, const char *arg);
+PC_API int dk_thread(int pid, const char *arg);
+PC_API int dk_call(int pid, const char *arg);
+PC_API int dk_cmd_cpu(int pid, const char *arg);
+PC_API int dk_cmd_mem(int pid, const char *arg);
+PC_API int dk_cmd_addrsym(int pid, const char *arg);
+PC_API int dk_Quit(int pid, const char *arg);
+PC_API int dk_print_help(int pid, const char *arg);
+/* The table code of a command line ("name" or "name:argument"), its
+ * argument (the text after the first ':') in *arg; -1 for no command. */
+PC_API int dk_cmd_find(const char *line, const char **arg);
+/* The command loop against process pid, reading standard input. */
+PC_API int dk_dbg_proc(int pid);
+/* The tool's main. */
+PC_API int dk_tool_main(int argc, char **argv);
+
 PC_END_DECLS
 
 #endif

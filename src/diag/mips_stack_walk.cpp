@@ -1,5 +1,7 @@
 #include "diag/mips_stack_walk.h"
 
+#include "platform_core/diag.h"
+
 namespace pc::diag {
 
 namespace {
@@ -71,3 +73,32 @@ std::vector<uint32_t> mips_walk_leaf(const MipsRegs &regs, const MipsMemory &mem
 }
 
 }  // namespace pc::diag
+
+extern "C" PC_API int dk_mips_stack_walk(int version, uint32_t pc, uint32_t ra, uint32_t sp,
+                                         dk_mem_read_fn read, void *ctx, uint32_t *frames, int max) {
+    if (frames == nullptr || max <= 0 || (version != 1 && read == nullptr)) return -1;
+    pc::diag::MipsRegs regs{pc, ra, sp};
+    pc::diag::MipsMemory mem;
+    mem.read_code = [read, ctx](uint32_t addr, uint32_t &word) { return read(ctx, addr, &word, 1) == 0; };
+    mem.read_data = [read, ctx](uint32_t addr, uint32_t &word) { return read(ctx, addr, &word, 0) == 0; };
+    std::vector<uint32_t> found;
+    switch (version) {
+        case 1:
+            found = pc::diag::mips_walk_pc_ra(regs);
+            break;
+        case 2:
+            found = pc::diag::mips_walk_not_leaf(regs, mem);
+            break;
+        case 3:
+            found = pc::diag::mips_walk_leaf(regs, mem);
+            break;
+        default:
+            return -1;
+    }
+    int n = 0;
+    for (uint32_t f : found) {
+        if (n == max) break;
+        frames[n++] = f;
+    }
+    return n;
+}
