@@ -13,6 +13,7 @@
 
 #include "app/system_path.h"
 #include "platform_core/app.h"
+#include "platform_core/diag.h"
 #include "platform_core/pal.h"
 #include "platform_core/xml_util.h"
 
@@ -106,6 +107,7 @@ PC_API int appStartUpRsp(const char *name) {
     std::call_once(g_start_once, [name] {
         redirect_stdout_to_console();
         strncpy_safe(g_app_name, name, sizeof g_app_name);
+        dk_initation();
         if (pal_thread_create("app_HBTask", kHeartbeatStack, kHeartbeatPriority, app_HBTask, g_app_name) ==
             PAL_THREAD_INVALID) {
             printf("Fail to create %s!\n", "app_HBTask");
