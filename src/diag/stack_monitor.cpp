@@ -6,7 +6,8 @@
 // end: the address plus the size from the thread's attributes), its size,
 // the current top and the peak (the lowest top seen). The top is the
 // thread's stack pointer from field 29 of its stat file. Kernels that keep
-// that field 0 for a running thread give no top; the monitor then takes the
+// that field 0 for a running thread (or a value far from the stack) give no
+// top; the monitor then takes the
 // lowest word of the stack that was ever written (stack pages start out
 // zero) as the top, which makes top and peak the deepest use so far.
 // Records of threads that ended are dropped at the next check.
@@ -118,7 +119,9 @@ int visit_thread(pal_thread_t id, const char *name, unsigned, int tid, void *) {
     std::snprintf(path, sizeof path, "/proc/%d/stat", tid);
     auto stat = pc::diag::read_task_stat(path);
     uintptr_t top = stat ? static_cast<uintptr_t>(stat->field(kStackTopField)) : 0;
-    if (top == 0) top = lowest_written(low, r->base);
+    // A top far from the stack is no reading of it (the kernel hides the
+    // value, or an emulator shows its own); one just above the base is.
+    if (top < low || top > r->base + size) top = lowest_written(low, r->base);
     r->top = top;
     if (top < r->peak) r->peak = top;
     r->seen = true;

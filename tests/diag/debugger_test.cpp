@@ -111,12 +111,11 @@ TEST(Debugger, CrashReportOfAFaultingChild) {
          },
          "Signal <SIGSEGV> is caught.\n", "thread name: deep_diver\n", true},
     };
+    int n = 0;
     for (const Case &c : cases) {
-        std::string out = "/tmp/crash_report.txt";
+        std::string out = "/tmp/crash_report" + std::to_string(n++) + ".txt";
         pid_t child = debugged_child(out, c.fault);
-        std::string text = wait_for_text(out, "thread name: ");
-        usleep(100000);
-        text = read_file(out);
+        std::string text = wait_for_text(out, c.thread);
         // The faulting thread sleeps; the process is still there to inspect.
         EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << c.what;
         stop_child(child);
