@@ -109,6 +109,25 @@ bool near_stack_pointer(uintptr_t fault, uintptr_t sp) {
 
 }  // namespace
 
+namespace pc::diag {
+
+// Binds every function the report calls, so that the first crash does not
+// bind them on the small alternate stack.
+void prepare_crash_report() {
+    char name[32] = {};
+    prctl(PR_GET_NAME, name, 0, 0, 0);
+    int fd = open("/proc/self/comm", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ssize_t n = read(fd, name, sizeof name - 1);
+        (void)n;
+        close(fd);
+    }
+    sig_printf("%s", "");
+    (void)appProgramName();
+}
+
+}  // namespace pc::diag
+
 extern "C" {
 
 PC_API void dk_sigsegv(int sig, siginfo_t *info, void *ctx) {

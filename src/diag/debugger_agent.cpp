@@ -83,7 +83,7 @@ void install(int sig, void (*handler)(int, siginfo_t *, void *), int extra_flags
 void install_request_handlers() {
     install(SIGUSR2, command_signal, SA_RESTART);
     pc::diag::install_stack_handler();
-    install(SIGTRAP, trap_signal, 0);
+    install(SIGTRAP, trap_signal, SA_ONSTACK);
 }
 
 void agent_thread(void *) {
@@ -127,6 +127,7 @@ extern "C" {
 
 PC_API int dk_initation(void) {
     std::call_once(g_init_once, [] {
+        pc::diag::prepare_crash_report();
         install(SIGSEGV, crash_signal, SA_ONSTACK);  // on the overflow guard's stack where there is one
         install(SIGABRT, crash_signal, SA_ONSTACK);
         install(SIGBUS, crash_signal, SA_ONSTACK);

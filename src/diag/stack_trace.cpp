@@ -102,14 +102,22 @@ void stack_request_handler(int, siginfo_t *, void *ctx) {
 
 void install_stack_handler() {
     static std::once_flag warm_up;
-    // The first backtrace loads the unwinder; never let that happen inside a handler.
+    // The first backtrace loads the unwinder, and the first call of each
+    // function binds it: neither may happen inside a handler, on a thread
+    // stack that may be small.
     std::call_once(warm_up, [] {
         void *frame[1];
         backtrace(frame, 1);
+        sig_printf("%s", "");
+        (void)own_tid();
+        Dl_info info{};
+        dladdr(reinterpret_cast<void *>(&install_stack_handler), &info);
     });
     struct sigaction sa {};
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_SIGINFO | SA_RESTART;
+    // On the thread's alternate stack where it has one (every library
+    // thread does): the stack being printed may have little room left.
+    sa.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
     sa.sa_sigaction = stack_request_handler;
     sigaction(SIGUSR1, &sa, nullptr);
 }

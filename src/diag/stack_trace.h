@@ -15,6 +15,8 @@ namespace pc::diag {
 void print_stack(void *ucontext);
 // Installs the SIGUSR1 handler (the debugger's request for a stack).
 void install_stack_handler();
+// Binds what the crash report calls, before any crash.
+void prepare_crash_report();
 // The SIGUSR1 handler itself.
 void stack_request_handler(int sig, siginfo_t *info, void *ctx);
 
