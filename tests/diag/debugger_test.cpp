@@ -4,6 +4,7 @@
 // ptrace, which the emulator does not offer).
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -91,10 +92,13 @@ TEST(Debugger, CrashReportOfAFaultingChild) {
         bool overflow;
     };
     const Case cases[] = {
-        {"null pointer",
+        {"write to a forbidden page",
          [] {
              prctl(PR_SET_NAME, "crasher", 0, 0, 0);
-             volatile int *p = nullptr;
+             // A page that may not be touched (not a null pointer, which the
+             // sanitizers stop at before it faults).
+             auto *p = static_cast<volatile int *>(
+                 mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
              *p = 1;
          },
          "Signal <SIGSEGV> is caught.\n", "thread name: crasher\n", false},

@@ -237,9 +237,10 @@ TEST(Monitors, LockMonitorReportsARealDeadlock) {
         dup2(fd, STDOUT_FILENO);
         g_world = {pal_mutex_create("dl_lock_x"), pal_mutex_create("dl_lock_a"),
                    pal_mutex_create("dl_lock_b"), pal_mutex_create("busy_lock")};
-        pal_thread_create("dl_one", 0, 40, first_thread, nullptr);
-        pal_thread_create("dl_two", 0, 40, second_thread, nullptr);
-        pal_thread_create("busy_holder", 0, 40, busy_thread, nullptr);
+        constexpr unsigned kStack = 65536;  // room for the sanitizers too
+        pal_thread_create("dl_one", kStack, 40, first_thread, nullptr);
+        pal_thread_create("dl_two", kStack, 40, second_thread, nullptr);
+        pal_thread_create("busy_holder", kStack, 40, busy_thread, nullptr);
         if (dk_mon_lock_options_set(DK_MON_LOCK_OPT_INTERVAL, 1) != 0 || dk_mon_lock_init() != 0) _exit(2);
         // Reported after about twelve checks; wait for the stack trace that ends a report.
         for (int i = 0; i < 1200; ++i) {
