@@ -41,6 +41,12 @@ PC_BEGIN_DECLS
 #define MM_STATE_LOAD_COMMIT 0xFF01
 #define MM_WAIT_POLL_MS 200
 
+/* One entry of the module table, in the CPU's byte order. */
+typedef struct mm_entry {
+    uint32_t mid;   /* the module id the entry belongs to; 0 never written */
+    uint32_t state; /* MM_STATE_... or what mm_setstat wrote */
+} MM_ENTRY_T;
+
 typedef int (*mm_init_fn)(void);
 
 PC_API int mm_initation(void);
@@ -91,6 +97,12 @@ PC_API int ms_SetImageNum(int num);
 #define SYS_REBOOT_QUEUE "/sysrbtrqst"
 #define SYS_REBOOT_QUEUE_DEPTH 10
 #define SYS_REBOOT_MSG_SIZE 8
+
+/* A reboot request on the queue, in the CPU's byte order. */
+typedef struct sys_reboot_req {
+    uint32_t second; /* sysReboot_local's second argument */
+    uint32_t first;  /* its first argument */
+} SYS_REBOOT_REQ_T;
 
 PC_API int sysRebootInit(void);
 PC_API int sysReboot_local(int a, int b);

@@ -113,6 +113,11 @@ PC_API void dk_getStack(void *context);
 #define DK_CMD_SHM_KEY 0x1234
 #define DK_CMD_TEXT_LEN 128
 #define DK_CMD_SHM_SIZE 132
+/* The segment's layout, in the CPU's byte order. */
+typedef struct dk_cmd_segment {
+    int32_t code;               /* DK_CMD_... */
+    char text[DK_CMD_TEXT_LEN]; /* the argument, NUL-terminated */
+} DK_CMD_SEGMENT_T;
 /* Command codes: the tool's table and the target's SIGUSR2 commands. */
 enum {
     DK_CMD_BREAK = 31,     /* b: set a breakpoint; posted by the target on a hit */

@@ -12,10 +12,7 @@
 
 namespace {
 
-struct MmEntry {
-    uint32_t mid;
-    uint32_t state;
-};
+using MmEntry = MM_ENTRY_T;
 static_assert(sizeof(MmEntry) * MM_TABLE_ENTRIES == MM_TABLE_SIZE);
 
 bool mid_in_range(int mid) { return mid >= 1 && mid < MM_TABLE_ENTRIES; }

@@ -33,11 +33,12 @@ PC_API int sysRebootInit(void) {
 PC_API int sysReboot_local(int a, int b) {
     // A process that never ran sysRebootInit opens the queue now.
     if (sysRebootInit() != 0) return -1;
-    const uint32_t request[2] = {static_cast<uint32_t>(b), static_cast<uint32_t>(a)};
+    const SYS_REBOOT_REQ_T request{static_cast<uint32_t>(b), static_cast<uint32_t>(a)};
+    static_assert(sizeof request == SYS_REBOOT_MSG_SIZE);
     int rc;
     do {
         errno = 0;
-        rc = pal_msgQ_send(g_queue, request, sizeof request, 0, PAL_WAIT_FOREVER);
+        rc = pal_msgQ_send(g_queue, &request, sizeof request, 0, PAL_WAIT_FOREVER);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         PFM_ERR(MID_PLATFORM, "Send sys reboot error \n");

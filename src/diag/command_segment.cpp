@@ -14,10 +14,7 @@
 
 namespace {
 
-struct CommandSegment {
-    int32_t code;
-    char text[DK_CMD_TEXT_LEN];
-};
+using CommandSegment = DK_CMD_SEGMENT_T;
 static_assert(sizeof(CommandSegment) == DK_CMD_SHM_SIZE);
 
 constexpr int kMode = 0600;
