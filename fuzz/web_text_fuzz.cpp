@@ -22,7 +22,7 @@ void conversions(const std::string &text) {
     std::vector<char> wrapped(n + 3);
     web_string_to_array(text.c_str(), wrapped.data());
     web_edit_respond_string(text.c_str(), wrapped.data());
-    std::vector<char> joined(3 * n + 3);
+    std::vector<char> joined(3 * n + 5);
     web_connect_jsonStr(text.c_str(), text.c_str(), text.c_str(), joined.data());
     int num = 0;
     web_get_num_from_name(text.c_str(), &num);

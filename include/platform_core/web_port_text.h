@@ -8,7 +8,7 @@
  * Output buffers are the caller's and must be large enough: at most three
  * times the input plus 5 bytes for web_change_portStr_to_jsonStr, the input
  * length plus 3 for the wrapping helpers, the input length plus 1 for
- * web_change_jsonStr_to_portStr, the three inputs plus 3 for
+ * web_change_jsonStr_to_portStr, the three inputs plus 5 for
  * web_connect_jsonStr. Every function answers -1 for a null argument and 0
  * on success unless it says otherwise.
  */

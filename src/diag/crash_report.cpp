@@ -133,7 +133,8 @@ extern "C" {
 PC_API void dk_sigsegv(int sig, siginfo_t *info, void *ctx) {
     using pc::diag::sig_printf;
     using pc::diag::sig_write;
-    sig_printf("\nSignal <%s> is caught.\n", signal_name(sig));
+    sig_write("\n");
+    sig_printf("Signal <%s> is caught.\n", signal_name(sig));
     if (info != nullptr && ctx != nullptr && (sig == SIGSEGV || sig == SIGBUS) &&
         near_stack_pointer(reinterpret_cast<uintptr_t>(info->si_addr), pc::diag::context_sp(ctx))) {
         sig_write("Possibly caused by stack overflow.\n");

@@ -25,6 +25,16 @@ mxml_node_t *child_element(mxml_node_t *node, std::string_view name) {
     return nullptr;
 }
 
+// A document is loaded below a node of our own: Mini-XML keeps what it
+// parsed before an error there, and releasing that node releases all of it
+// (loaded without one, a failed load leaks the half-built tree).
+mxml_node_t *new_document() { return mxmlNewXML("1.0"); }
+
+mxml_node_t *release(mxml_node_t *doc) {
+    mxmlDelete(doc);
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -33,13 +43,17 @@ PC_API mxml_node_t *mxmlParserLoadFile(const char *path) {
     if (path == nullptr) return nullptr;
     FILE *fp = std::fopen(path, "re");
     if (fp == nullptr) return nullptr;
-    mxml_node_t *doc = mxmlLoadFile(nullptr, fp, MXML_TEXT_CALLBACK);
+    mxml_node_t *doc = new_document();
+    if (doc != nullptr && mxmlLoadFile(doc, fp, MXML_TEXT_CALLBACK) == nullptr) doc = release(doc);
     std::fclose(fp);
     return doc;
 }
 
 PC_API mxml_node_t *mxmlParserLoadString(const char *text) {
-    return text == nullptr ? nullptr : mxmlLoadString(nullptr, text, MXML_TEXT_CALLBACK);
+    if (text == nullptr) return nullptr;
+    mxml_node_t *doc = new_document();
+    if (doc != nullptr && mxmlLoadString(doc, text, MXML_TEXT_CALLBACK) == nullptr) doc = release(doc);
+    return doc;
 }
 
 PC_API void mxmlParserFree(mxml_node_t *doc) {
