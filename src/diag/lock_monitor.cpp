@@ -130,7 +130,7 @@ void report(LockRecord *r) {
         &others);
     if (others.count == 0) printf("  no other held locks.\n");
     fflush(stdout);
-    if (tid > 0) dk_getThreadStack(tid);
+    if (tid > 0 && dk_getThreadStack(tid) != 0) printf("(thread %d did not print its stack)\n", tid);
 }
 
 int check_record(void *, void *data) {

@@ -34,6 +34,28 @@ bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
+size_t count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The thread sanitizer holds signals back from a thread blocked in a lock,
+// so there a dead-locked thread cannot print its own stack.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kSignalsDeferred = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kSignalsDeferred = true;
+#else
+constexpr bool kSignalsDeferred = false;
+#endif
+#else
+constexpr bool kSignalsDeferred = false;
+#endif
+// The last line of a report: the owner's stack, or the note that it gave none.
+const std::string kReportEnd = kSignalsDeferred ? "did not print its stack" : "Stack information:";
+
 TEST(Monitors, OptionsAreCheckedAgainstTheirRanges) {
     struct Case {
         int (*set)(int, int);
@@ -247,12 +269,7 @@ TEST(Monitors, LockMonitorReportsARealDeadlock) {
             usleep(100000);
             std::string text = read_file(out);
             // Three reports (x, a and b), each ending with its owner's stack.
-            size_t stacks = 0;
-            for (size_t at = text.find("Stack information:"); at != std::string::npos;
-                 at = text.find("Stack information:", at + 1)) {
-                ++stacks;
-            }
-            if (stacks >= 3 && contains(text, "lock  name  : dl_lock_a\n") &&
+            if (count(text, kReportEnd) >= 3 && contains(text, "lock  name  : dl_lock_a\n") &&
                 contains(text, "lock  name  : dl_lock_b\n")) {
                 usleep(500000);
                 fflush(stdout);
@@ -271,8 +288,10 @@ TEST(Monitors, LockMonitorReportsARealDeadlock) {
     EXPECT_TRUE(contains(text, ": dl_lock_x\n")) << text;
     EXPECT_TRUE(contains(text, "lock  name  : dl_lock_b\n")) << text;
     EXPECT_TRUE(contains(text, "  no other held locks.\n")) << text;  // dl_two holds only b
-    EXPECT_TRUE(contains(text, "thread(LWP) ")) << text;              // the owner's own stack
-    EXPECT_FALSE(contains(text, "busy_lock")) << text;                // held, but its owner works
+    if (!kSignalsDeferred) {
+        EXPECT_TRUE(contains(text, "thread(LWP) ")) << text;  // the owner's own stack
+    }
+    EXPECT_FALSE(contains(text, "busy_lock")) << text;  // held, but its owner works
 }
 
 }  // namespace
