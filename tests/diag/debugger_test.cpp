@@ -316,6 +316,9 @@ TEST(Debugger, ToolSetsAndHitsABreakpointAndChangesMemory) {
     snprintf(line, sizeof line, "set:0x%lx:42", value);
     run(line);
     run("i");
+    run("ir");
+    run("ia:dk_initation");
+    run("?");
     snprintf(line, sizeof line, "b:0x%lx", tick);
     run(line);
     std::string target_text = wait_for_text(target_out, "breakpoint ");
@@ -349,6 +352,9 @@ TEST(Debugger, ToolSetsAndHitsABreakpointAndChangesMemory) {
     snprintf(expect, sizeof expect, "<0x%08lx>: ", value);
     EXPECT_TRUE(contains(tool_text, expect)) << tool_text;
     EXPECT_TRUE(contains(tool_text, "unknown cmd, input '?' for help\n")) << tool_text;
+    EXPECT_TRUE(contains(tool_text, "r00: ")) << tool_text;                                             // ir
+    EXPECT_TRUE(contains(tool_text, "  ia    info of address of symbol, eg: ia:symbol")) << tool_text;  // ?
+    EXPECT_TRUE(contains(read_file(target_out), "symbol dk_initation at 0x"));  // ia, in the target
     snprintf(expect, sizeof expect, "set point 0x%lx sucess, press 'c' to continue\n", tick);
     EXPECT_TRUE(contains(tool_text, expect)) << tool_text;
     snprintf(expect, sizeof expect, "breakpoint 0: 0x%08lx\n", tick);

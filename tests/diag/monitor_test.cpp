@@ -105,19 +105,24 @@ TEST(Monitors, StartingTwiceAndStoppingTwiceAreRefused) {
     struct Case {
         int (*init)();
         int (*deinit)();
+        int (*restart)();
         const char *twice_on;
         const char *off;
         const char *twice_off;
     };
     const Case cases[] = {
-        {dk_mon_cpu_init, dk_mon_cpu_deinit, "DO NOT open cpu monitor twice, it's on already!\n",
-         "CPU monitor is off.\n", "DO NOT close cpu monitor twice, it's off already!\n"},
-        {dk_mon_mem_init, dk_mon_mem_deinit, "DO NOT open memory monitor twice, it's on already!\n",
-         "Memory monitor is off.\n", "DO NOT close memory monitor twice, it's off already!\n"},
-        {dk_mon_stack_init, dk_mon_stack_deinit, "DO NOT open stack monitor twice, it's on already!\n",
-         "Stack monitor is off.\n", "DO NOT close stack monitor twice, it's off already!\n"},
-        {dk_mon_lock_init, dk_mon_lock_deinit, "DO NOT open lock monitor twice, it's on already!\n",
-         "Lock monitor is off.\n", "DO NOT close lock monitor twice, it's off already!\n"},
+        {dk_mon_cpu_init, dk_mon_cpu_deinit, dk_mon_cpu_restart,
+         "DO NOT open cpu monitor twice, it's on already!\n", "CPU monitor is off.\n",
+         "DO NOT close cpu monitor twice, it's off already!\n"},
+        {dk_mon_mem_init, dk_mon_mem_deinit, dk_mon_mem_restart,
+         "DO NOT open memory monitor twice, it's on already!\n", "Memory monitor is off.\n",
+         "DO NOT close memory monitor twice, it's off already!\n"},
+        {dk_mon_stack_init, dk_mon_stack_deinit, dk_mon_stack_restart,
+         "DO NOT open stack monitor twice, it's on already!\n", "Stack monitor is off.\n",
+         "DO NOT close stack monitor twice, it's off already!\n"},
+        {dk_mon_lock_init, dk_mon_lock_deinit, dk_mon_lock_restart,
+         "DO NOT open lock monitor twice, it's on already!\n", "Lock monitor is off.\n",
+         "DO NOT close lock monitor twice, it's off already!\n"},
     };
     for (const Case &c : cases) {
         CaptureStdout capture;
@@ -126,6 +131,9 @@ TEST(Monitors, StartingTwiceAndStoppingTwiceAreRefused) {
         EXPECT_EQ(c.deinit(), 0);
         EXPECT_EQ(c.deinit(), -1);
         EXPECT_EQ(c.init(), 0);  // on again after a stop
+        EXPECT_EQ(c.restart(), 0);
+        EXPECT_EQ(c.deinit(), 0);
+        EXPECT_EQ(c.restart(), 0);  // a restart of a monitor that is off starts it
         EXPECT_EQ(c.deinit(), 0);
         std::string text = capture.text();
         EXPECT_TRUE(contains(text, c.twice_on)) << text;
