@@ -170,6 +170,12 @@ TEST(Monitors, CpuAndMemoryReportAboveTheirHighWater) {
     EXPECT_EQ(dk_mon_mem_printusage(), 0);
     dk_mon_cpu_deinit();
     dk_mon_mem_deinit();
+    // The same with the processes of the machine listed.
+    ASSERT_EQ(dk_mon_cpu_options_set(DK_MON_CPU_OPT_TASK_KIND, DK_MON_TASK_PROCESS), 0);
+    ASSERT_EQ(dk_mon_cpu_init(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    dk_mon_cpu_deinit();
+    dk_mon_cpu_options_set(DK_MON_CPU_OPT_TASK_KIND, DK_MON_TASK_THREAD);
     stop = true;
     busy.join();
     dk_mon_cpu_options_set(DK_MON_CPU_OPT_HIGH_WATER, 90);
@@ -177,6 +183,9 @@ TEST(Monitors, CpuAndMemoryReportAboveTheirHighWater) {
     std::string text = capture.text();
     EXPECT_TRUE(contains(text, "> cpu usage overflow, current usage: ")) << text;
     EXPECT_TRUE(contains(text, " in process ")) << text;
+    char own[64];
+    snprintf(own, sizeof own, "> process %d(", static_cast<int>(getpid()));
+    EXPECT_TRUE(contains(text, own)) << text;  // this process, busy, among the top ten
     EXPECT_TRUE(contains(text, "> memory usage overflow, total: ")) << text;
     EXPECT_TRUE(contains(text, "KB(")) << text;
     EXPECT_TRUE(contains(text, "<diagKit: 20")) << text;  // the date prefix
