@@ -33,6 +33,18 @@ set(ENV{PKG_CONFIG_LIBDIR}
     "/usr/lib/${PC_TARGET_TRIPLE}/pkgconfig:${PC_TARGET_SYSROOT}/lib/pkgconfig:/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 
+# json-c and Mini-XML have no MIPS packages: scripts/mips-deps.sh cross-builds
+# them from their Debian sources into a cache, used when it is there.
+if(DEFINED ENV{PC_DEPS_CACHE})
+  set(PC_TARGET_DEPS "$ENV{PC_DEPS_CACHE}/${PC_TARGET_TRIPLE}")
+else()
+  set(PC_TARGET_DEPS "$ENV{HOME}/.cache/platform_core-deps/${PC_TARGET_TRIPLE}")
+endif()
+if(EXISTS "${PC_TARGET_DEPS}/lib/pkgconfig")
+  list(APPEND CMAKE_FIND_ROOT_PATH "${PC_TARGET_DEPS}")
+  set(ENV{PKG_CONFIG_LIBDIR} "${PC_TARGET_DEPS}/lib/pkgconfig:$ENV{PKG_CONFIG_LIBDIR}")
+endif()
+
 # 32-bit MIPS has no 64-bit atomic instructions: GCC calls libatomic for
 # them. Linked only into what needs it.
 set(CMAKE_C_STANDARD_LIBRARIES_INIT "-Wl,--push-state,--as-needed -latomic -Wl,--pop-state")

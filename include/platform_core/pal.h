@@ -106,7 +106,7 @@ PC_API int pal_int_context(int a0, int a1, int a2, int a3);
 /* Lock monitor hooks: every PAL mutex is known to the monitor while it lives. */
 PC_API void dk_locklist_insert(pal_mutex_t mutex);
 PC_API void dk_locklist_remove(pal_mutex_t mutex);
-/* Crash reporter: reports a fatal signal and ends the process. */
+/* Crash reporter: reports a fatal signal; the faulting thread then sleeps for good. */
 PC_API void dk_sigsegv(int sig, siginfo_t *info, void *ctx) __attribute__((noreturn));
 
 /* ---- Message queues --------------------------------------------------- */

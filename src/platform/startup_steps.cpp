@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "platform_core/app.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
@@ -30,6 +31,8 @@ constexpr std::array kSteps{
     StartupStep{"axshm_init()", [] { return axshm_init(); }},
     StartupStep{"debugFlagInit()", [] { return debugFlagInit(); }},
     StartupStep{"timer_init()", [] { return timer_init(); }},
+    StartupStep{"mm_initation()", [] { return mm_initation(); }},
+    StartupStep{"sysRebootInit()", [] { return sysRebootInit(); }},
     StartupStep{"adPmpInit()", [] { return adPmpInit(); }},
     StartupStep{"up_core_init()", [] { return up_core_init(); }},
     StartupStep{"axmsg_init(PID_CORE)", [] { return axmsg_init(PID_CORE); }},

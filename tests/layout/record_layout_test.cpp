@@ -27,9 +27,11 @@
 
 #include <filesystem>
 
+#include "platform_core/app.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
+#include "platform_core/diag.h"
 #include "platform_core/flash.h"
 #include "platform_core/flash_inner.h"
 #include "platform_core/notify.h"
@@ -124,6 +126,25 @@ constexpr Field kAxPacketWireFields[] = {
     FIELD(AX_PACKET_WIRE_T, cfi, 57, 1),       FIELD(AX_PACKET_WIRE_T, new_sa, 58, 1),
     FIELD(AX_PACKET_WIRE_T, l2_pmv, 59, 1),
 };
+// Supervisor pipe message, module table entry ("mm_table"), reboot request
+// ("/sysrbtrqst") and the debugger's command segment: native order.
+constexpr Field kMsMsgFields[] = {
+    FIELD(MS_MSG_T, type, 0, 4),
+    FIELD(MS_MSG_T, code, 4, 4),
+    FIELD(MS_MSG_T, name, 8, 64),
+};
+constexpr Field kMmEntryFields[] = {
+    FIELD(MM_ENTRY_T, mid, 0, 4),
+    FIELD(MM_ENTRY_T, state, 4, 4),
+};
+constexpr Field kRebootReqFields[] = {
+    FIELD(SYS_REBOOT_REQ_T, second, 0, 4),
+    FIELD(SYS_REBOOT_REQ_T, first, 4, 4),
+};
+constexpr Field kCmdSegmentFields[] = {
+    FIELD(DK_CMD_SEGMENT_T, code, 0, 4),
+    FIELD(DK_CMD_SEGMENT_T, text, 4, 128),
+};
 
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
@@ -134,6 +155,10 @@ constexpr Record kRecords[] = {
     RECORD(NOTIFY_REG_MSG_T, 16, 4, kNotifyRegFields),
     RECORD(timer_id_t, 32, 1, kTimerIdFields),
     RECORD(sys_property_t, 36 + 4 * 79, 4, kSysPropertyFields),
+    RECORD(MS_MSG_T, 72, 4, kMsMsgFields),
+    RECORD(MM_ENTRY_T, 8, 4, kMmEntryFields),
+    RECORD(SYS_REBOOT_REQ_T, 8, 4, kRebootReqFields),
+    RECORD(DK_CMD_SEGMENT_T, 132, 4, kCmdSegmentFields),
 };
 
 // The first mismatching row, or nullptr. Compile-time and run-time check.
