@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "platform_core/aximi.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
@@ -32,6 +33,7 @@ constexpr std::array kSteps{
     StartupStep{"axmsg_init(PID_CORE)", [] { return axmsg_init(PID_CORE); }},
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
     StartupStep{"notify_init()", [] { return notify_init(); }},
+    StartupStep{"axImiInit()", [] { return axImiInit(); }},
 };
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <sys/uio.h>
 
 #include "platform_core/axmsg.h"
+#include "platform_core/aximi.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/notify.h"
 #include "platform_core/pal.h"
@@ -107,6 +108,19 @@ constexpr Field kSysPropertyFields[] = {
     FIELD(sys_property_t, mode, 36, 4 * 79),
 };
 
+// Management interface: the user information record a UI hands back and
+// the environment of a running management function, native order.
+constexpr Field kAximiUserInfoFields[] = {
+    FIELD(AXIMI_USER_INFO_T, userName, 0, 17),
+    FIELD(AXIMI_USER_INFO_T, userIp, 17, 17),
+    FIELD(AXIMI_USER_INFO_T, level, 68, 4),
+};
+constexpr Field kAximiEnvFields[] = {
+    FIELD(AXIMI_ENV_T, reserved, 0, 4),
+    FIELD(AXIMI_ENV_T, clientPid, 4, 4),
+    FIELD(AXIMI_ENV_T, session, 8, 4),
+};
+
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
     RECORD(AXMSG_HEADER_T, 32, 4, kAxmsgHeaderFields),
@@ -115,6 +129,8 @@ constexpr Record kRecords[] = {
     RECORD(NOTIFY_REG_MSG_T, 16, 4, kNotifyRegFields),
     RECORD(timer_id_t, 32, 1, kTimerIdFields),
     RECORD(sys_property_t, 36 + 4 * 79, 4, kSysPropertyFields),
+    RECORD(AXIMI_USER_INFO_T, 72, 4, kAximiUserInfoFields),
+    RECORD(AXIMI_ENV_T, 12, 4, kAximiEnvFields),
 };
 
 // The first mismatching row, or nullptr. Compile-time and run-time check.
