@@ -22,12 +22,22 @@ const char *terminated(const char *text, int32_t length) {
 
 }  // namespace
 
-const char *para_text(const AXRPC_PARA_T *para, const char *name) {
+bool para_bytes(const AXRPC_PARA_T *para, const char *name, const char **data, size_t *len) {
     const AXRPC_PARA_SEC_T *sec = find_section(para, name, AXRPC_PARA_TYPE_DATA);
-    if (sec == nullptr || sec->value > static_cast<uintptr_t>(para->paraLen) ||
+    if (sec == nullptr || para->paraBuf == nullptr || sec->length < 0 ||
+        sec->value > static_cast<uintptr_t>(para->paraLen) ||
         sec->length > para->paraLen - static_cast<int32_t>(sec->value))
-        return nullptr;
-    return terminated(reinterpret_cast<const char *>(para->paraBuf + sec->value), sec->length);
+        return false;
+    *data = reinterpret_cast<const char *>(para->paraBuf + sec->value);
+    *len = static_cast<size_t>(sec->length);
+    return true;
+}
+
+const char *para_text(const AXRPC_PARA_T *para, const char *name) {
+    const char *data = nullptr;
+    size_t len = 0;
+    if (!para_bytes(para, name, &data, &len)) return nullptr;
+    return terminated(data, static_cast<int32_t>(len));
 }
 
 const char *para_ptr_text(const AXRPC_PARA_T *para, const char *name) {

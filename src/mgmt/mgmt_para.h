@@ -3,6 +3,8 @@
 // with its length.
 #pragma once
 
+#include <cstddef>
+
 #include "platform_core/axrpc.h"
 
 namespace pc::mgmt {
@@ -12,6 +14,8 @@ namespace pc::mgmt {
 const char *para_text(const AXRPC_PARA_T *para, const char *name);
 // The text of pointer parameter `name`, checked the same way.
 const char *para_ptr_text(const AXRPC_PARA_T *para, const char *name);
+// The bytes of data parameter `name` (inside the set), or false.
+bool para_bytes(const AXRPC_PARA_T *para, const char *name, const char **data, size_t *len);
 // The bytes of data parameter `name` when it holds exactly `size` bytes.
 bool para_exact(const AXRPC_PARA_T *para, const char *name, void *out, int size);
 

@@ -10,6 +10,7 @@
 
 #include <array>
 
+#include "platform_core/axconfig.h"
 #include "platform_core/aximi.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
@@ -34,6 +35,7 @@ constexpr std::array kSteps{
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
     StartupStep{"notify_init()", [] { return notify_init(); }},
     StartupStep{"axImiInit()", [] { return axImiInit(); }},
+    StartupStep{"axConfigInit()", [] { return axConfigInit(); }},
 };
 
 }  // namespace
