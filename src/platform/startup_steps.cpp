@@ -11,6 +11,7 @@
 #include <array>
 
 #include "platform_core/axconfig.h"
+#include "platform_core/axhttp.h"
 #include "platform_core/aximi.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
@@ -35,6 +36,7 @@ constexpr std::array kSteps{
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
     StartupStep{"notify_init()", [] { return notify_init(); }},
     StartupStep{"axImiInit()", [] { return axImiInit(); }},
+    StartupStep{"httpSHMInit()", [] { return httpSHMInit(); }},
     StartupStep{"axConfigInit()", [] { return axConfigInit(); }},
 };
 
