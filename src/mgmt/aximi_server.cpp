@@ -79,6 +79,8 @@ PC_API int axImiDeInit(void) {
     axrpcUnRegisterFunc(AXIMI_SERVER_FUNC);
     axrpcUnRegisterFunc(AXIMI_CLIENT_PRINT_FUNC);
     axrpcUnRegisterFunc(AXIMI_CLIENT_MANAGE_FUNC);
+    // Also the user information service, so that the UI role can start again.
+    axrpcUnRegisterFunc(AXIMI_CLIENT_USERINFO_FUNC);
     return 0;
 }
 

@@ -219,6 +219,22 @@ TEST_F(Imi, slave_prints_only_for_its_own_ui_and_skips_master_only_functions) {
     axrpcParaFree(&args);
 }
 
+TEST_F(Imi, roles_end_and_start_again) {
+    ASSERT_EQ(axImiDeInit(), 0);
+    EXPECT_EQ(axImiRegisterFunc("show_hello", show_hello, 0), -1) << "no longer a server";
+    AXRPC_PARA_T args;
+    axrpcParaInit(&args);
+    EXPECT_EQ(execute("show_hello", &args, 1), -1) << "no longer a client";
+    axrpcParaFree(&args);
+    ASSERT_EQ(axImiInit(), 0);
+    ASSERT_EQ(axImiInitForUI(ui_print, nullptr), 0);
+    ASSERT_EQ(axImiRegisterFunc("show_hello", show_hello, IMI_EXEC_MASTER_ONLY), 0);
+    axrpcParaInit(&args);
+    EXPECT_EQ(execute("show_hello", &args, 4), 4);
+    axrpcParaFree(&args);
+    EXPECT_EQ(take_shown().size(), 1u);
+}
+
 TEST_F(Imi, client_print_refuses_text_without_terminator) {
     AXRPC_PARA_T in, out;
     axrpcParaInit(&in);
