@@ -210,6 +210,56 @@ TEST_F(Config, buffer_walk_stops_collecting_once_the_limit_is_passed) {
     for (const char *name : {"bulk_global", "bulk_other", "late"}) axConfigUnRegister(name);
 }
 
+std::string g_loaded;
+int loader(const char *text, uint32_t len) {
+    g_loaded.assign(text, len);
+    return 0;
+}
+
+TEST_F(Config, whole_configuration_entry_points_check_their_environment) {
+    EXPECT_EQ(axconfigGetAllConfig(nullptr), -1);
+    AXCFG_OUT_ENV_T env{};
+    env.output = AXCFG_OUTPUT_FILE;
+    EXPECT_EQ(axconfigGetAllConfig(&env), -1) << "file output without a file name";
+    env.output = AXCFG_OUTPUT_BUFFER;
+    EXPECT_EQ(axconfigGetAllConfig(&env), -1) << "buffer output without a buffer";
+    std::vector<char> buf(4096);
+    env.buffer = buf.data();
+    env.bufferLen = static_cast<uint32_t>(buf.size());
+    EXPECT_EQ(axconfigGetAllConfig(&env), 0);
+    EXPECT_EQ(std::string(buf.data(), env.bufferSeek), running_config(4096));
+    env = AXCFG_OUT_ENV_T{};
+    EXPECT_EQ(axconfigGetAllConfig(&env), 0) << "no output: the walk prints nothing";
+    unsigned len = 0;
+    EXPECT_EQ(axConfigGetConfig(16, nullptr, &len), -1);
+
+    // Loading goes to the application's loader, when there is one.
+    EXPECT_EQ(axConfigLoadConfig("hostname a\n", 11), 0);
+    APPINTF_SET(APPINTF_SLOT_CONFIG_LOAD, loader);
+    EXPECT_EQ(axConfigLoadConfig("hostname a\n", 11), 0);
+    EXPECT_EQ(g_loaded, "hostname a\n");
+    appintf[APPINTF_SLOT_CONFIG_LOAD] = nullptr;
+
+    // The registration services refuse what a local caller could not do.
+    AXRPC_PARA_T in, out;
+    axrpcParaInit(&in);
+    axrpcParaInit(&out);
+    axrpcAddStringPtr(&in, AXCFG_PARA_REG_NAME, std::string(40, 'x').c_str());
+    axrpcAddInt(&in, AXCFG_PARA_PRIORITY, 1);
+    axrpcAddInt(&in, AXCFG_PARA_DST_PID, 9);
+    axconfigManageGetCfgReg(&in, &out);
+    int ret = 0;
+    EXPECT_EQ(axrpcGetInt(&out, AXCFG_PARA_RET, &ret), 0);
+    EXPECT_EQ(ret, -1);
+    axrpcParaFree(&out);
+    axrpcParaInit(&out);
+    axconfigManageGetCfgUnReg(&in, &out);
+    EXPECT_EQ(axrpcGetInt(&out, AXCFG_PARA_RET, &ret), 0);
+    EXPECT_EQ(ret, -1);
+    axrpcParaFree(&in);
+    axrpcParaFree(&out);
+}
+
 TEST_F(Config, running_config_service_caps_its_buffer) {
     AXRPC_PARA_T in, out;
     axrpcParaInit(&in);
@@ -334,6 +384,12 @@ TEST_F(StartupFile, get_and_replace_one_command) {
     ASSERT_EQ(axconfigGetConfigFromFile(AXCONFIG_CFG_FILE_PATH, &data, &len), 0);
     EXPECT_EQ(std::string(data, len), "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
     pal_free(data);
+
+    APPINTF_SET(APPINTF_SLOT_CONFIG_LOAD, loader);
+    g_loaded.clear();
+    EXPECT_EQ(axConfigReloadStartupConfig(), 0);
+    EXPECT_EQ(g_loaded, "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
+    appintf[APPINTF_SLOT_CONFIG_LOAD] = nullptr;
 }
 
 }  // namespace

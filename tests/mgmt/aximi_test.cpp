@@ -2,8 +2,11 @@
 // execution round trip through the hub, prints and questions, and the
 // print rules of a slave unit.
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -84,6 +87,10 @@ int print_twice_stop(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
     return first;
 }
 
+int print_async(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
+    return axImiPrintfAsync(ctx, "async %d\n", 7);
+}
+
 class Imi : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -97,6 +104,7 @@ protected:
         ASSERT_EQ(axImiRegisterFunc("ask_all", ask_all, IMI_EXEC_ALL_UNITS), 0);
         ASSERT_EQ(axImiRegisterFunc("print_long", print_long, IMI_EXEC_ALL_UNITS), 0);
         ASSERT_EQ(axImiRegisterFunc("print_stop", print_twice_stop, IMI_EXEC_ALL_UNITS), 0);
+        ASSERT_EQ(axImiRegisterFunc("print_async", print_async, IMI_EXEC_ALL_UNITS), 0);
     }
     void SetUp() override {
         g_is_master = 1;
@@ -167,6 +175,35 @@ TEST_F(Imi, long_text_reaches_the_ui_whole_and_the_ui_result_comes_back) {
     EXPECT_EQ(execute("print_stop", &args), -1);
     g_ui.print_result = 0;
     axrpcParaFree(&args);
+}
+
+TEST_F(Imi, asynchronous_execution_and_print_and_the_user_record) {
+    AXRPC_PARA_T args;
+    axrpcParaInit(&args);
+    EXPECT_EQ(axImiExecuteAsyn(PID_CORE, "print_async", nullptr, 0, &args), 0);
+    axrpcParaFree(&args);
+    std::vector<std::pair<int, std::string>> shown;
+    for (int i = 0; i < 500 && shown.empty(); ++i) {
+        shown = take_shown();
+        if (shown.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].second, "async 7\n");
+
+    AXRPC_PARA_T in, out;
+    axrpcParaInit(&in);
+    axrpcParaInit(&out);
+    axrpcAddInt(&in, AXIMI_USER_SESSION, 3);
+    EXPECT_EQ(aximiGetUserInfoFunc(&in, &out), 0);
+    AXIMI_USER_INFO_T info{};
+    int len = 0;
+    ASSERT_EQ(axrpcGetData(&out, AXIMI_USER_INFO, sizeof info, &info, &len), 0);
+    EXPECT_EQ(len, 72);
+    EXPECT_STREQ(info.userName, "No register");
+    EXPECT_STREQ(info.userIp, "192.168.0.1");
+    EXPECT_EQ(info.level, 2);
+    axrpcParaFree(&in);
+    axrpcParaFree(&out);
 }
 
 TEST_F(Imi, registration_checks_name_length_and_role) {

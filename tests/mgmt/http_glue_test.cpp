@@ -133,6 +133,39 @@ struct Segment {
     }
 };
 
+int list_func(void *, void *) { return 5; }
+
+TEST(GenList, items_are_found_removed_and_their_slots_reused) {
+    PoolMemory m;
+    AXMEM_POOL_T *pool = axmemPoolNew(m.bytes, sizeof m.bytes);
+    AXHTTP_GEN_LIST_T *list = axhttpGenListCreate(pool, 2);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(axhttpGenListCreate(pool, 0), nullptr);
+    EXPECT_EQ(axhttpGenListCreate(pool, 65536), nullptr);
+    auto text = [&](const char *t) {
+        auto *p = static_cast<char *>(axmemPoolAlloc(pool, static_cast<unsigned>(std::strlen(t) + 1)));
+        std::strcpy(p, t);
+        return p;
+    };
+    ASSERT_EQ(axhttpGenListFuncAppend(list, text("Func"), list_func), 0);
+    ASSERT_EQ(axhttpGenListDataAppend(list, text("data"), text("v")), 0);
+    EXPECT_EQ(axhttpGenListDataAppend(list, text("full"), text("x")), -1) << "capacity 2";
+    EXPECT_EQ(axhttpGenListFind(list, "func"), nullptr) << "exact name";
+    AXHTTP_GEN_ITEM_T *f = axhttpGenListCaseFind(list, "func");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(axhttpGenListItemFunc(f)(nullptr, nullptr), 5);
+    EXPECT_EQ(axhttpGenListRemove(list, f), 0);
+    EXPECT_EQ(axhttpGenListRemove(list, f), -1);
+    EXPECT_EQ(axhttpGenListCount(list), 1u);
+    ASSERT_EQ(axhttpGenListDataAppend(list, text("again"), text("w")), 0) << "the freed slot is used again";
+    EXPECT_STREQ(axhttpGenListItemName(list, axhttpGenListIndexIterator(list, 1)), "again");
+    EXPECT_EQ(axhttpGenListPool(list), pool);
+    EXPECT_EQ(axhttpGenListDestroy(list), 0);
+    EXPECT_EQ(axmemPoolDelete(pool), 0);
+    EXPECT_EQ(axmemPoolUsed(pool), 0u);
+    EXPECT_EQ(axmemPoolAvail(pool, AXMEMPOOL_AVAIL_FREE), sizeof m.bytes - AXMEMPOOL_HEAD_SIZE - 4 - kCtrl);
+}
+
 TEST(GenList, another_process_reads_and_extends_the_list_at_its_own_address) {
     Segment seg;
     ASSERT_NE(seg.a, reinterpret_cast<char *>(-1));
