@@ -63,8 +63,12 @@ typedef struct AXMEM_POOL_S {
     uint32_t lowestFree;  /* lowest sum of free payloads seen */
 } AXMEM_POOL_T;
 
+/* Blocks and payloads are aligned for the pool's own records (4 bytes on
+ * the 32-bit target, the pointer size elsewhere); requests are rounded up
+ * to it. */
+#define AXMEMPOOL_ALIGN ((unsigned)sizeof(void *))
+#define AXMEMPOOL_HEAD_SIZE ((sizeof(AXMEM_POOL_T) + AXMEMPOOL_ALIGN - 1u) & ~(AXMEMPOOL_ALIGN - 1u))
 /* Record, delimiter and one control block with 4 bytes of payload. */
-#define AXMEMPOOL_HEAD_SIZE ((sizeof(AXMEM_POOL_T) + 3u) & ~3u)
 #define AXMEMPOOL_MIN_SIZE (AXMEMPOOL_HEAD_SIZE + 4u + sizeof(AXMEM_BLOCK_T) + 4u)
 
 PC_API AXMEM_POOL_T *axmemPoolNew(void *memory, unsigned size);

@@ -12,7 +12,7 @@ namespace {
 
 constexpr uint32_t kCtrl = sizeof(AXMEM_BLOCK_T);
 
-uint32_t round4(uint32_t n) { return (n + 3u) & ~3u; }
+uint32_t round_up(uint32_t n) { return (n + AXMEMPOOL_ALIGN - 1u) & ~(AXMEMPOOL_ALIGN - 1u); }
 
 }  // namespace
 
@@ -103,7 +103,7 @@ void *PoolView::alloc(uint32_t size) {
         PFM_ERR(kMid, "memPoolAlloc: insufficient memory");
         return nullptr;
     }
-    const uint32_t n = round4(size);
+    const uint32_t n = round_up(size);
     if (n + kCtrl < best->size) {
         auto *rest = reinterpret_cast<AXMEM_BLOCK_T *>(reinterpret_cast<char *>(best) + kCtrl + n);
         rest->tag = AXMEMPOOL_TAG_FREE;

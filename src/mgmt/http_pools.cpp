@@ -1,5 +1,6 @@
 // The pools of the web requests: the global pool for ordinary requests and
 // the expand pool for large ones, each in its own shared block.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -25,12 +26,31 @@ char *block_addr(const char *name, int size) {
 
 GlobalHeader *global_header() { return reinterpret_cast<GlobalHeader *>(global_block()); }
 ParseHeader *parse_header() { return reinterpret_cast<ParseHeader *>(parse_block()); }
+// A pool starts at its offset in the block, moved up to the pool's
+// alignment where the block is less aligned (only where pointers are
+// wider than 4 bytes), and ends with the block.
+char *pool_start(char *block, uint32_t offset) {
+    auto at = reinterpret_cast<uintptr_t>(block + offset);
+    constexpr uintptr_t kAlign = alignof(AXMEM_POOL_T);
+    return reinterpret_cast<char *>((at + kAlign - 1) & ~(kAlign - 1));
+}
+unsigned pool_size(char *block, uint32_t offset, uint32_t blockSize, uint32_t size) {
+    const auto room = static_cast<uintptr_t>(block + blockSize - pool_start(block, offset));
+    return static_cast<unsigned>(std::min<uintptr_t>(size, room));
+}
 AXMEM_POOL_T *global_pool() {
-    return reinterpret_cast<AXMEM_POOL_T *>(global_block() + HTTP_GLOBAL_POOL_OFFSET);
+    return reinterpret_cast<AXMEM_POOL_T *>(pool_start(global_block(), HTTP_GLOBAL_POOL_OFFSET));
 }
 AXMEM_POOL_T *expand_pool() {
-    return reinterpret_cast<AXMEM_POOL_T *>(parse_block() + HTTP_PARSE_POOL_OFFSET);
+    return reinterpret_cast<AXMEM_POOL_T *>(pool_start(parse_block(), HTTP_PARSE_POOL_OFFSET));
 }
+unsigned global_pool_size() {
+    return pool_size(global_block(), HTTP_GLOBAL_POOL_OFFSET, HTTP_GLOBAL_POOL_SIZE, HTTP_GLOBAL_POOL_MEM);
+}
+unsigned expand_pool_size() {
+    return pool_size(parse_block(), HTTP_PARSE_POOL_OFFSET, HTTP_PARSE_POOL_SIZE, HTTP_PARSE_POOL_MEM);
+}
+uint32_t addr32(const void *p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 AXHTTP_GEN_LIST_T *list_in(char *block, uint32_t offset) {
     return block != nullptr && offset != 0 ? reinterpret_cast<AXHTTP_GEN_LIST_T *>(block + offset) : nullptr;
@@ -77,7 +97,7 @@ PC_API int httpParseInit(void) {
     std::memset(global_block(), 0, HTTP_GLOBAL_POOL_SIZE);
     httpExpandMaxUrlSize = HTTP_EXPAND_MAX_URL;
     httpExpandMaxArguments = HTTP_EXPAND_MAX_ARGS;
-    if (axmemPoolNew(global_pool(), HTTP_GLOBAL_POOL_MEM) == nullptr) return -1;
+    if (axmemPoolNew(global_pool(), global_pool_size()) == nullptr) return -1;
     PFM_CALL_RET(kMid, httpParsePoolGlobalInit(0, 0));
     if (axrpcHashGetFunc(AXHTTP_SERVER_FUNC) == nullptr)
         PFM_CALL_RET(kMid, axrpcRegisterFunc(AXHTTP_SERVER_FUNC, axhttpServerManageFunc));
@@ -90,7 +110,7 @@ PC_API int httpParsePoolGlobalInit(int reqId, int x) {
     char *block = global_block();
     PFM_ENSURE_RET(kMid, NULL != block, -1);
     AXMEM_POOL_T *pool = global_pool();
-    if (pool->regionSize == 0 ? axmemPoolNew(pool, HTTP_GLOBAL_POOL_MEM) == nullptr
+    if (pool->regionSize == 0 ? axmemPoolNew(pool, global_pool_size()) == nullptr
                               : axmemPoolCleanup(pool) != 0)
         return -1;
     AXHTTP_GEN_LIST_T *list = list_create(pool, HTTP_GLOBAL_LIST_ITEMS, block);
@@ -99,8 +119,8 @@ PC_API int httpParsePoolGlobalInit(int reqId, int x) {
     h->listOffset = static_cast<uint32_t>(reinterpret_cast<char *>(list) - block);
     h->reqId = reqId;
     h->second = x;
-    h->list = list;
-    h->pool = pool;
+    h->listAddr = addr32(list);
+    h->poolAddr = addr32(pool);
     pubMemPool = pool;
     pubGenList = list;
     return 0;
@@ -114,12 +134,12 @@ PC_API int httpParseMalloc(int reqId, int pid) {
     if (h->inUse != 0) return is_owner(h, reqId, pid) ? 0 : -1;
     if (httpExpandMaxUrlSize == 0) httpExpandMaxUrlSize = HTTP_EXPAND_MAX_URL;
     if (httpExpandMaxArguments == 0) httpExpandMaxArguments = HTTP_EXPAND_MAX_ARGS;
-    AXMEM_POOL_T *pool = axmemPoolNew(expand_pool(), HTTP_PARSE_POOL_MEM);
+    AXMEM_POOL_T *pool = axmemPoolNew(expand_pool(), expand_pool_size());
     if (pool == nullptr) return -1;
     auto *url = static_cast<char *>(axmemPoolAlloc(pool, httpExpandMaxUrlSize));
     if (url == nullptr) return -1;
-    h->pool = pool;
-    h->url = url;
+    h->poolAddr = addr32(pool);
+    h->urlAddr = addr32(url);
     h->urlOffset = static_cast<uint32_t>(url - block);
     h->listOffset = 0;
     h->ownerReqId = reqId;
@@ -137,7 +157,7 @@ PC_API int httpParsePoolGenListCreate(int reqId) {
     if (h->listOffset != 0) return 0;
     AXHTTP_GEN_LIST_T *list = list_create(expand_pool(), httpExpandMaxArguments, block);
     if (list == nullptr) return -1;
-    h->list = list;
+    h->listAddr = addr32(list);
     h->listOffset = static_cast<uint32_t>(reinterpret_cast<char *>(list) - block);
     return 0;
 }

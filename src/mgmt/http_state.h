@@ -37,26 +37,30 @@ private:
 // A list whose offsets count from `base` (the start of its block).
 AXHTTP_GEN_LIST_T *list_create(AXMEM_POOL_T *pool, unsigned capacity, char *base);
 
+// The blocks hold 32-bit words only: the shared data service lays blocks
+// out back to back, 4-byte aligned. Addresses are the writer's (whole on
+// the 32-bit target), for listings; readers use the offsets.
+
 // Header of "global_pool" (the pool follows at HTTP_GLOBAL_POOL_OFFSET).
 struct GlobalHeader {
-    uint32_t listOffset;      // the list, from the block
-    int32_t reqId;            // request the variables belong to
-    int32_t second;           // passed on by httpParsePoolGlobalInit
-    AXHTTP_GEN_LIST_T *list;  // writer's address
-    AXMEM_POOL_T *pool;       // writer's address
+    uint32_t listOffset;  // the list, from the block
+    int32_t reqId;        // request the variables belong to
+    int32_t second;       // passed on by httpParsePoolGlobalInit
+    uint32_t listAddr;    // writer's address of the list
+    uint32_t poolAddr;    // writer's address of the pool
 };
 
 // Header of "parse_pool" (the pool follows at HTTP_PARSE_POOL_OFFSET).
 struct ParseHeader {
-    uint32_t listOffset;      // the expand list, from the block; 0 = none
-    uint32_t inUse;           // 1 while a request owns the expand pool
-    int32_t ownerReqId;       // guarded by parseLock
-    int32_t ownerPid;         // guarded by parseLock
-    AXHTTP_GEN_LIST_T *list;  // writer's address
-    AXMEM_POOL_T *pool;       // writer's address
-    char *url;                // writer's address
-    uint32_t urlOffset;       // the URL buffer, from the block
-    uint32_t parseLock;       // shared lock of the ownership (parseSem)
+    uint32_t listOffset;  // the expand list, from the block; 0 = none
+    uint32_t inUse;       // 1 while a request owns the expand pool
+    int32_t ownerReqId;   // guarded by parseLock
+    int32_t ownerPid;     // guarded by parseLock
+    uint32_t listAddr;    // writer's address of the list
+    uint32_t poolAddr;    // writer's address of the pool
+    uint32_t urlAddr;     // writer's address of the URL buffer
+    uint32_t urlOffset;   // the URL buffer, from the block
+    uint32_t parseLock;   // shared lock of the ownership (parseSem)
 };
 static_assert(sizeof(GlobalHeader) <= HTTP_GLOBAL_POOL_OFFSET);
 static_assert(sizeof(ParseHeader) <= HTTP_PARSE_POOL_OFFSET);
