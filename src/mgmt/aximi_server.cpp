@@ -1,5 +1,6 @@
 // The server role of the management interface: start-up, the function
 // registry calls and the serving of "aximiServerManageFunc".
+#include <cstdio>
 #include <cstring>
 
 #include "mgmt/aximi_state.h"
@@ -17,7 +18,7 @@ namespace {
 
 // The hook a server starts with; a UI installs its own.
 int builtin_print_hook(int, void *, const char *, AXRPC_PARA_T *) {
-    PFM_DBG(kMid, "Not register print hook\n");
+    std::printf("Not register print hook\n");
     return 0;
 }
 
@@ -51,7 +52,8 @@ PC_API int axImiInit(void) {
     int rc = table_init();
     const char *failed = "aximiHashInit()";
     if (rc == 0) {
-        printHook.store(builtin_print_hook);
+        AXIMI_PRINT_HOOK none = nullptr;  // a UI's own hook stays
+        printHook.compare_exchange_strong(none, builtin_print_hook);
         rc = axrpcRegisterFunc(AXIMI_SERVER_FUNC, aximiServerManageFunc);
         failed = "axrpcRegisterFunc(\"aximiServerManageFunc\", aximiServerManageFunc)";
     }
