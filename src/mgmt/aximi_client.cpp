@@ -121,6 +121,7 @@ using namespace pc::mgmt::imi;
 extern "C" {
 
 PC_API int axImiInitForUI(AXIMI_PRINT_HOOK hook, AXIMI_USER_INFO_HOOK userHook) {
+    const bool again = (IMI_PROC_CLIENT & procType) != 0;
     procType |= IMI_PROC_CLIENT;
     printHook.store(hook != nullptr ? hook : default_print_hook);
     PFM_DBG(kMid, hook != nullptr ? "Register user print hook\n" : "Register default print hook\n");
@@ -138,6 +139,7 @@ PC_API int axImiInitForUI(AXIMI_PRINT_HOOK hook, AXIMI_USER_INFO_HOOK userHook) 
         {AXIMI_CLIENT_USERINFO_FUNC, aximiGetUserInfoFunc,
          "axrpcRegisterFunc(\"aximiGetUserInfoFunc\", aximiGetUserInfoFunc)"},
     };
+    if (again) return 0;  // a second start only changes the hooks
     for (const auto &served : kServed) {
         if (int rc = axrpcRegisterFunc(served.name, served.func); rc != 0) {
             PFM_CALL_FAILED(kMid, rc, served.text);

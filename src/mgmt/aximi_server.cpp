@@ -48,6 +48,8 @@ using namespace pc::mgmt::imi;
 extern "C" {
 
 PC_API int axImiInit(void) {
+    // A second start keeps the running server (and its functions) as it is.
+    if (IMI_PROC_SERVER & procType) return 0;
     procType |= IMI_PROC_SERVER;
     int rc = table_init();
     const char *failed = "aximiHashInit()";
