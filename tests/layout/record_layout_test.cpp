@@ -24,8 +24,8 @@
 
 #include <sys/uio.h>
 
-#include "platform_core/axmsg.h"
 #include "platform_core/aximi.h"
+#include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/notify.h"
 #include "platform_core/pal.h"
