@@ -18,6 +18,7 @@
 
 #include "platform_core/appintf.h"
 #include "platform_core/axconfig.h"
+#include "platform_core/axhttp.h"
 #include "platform_core/aximi.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
@@ -329,6 +330,23 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
     EXPECT_NE(text.find(" global x"), std::string::npos);
     EXPECT_EQ(axConfigUnRegister("peer_cfg"), 0);
     EXPECT_EQ(axConfigUnRegister("local_del"), 0);
+}
+
+// Page output relayed from the core to the web server process.
+TEST_F(Config, page_output_reaches_the_web_server_process) {
+    const std::string log = "/tmp/http_peer.log";
+    pid_t web = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/http_peer", {}, {}, log);
+    ASSERT_TRUE(wait_for_text(log, "web server ready")) << read_file(log);
+    AXRPC_PARA_T args;
+    axrpcParaInit(&args);
+    axrpcAddStringPtr(&args, "httpclientpProcName", "page_out");
+    axrpcAddStringPtr(&args, "text", "hello from the core");
+    EXPECT_EQ(axHttpPrintf(0, &args), 0);
+    EXPECT_TRUE(wait_for_text(log, "page: hello from the core")) << read_file(log);
+    kill(web, SIGKILL);
+    pc::test::wait_child(web);
+    EXPECT_EQ(axHttpPrintf(0, &args), -1) << "no web server";
+    axrpcParaFree(&args);
 }
 
 // The start-up file lives under /axbase: a private tmpfs there for these
