@@ -34,8 +34,8 @@ struct Result {
     std::string out;
 };
 
-// Runs axcli with `args`; standard input from `input` when given.
-Result axcli(const std::vector<std::string> &args, const std::string &input = {}) {
+// Runs axcli once with `args`; standard input from `input` when given.
+Result axcli_once(const std::vector<std::string> &args, const std::string &input) {
     static int n = 0;
     const std::string out = "/tmp/axcli_" + std::to_string(++n) + ".out";
     int saved = -1;
@@ -54,6 +54,18 @@ Result axcli(const std::vector<std::string> &args, const std::string &input = {}
     }
     int status = pc::test::wait_child_for(pid, 120000);
     return {status, read_file(out)};
+}
+
+// With the core running, status 3 means the client could not get its RPC
+// message queues (a per-user kernel budget shared with every program on
+// the machine): it is started again after a pause.
+Result axcli(const std::vector<std::string> &args, const std::string &input = {}) {
+    Result r = axcli_once(args, input);
+    for (int attempt = 0; attempt < 30 && r.status == 3; ++attempt) {
+        std::this_thread::sleep_for(500ms);
+        r = axcli_once(args, input);
+    }
+    return r;
 }
 
 class Axcli : public ::testing::Test {

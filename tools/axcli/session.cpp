@@ -84,8 +84,9 @@ int connect(const Options &options) {
     if (axshm_init() != 0 || debugFlagInit() != 0 || up_mod_init() != 0)
         std::fprintf(stderr,
                      "axcli: shared data of the core is not available; debug and port commands will fail\n");
-    if (axrpcInit() != 0 || axImiInitForUI(print_hook, user_info_hook) != 0) {
-        std::fprintf(stderr, "axcli: cannot start the management client\n");
+    const int rpc = axrpcInit();
+    if (rpc != 0 || axImiInitForUI(print_hook, user_info_hook) != 0) {
+        std::fprintf(stderr, "axcli: cannot start the management client (RPC message queues)\n");
         return kExitUnreachable;
     }
     return kExitOk;
