@@ -4,7 +4,7 @@ set -euo pipefail
 # host build and tests; the target build (cross compiler, emulator, GoogleTest
 # sources); formatting and the test isolation tools.
 packages=(cmake g++ clang make pkg-config ccache git googletest libgtest-dev libbenchmark-dev
-          libjson-c-dev libmxml-dev
+          libjson-c-dev libmxml-dev libedit-dev
           g++-mips-linux-gnu qemu-user
           clang-format util-linux iproute2
           libclang-rt-dev

@@ -42,7 +42,6 @@ PC_BEGIN_DECLS
 
 #define PACKET_REG_NAME_LEN_MAX 31
 #define PACKET_REG_NAME_SIZE 32
-#define PFM_PRIORITY_IS_VALID(p) ((uint32_t)(p) <= 255u)
 #define MAC_ADDR_SIZE 6
 
 #define AX_RX_NOT_OWNED 0

@@ -47,6 +47,10 @@ enum {
 
 #define IS_PID_VALID(pid) ((pid) > PID_INVALID && (pid) < PID_MAX)
 #define IS_MID_VALID(mid) ((mid) > MID_INVALID && (mid) < MID_MAX)
+/* Priorities of registrations (packet, configuration, stack callbacks):
+ * 0..255, lower first. Either signedness may be passed. */
+#define PFM_PRIORITY_MAX 255u
+#define PFM_PRIORITY_IS_VALID(p) ((uint32_t)(p) <= PFM_PRIORITY_MAX)
 
 /* The unit/port value: type(31..24) unit(23..16) slot(15..8) port(7..0). */
 typedef uint32_t UP;

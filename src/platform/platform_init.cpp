@@ -65,6 +65,9 @@ PC_API int platformInit(void) {
     g_pfm_inited = 1;
     if (int rc = publish_init_flag(); rc != 0) return rc;
     drop_caches();
+    // The packet service's management commands and web handlers are
+    // registered here, once everything runs (axpacketRegisterCli,
+    // httpAxpacketRegister); their results do not stop the start-up.
     return 0;
 }
 

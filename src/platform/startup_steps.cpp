@@ -11,6 +11,9 @@
 #include <array>
 
 #include "platform_core/app.h"
+#include "platform_core/axconfig.h"
+#include "platform_core/axhttp.h"
+#include "platform_core/aximi.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
@@ -40,6 +43,9 @@ constexpr std::array kSteps{
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
     StartupStep{"axPacketRpcReg()", [] { return axPacketRpcReg(); }},
     StartupStep{"notify_init()", [] { return notify_init(); }},
+    StartupStep{"axImiInit()", [] { return axImiInit(); }},
+    StartupStep{"httpSHMInit()", [] { return httpSHMInit(); }},
+    StartupStep{"axConfigInit()", [] { return axConfigInit(); }},
 };
 
 }  // namespace

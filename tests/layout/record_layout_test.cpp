@@ -28,6 +28,7 @@
 #include <filesystem>
 
 #include "platform_core/app.h"
+#include "platform_core/aximi.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
@@ -145,6 +146,18 @@ constexpr Field kCmdSegmentFields[] = {
     FIELD(DK_CMD_SEGMENT_T, code, 0, 4),
     FIELD(DK_CMD_SEGMENT_T, text, 4, 128),
 };
+// Management interface: the user information record a UI hands back and
+// the environment of a running management function, native order.
+constexpr Field kAximiUserInfoFields[] = {
+    FIELD(AXIMI_USER_INFO_T, userName, 0, 17),
+    FIELD(AXIMI_USER_INFO_T, userIp, 17, 17),
+    FIELD(AXIMI_USER_INFO_T, level, 68, 4),
+};
+constexpr Field kAximiEnvFields[] = {
+    FIELD(AXIMI_ENV_T, reserved, 0, 4),
+    FIELD(AXIMI_ENV_T, clientPid, 4, 4),
+    FIELD(AXIMI_ENV_T, session, 8, 4),
+};
 
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
@@ -159,6 +172,8 @@ constexpr Record kRecords[] = {
     RECORD(MM_ENTRY_T, 8, 4, kMmEntryFields),
     RECORD(SYS_REBOOT_REQ_T, 8, 4, kRebootReqFields),
     RECORD(DK_CMD_SEGMENT_T, 132, 4, kCmdSegmentFields),
+    RECORD(AXIMI_USER_INFO_T, 72, 4, kAximiUserInfoFields),
+    RECORD(AXIMI_ENV_T, 12, 4, kAximiEnvFields),
 };
 
 // The first mismatching row, or nullptr. Compile-time and run-time check.

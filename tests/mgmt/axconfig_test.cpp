@@ -1,0 +1,444 @@
+// The configuration registry in the core process: printer order, the CLI
+// walk and the buffer walk, a printer in another process, port deletion and
+// the start-up file operations.
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform_core/appintf.h"
+#include "platform_core/axconfig.h"
+#include "platform_core/axhttp.h"
+#include "platform_core/aximi.h"
+#include "platform_core/axmsg.h"
+#include "platform_core/axrpc.h"
+#include "platform_core/axshm.h"
+#include "platform_core/platform.h"
+#include "platform_core/pmp.h"
+#include "platform_core/up.h"
+#include "platform_core/up_propt.h"
+#include "platform_core/up_text.h"
+#include "platform_sim/sim.h"
+#include "platform_sim/sim_device.h"
+#include "support/capture_stdout.h"
+#include "support/isolation.h"
+#include "support/test_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The UI: collects the listing; once `stop_at` is seen every later print
+// answers -1, as a user who quit the listing.
+struct Ui {
+    std::mutex lock;
+    std::string text;
+    std::string stop_at;
+    bool stopped = false;
+} g_ui;
+
+int ui_print(int, void *, const char *text, AXRPC_PARA_T *) {
+    std::lock_guard<std::mutex> guard(g_ui.lock);
+    g_ui.text += text;
+    if (!g_ui.stop_at.empty() && g_ui.text.find(g_ui.stop_at) != std::string::npos) g_ui.stopped = true;
+    return g_ui.stopped ? -1 : 0;
+}
+
+std::string show_running_config(const std::string &stop_at = {}) {
+    {
+        std::lock_guard<std::mutex> guard(g_ui.lock);
+        g_ui.text.clear();
+        g_ui.stop_at = stop_at;
+        g_ui.stopped = false;
+    }
+    AXRPC_PARA_T args;
+    axrpcParaInit(&args);
+    int32_t session = 1;
+    EXPECT_EQ(axImiExecute(PID_CORE, "imi_cli_axConfigShowRunCfg", &session, sizeof session, &args), 0);
+    axrpcParaFree(&args);
+    std::lock_guard<std::mutex> guard(g_ui.lock);
+    return g_ui.text;
+}
+
+std::string running_config(unsigned size = AXCONFIG_MAX_LEN) {
+    std::vector<char> buf(size, 'Z');
+    unsigned len = 0;
+    EXPECT_EQ(axConfigGetConfig(size, buf.data(), &len), 0);
+    EXPECT_LT(len, size);
+    EXPECT_EQ(buf[len], '\0');
+    return std::string(buf.data(), len);
+}
+
+std::string port_name(uint32_t port) {
+    char name[UP_STR_LEN] = {};
+    usUp2Str(UP_MAKE(UP_TYPE_SWP, UNIT_1, 0, port), name, UP_STR_TYPE_LONG);
+    return name;
+}
+
+// Printers.
+std::string g_order;
+int print_named(const char *tag, int type, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
+    if (type != AXCFG_TYPE_PRE) return 0;
+    g_order += tag;
+    return out(env, tag);
+}
+int p10(int t, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *e, AXCFG_OUTPUT_FUNC o) {
+    return print_named("p10;", t, e, o);
+}
+int p20a(int t, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *e, AXCFG_OUTPUT_FUNC o) {
+    return print_named("p20a;", t, e, o);
+}
+int p20b(int t, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *e, AXCFG_OUTPUT_FUNC o) {
+    return print_named("p20b;", t, e, o);
+}
+
+// Prints one global line and a VLAN interface line for VLAN 10 only.
+int quiet(int type, AXCFG_REG_ARG_T *arg, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
+    if (type == AXCFG_TYPE_GLOBAL) return out(env, "global x");
+    if (type == AXCFG_TYPE_INTF_VLAN && *arg == 10) return out(env, "ip address 10.0.0.1");
+    return 0;
+}
+
+int vlans_10_and_20(uint32_t id, int kind) { return kind == 1 && (id == 10 || id == 20); }
+
+// Writes n lines of 1000 bytes into one section.
+template <int kType, int kLines>
+int bulk(int type, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
+    if (type != kType) return 0;
+    static const std::string line(999, kType == AXCFG_TYPE_GLOBAL ? 'g' : 'o');
+    for (int i = 0; i < kLines; ++i) out(env, line.c_str());
+    return 0;
+}
+int late_marker(int type, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
+    return type == AXCFG_TYPE_PRE ? out(env, "late-marker") : 0;
+}
+
+std::vector<uint32_t> g_deleted;
+int local_delport(unit_list *, up_list *ports) {
+    g_deleted.push_back(ports->bits[0]);
+    return 0;
+}
+
+class Config : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        simProcessSetPid(PID_CORE);
+        ASSERT_EQ(axshm_init(), 0);
+        ASSERT_EQ(debugFlagInit(), 0);
+        ASSERT_EQ(adPmpInit(), 0);
+        ASSERT_EQ(up_core_init(), 0);
+        simSwitchSetInited(1);
+        ASSERT_EQ(upProptDevTypeSet(UNIT_1, SIM_DEV_8GE_2SFP), 0);
+        ASSERT_EQ(upProptDevStatSet(UNIT_1, DEV_STAT_PRESENT), 0);
+        ASSERT_EQ(axmsg_init(PID_CORE), 0);
+        ASSERT_EQ(axrpcInit(), 0);
+        ASSERT_EQ(axImiInit(), 0);
+        ASSERT_EQ(axImiInitForUI(ui_print, nullptr), 0);
+        ASSERT_EQ(axConfigInit(), 0);
+    }
+};
+
+TEST_F(Config, printers_run_by_priority_and_refusals_register_nothing) {
+    ASSERT_EQ(axConfigRegister("p20a", p20a, nullptr, 20), 0);
+    ASSERT_EQ(axConfigRegister("p10", p10, nullptr, 10), 0);
+    ASSERT_EQ(axConfigRegister("p20b", p20b, nullptr, 20), 0);
+    const std::string name32(32, 'n');
+    EXPECT_EQ(axConfigRegister(name32.c_str(), p10, nullptr, 1), -1);
+    EXPECT_EQ(axConfigRegister("bad", p10, nullptr, 256), -1);
+    EXPECT_EQ(axConfigRegister("bad", p10, nullptr, -1), -1);
+    EXPECT_EQ(axConfigRegister("bad", nullptr, nullptr, 1), -1);
+    g_order.clear();
+    std::string text = running_config();
+    EXPECT_EQ(g_order, "p10;p20a;p20b;");
+    EXPECT_NE(text.find("#\n p10;\n p20a;\n p20b;\n#\n"), std::string::npos) << text;
+    for (const char *name : {"p10", "p20a", "p20b"}) EXPECT_EQ(axConfigUnRegister(name), 0);
+    g_order.clear();
+    running_config();
+    EXPECT_EQ(g_order, "");
+}
+
+TEST_F(Config, cli_walk_heads_every_port_and_stops_after_the_block_the_user_ended) {
+    ASSERT_EQ(axConfigRegister("quiet", quiet, nullptr, 50), 0);
+    const dev_def_t *dev = upProptDevTypeDesGetByUnit(UNIT_1);
+    ASSERT_NE(dev, nullptr);
+    std::string text = show_running_config();
+    EXPECT_EQ(text.rfind(std::string("!") + dev->name + "\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("#\r\n global x\r\n#\r\n"), std::string::npos) << text;
+    for (uint32_t port : {1u, 2u, 3u})
+        EXPECT_NE(text.find("interface " + port_name(port) + "\r\n#\r\n"), std::string::npos) << text;
+
+    text = show_running_config("interface " + port_name(2));
+    EXPECT_NE(text.find("interface " + port_name(2) + "\r\n#\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("interface " + port_name(3)), std::string::npos) << text;
+    EXPECT_EQ(axConfigUnRegister("quiet"), 0);
+}
+
+TEST_F(Config, buffer_walk_leaves_out_empty_vlan_interfaces_and_cuts_at_the_buffer_end) {
+    ASSERT_EQ(axConfigRegister("quiet", quiet, nullptr, 50), 0);
+    APPINTF_SET(APPINTF_SLOT_INTF_EXISTS, vlans_10_and_20);
+    std::string text = running_config();
+    EXPECT_NE(text.find("interface vlan 10\n ip address 10.0.0.1\n#\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("interface vlan 20"), std::string::npos) << text;
+    EXPECT_NE(text.find("interface " + port_name(1) + "\n#\n"), std::string::npos) << text;
+
+    // A small buffer: the last line that fits is cut, its line end kept.
+    std::string small = running_config(40);
+    EXPECT_EQ(small.size(), 39u);
+    EXPECT_EQ(small.back(), '\n');
+    EXPECT_EQ(text.compare(0, 38, small, 0, 38), 0);
+    appintf[APPINTF_SLOT_INTF_EXISTS] = nullptr;
+    EXPECT_EQ(axConfigUnRegister("quiet"), 0);
+}
+
+TEST_F(Config, buffer_walk_stops_collecting_once_the_limit_is_passed) {
+    ASSERT_EQ(axConfigRegister("bulk_global", bulk<AXCFG_TYPE_GLOBAL, 1000>, nullptr, 1), 0);
+    ASSERT_EQ(axConfigRegister("bulk_other", bulk<AXCFG_TYPE_OTHER, 1000>, nullptr, 2), 0);
+    ASSERT_EQ(axConfigRegister("late", late_marker, nullptr, 3), 0);
+    std::string text = running_config();
+    EXPECT_EQ(text.find("late-marker"), std::string::npos) << "collected after the limit";
+    EXPECT_NE(text.find(std::string(999, 'o')), std::string::npos);
+    EXPECT_EQ(text.size(), AXCONFIG_MAX_LEN - 1) << "the merging output fills the buffer";
+    for (const char *name : {"bulk_global", "bulk_other", "late"}) axConfigUnRegister(name);
+}
+
+std::string g_loaded;
+int loader(const char *text, uint32_t len) {
+    g_loaded.assign(text, len);
+    return 0;
+}
+
+TEST_F(Config, whole_configuration_entry_points_check_their_environment) {
+    EXPECT_EQ(axconfigGetAllConfig(nullptr), -1);
+    AXCFG_OUT_ENV_T env{};
+    env.output = AXCFG_OUTPUT_FILE;
+    EXPECT_EQ(axconfigGetAllConfig(&env), -1) << "file output without a file name";
+    env.output = AXCFG_OUTPUT_BUFFER;
+    EXPECT_EQ(axconfigGetAllConfig(&env), -1) << "buffer output without a buffer";
+    std::vector<char> buf(4096);
+    env.buffer = buf.data();
+    env.bufferLen = static_cast<uint32_t>(buf.size());
+    EXPECT_EQ(axconfigGetAllConfig(&env), 0);
+    EXPECT_EQ(std::string(buf.data(), env.bufferSeek), running_config(4096));
+    env = AXCFG_OUT_ENV_T{};
+    EXPECT_EQ(axconfigGetAllConfig(&env), 0) << "no output: the walk prints nothing";
+    unsigned len = 0;
+    EXPECT_EQ(axConfigGetConfig(16, nullptr, &len), -1);
+
+    // Loading goes to the application's loader, when there is one.
+    EXPECT_EQ(axConfigLoadConfig("hostname a\n", 11), 0);
+    APPINTF_SET(APPINTF_SLOT_CONFIG_LOAD, loader);
+    EXPECT_EQ(axConfigLoadConfig("hostname a\n", 11), 0);
+    EXPECT_EQ(g_loaded, "hostname a\n");
+    appintf[APPINTF_SLOT_CONFIG_LOAD] = nullptr;
+
+    // The registration services refuse what a local caller could not do.
+    AXRPC_PARA_T in, out;
+    axrpcParaInit(&in);
+    axrpcParaInit(&out);
+    axrpcAddStringPtr(&in, AXCFG_PARA_REG_NAME, std::string(40, 'x').c_str());
+    axrpcAddInt(&in, AXCFG_PARA_PRIORITY, 1);
+    axrpcAddInt(&in, AXCFG_PARA_DST_PID, 9);
+    axconfigManageGetCfgReg(&in, &out);
+    int ret = 0;
+    EXPECT_EQ(axrpcGetInt(&out, AXCFG_PARA_RET, &ret), 0);
+    EXPECT_EQ(ret, -1);
+    axrpcParaFree(&out);
+    axrpcParaInit(&out);
+    axconfigManageGetCfgUnReg(&in, &out);
+    EXPECT_EQ(axrpcGetInt(&out, AXCFG_PARA_RET, &ret), 0);
+    EXPECT_EQ(ret, -1);
+    axrpcParaFree(&in);
+    axrpcParaFree(&out);
+}
+
+TEST_F(Config, running_config_service_caps_its_buffer) {
+    AXRPC_PARA_T in, out;
+    axrpcParaInit(&in);
+    axrpcParaInit(&out);
+    axrpcAddInt(&in, AXCFG_PARA_MAXLEN, 0x200000);
+    EXPECT_EQ(getRunningCfg(&in, &out), 0);
+    void *cfg = nullptr;
+    int len = 0;
+    int ret = -1;
+    ASSERT_EQ(axrpcGetPtr(&out, AXCFG_PARA_RUNCFG, &cfg, &len), 0);
+    EXPECT_EQ(len, static_cast<int>(AXCONFIG_MAX_LEN));
+    EXPECT_EQ(static_cast<const char *>(cfg)[0], '!');
+    EXPECT_EQ(axrpcGetInt(&out, AXCFG_PARA_RUN_RET, &ret), 0);
+    EXPECT_EQ(ret, 0);
+    axrpcParaFree(&in);
+    axrpcParaFree(&out);  // releases the buffer
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool wait_for_text(const std::string &path, const std::string &needle) {
+    for (int i = 0; i < 600; ++i) {
+        if (read_file(path).find(needle) != std::string::npos) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+// Starts helper `name` with its output in `log` and waits for `ready`. A
+// helper that could not get its RPC message queues (a per-user kernel
+// budget shared with every program on the machine) ends with 75 and is
+// started again.
+pid_t start_helper(const std::string &name, const std::vector<std::string> &args, const std::string &log,
+                   const std::string &ready) {
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        pid_t pid = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/" + name, args, {}, log);
+        for (int i = 0; i < 1200; ++i) {
+            if (read_file(log).find(ready) != std::string::npos) return pid;
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                if (!WIFEXITED(status) || WEXITSTATUS(status) != 75) return -1;
+                break;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        std::this_thread::sleep_for(500ms);
+    }
+    return -1;
+}
+
+TEST_F(Config, printer_and_port_handler_in_another_process) {
+    ASSERT_EQ(axConfigRegister("local_del", quiet, local_delport, 200), 0);
+    const std::string log = "/tmp/axconfig_peer.log";
+    pid_t peer =
+        pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/axconfig_peer", {"9", "5"}, {}, log);
+    ASSERT_TRUE(wait_for_text(log, "peer registered")) << read_file(log);
+
+    std::string text = running_config();
+    EXPECT_NE(text.find("#\n peer pre\n#\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" peer global\n global x\n#"), std::string::npos) << "priority 5 before 50: " << text;
+    EXPECT_NE(text.find("interface " + port_name(1) + "\n peer port 1/0/1\n#\n"), std::string::npos) << text;
+
+    text = show_running_config();
+    EXPECT_NE(text.find("\n\r\n peer pre\r\n#\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("interface " + port_name(1) + "\r\n peer port 1/0/1\r\n#\r\n"), std::string::npos)
+        << text;
+
+    unit_list units = 1u << UNIT_1;
+    up_list ports{};
+    ports.bits[0] = 0x6;
+    g_deleted.clear();
+    EXPECT_EQ(axConfigDelPort(&units, &ports), 0);
+    EXPECT_TRUE(wait_for_text(log, "peer delport 6")) << read_file(log);
+    EXPECT_EQ(g_deleted, std::vector<uint32_t>{0x6u}) << "the local handler after the peer's";
+    EXPECT_EQ(axConfigDelPort(nullptr, &ports), -1);
+
+    // Gone: its sections are empty, the walk goes on. (A call already sent
+    // when the process dies waits for its reply time; the walk below starts
+    // once the hub has dropped the process, when calls fail at once.)
+    kill(peer, SIGKILL);
+    pc::test::wait_child(peer);
+    AXRPC_PARA_T probe;
+    axrpcParaInit(&probe);
+    for (int i = 0; i < 600 && axrpcCallFunctionAsync(1u << UNIT_1, 9, AXCFG_RPC_GET_CFG, &probe, 0) == 0;
+         ++i)
+        std::this_thread::sleep_for(50ms);
+    axrpcParaFree(&probe);
+    pc::test::CaptureStdout out;
+    text = running_config();
+    EXPECT_NE(out.text().find("rcp call error"), std::string::npos);
+    EXPECT_EQ(text.find("peer"), std::string::npos);
+    EXPECT_NE(text.find(" global x"), std::string::npos);
+    EXPECT_EQ(axConfigUnRegister("peer_cfg"), 0);
+    EXPECT_EQ(axConfigUnRegister("local_del"), 0);
+}
+
+// Page output relayed from the core to the web server process.
+TEST_F(Config, page_output_reaches_the_web_server_process) {
+    const std::string log = "/tmp/http_peer.log";
+    pid_t web = start_helper("http_peer", {}, log, "web server ready");
+    ASSERT_GT(web, 0) << read_file(log);
+    AXRPC_PARA_T args;
+    axrpcParaInit(&args);
+    axrpcAddStringPtr(&args, "httpclientpProcName", "page_out");
+    axrpcAddStringPtr(&args, "text", "hello from the core");
+    EXPECT_EQ(axHttpPrintf(0, &args), 0);
+    EXPECT_TRUE(wait_for_text(log, "page: hello from the core")) << read_file(log);
+    kill(web, SIGKILL);
+    pc::test::wait_child(web);
+    EXPECT_EQ(axHttpPrintf(0, &args), -1) << "no web server";
+    axrpcParaFree(&args);
+}
+
+// The start-up file lives under /axbase: a private tmpfs there for these
+// cases (the program runs in its own mount namespace).
+class StartupFile : public Config {
+protected:
+    void SetUp() override {
+        if (!pc::test::isolated()) GTEST_SKIP() << "needs a private mount namespace";
+        mkdir("/axbase", 0755);
+        ASSERT_EQ(mount("tmpfs", "/axbase", "tmpfs", 0, "mode=0755"), 0);
+    }
+    void TearDown() override {
+        if (pc::test::isolated()) umount("/axbase");
+    }
+    static void write_startup(const std::string &text) {
+        ASSERT_EQ(axconfigSaveConfig(AXCONFIG_CFG_FILE_PATH, text.data(), static_cast<unsigned>(text.size())),
+                  0);
+    }
+};
+
+TEST_F(StartupFile, missing_file_and_directory_are_made_on_save) {
+    EXPECT_EQ(axConfigIsConfigExist(), 0);
+    char *data = reinterpret_cast<char *>(1);
+    unsigned len = 7;
+    EXPECT_EQ(axconfigGetConfigFromFile(AXCONFIG_CFG_FILE_PATH, &data, &len), 0);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(len, 0u);
+    char line[256];
+    EXPECT_EQ(axConfigGetCommand("hostname", sizeof line, line), -1);
+
+    // Replacing in a missing file saves the running configuration instead.
+    EXPECT_EQ(axConfigReplaceCommand("hostname", "hostname sw1"), 0);
+    EXPECT_EQ(axConfigIsConfigExist(), 1);
+    std::string saved = read_file(AXCONFIG_CFG_FILE_PATH);
+    EXPECT_EQ(saved.rfind("!", 0), 0u) << saved;
+    EXPECT_EQ(saved.find("hostname sw1"), std::string::npos);
+}
+
+TEST_F(StartupFile, get_and_replace_one_command) {
+    write_startup("hostname a\nsnmp x 1\nlogging y\nsnmp x 2\ntrailing without end");
+    char line[256];
+    EXPECT_EQ(axConfigGetCommand("logging", 255, line), -1) << "255 < len";
+    ASSERT_EQ(axConfigGetCommand("ging", sizeof line, line), 0);
+    EXPECT_STREQ(line, "logging y");
+    EXPECT_EQ(axConfigGetCommand("nothing", sizeof line, line), -1);
+
+    ASSERT_EQ(axConfigReplaceCommand("snmp x", "snmp x 3"), 0);
+    EXPECT_EQ(read_file(AXCONFIG_CFG_FILE_PATH), "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
+    EXPECT_EQ(axConfigReplaceCommand("snmp", std::string(255, 'c').c_str()), -1);
+
+    char *data = nullptr;
+    unsigned len = 0;
+    ASSERT_EQ(axconfigGetConfigFromFile(AXCONFIG_CFG_FILE_PATH, &data, &len), 0);
+    EXPECT_EQ(std::string(data, len), "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
+    pal_free(data);
+
+    APPINTF_SET(APPINTF_SLOT_CONFIG_LOAD, loader);
+    g_loaded.clear();
+    EXPECT_EQ(axConfigReloadStartupConfig(), 0);
+    EXPECT_EQ(g_loaded, "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
+    appintf[APPINTF_SLOT_CONFIG_LOAD] = nullptr;
+}
+
+}  // namespace
