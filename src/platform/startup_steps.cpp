@@ -15,6 +15,7 @@
 #include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
 #include "platform_core/notify.h"
+#include "platform_core/pktctl.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
 #include "platform_core/timer.h"
@@ -35,6 +36,7 @@ constexpr std::array kSteps{
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
     StartupStep{"axPacketRpcReg()", [] { return axPacketRpcReg(); }},
     StartupStep{"notify_init()", [] { return notify_init(); }},
+    StartupStep{"axPktCtlInit()", [] { return axPktCtlInit(); }},
 };
 
 }  // namespace
