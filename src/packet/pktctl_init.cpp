@@ -124,7 +124,11 @@ PC_API int axPktCtlCpuMacSet(uint32_t vid, uint32_t isEnable) {
         PFM_CALL_FAILED(kMid, rc, "stkGetMac(stkGetMasterUnit(), &mac)");
         return rc;
     }
-    (void)isEnable;
+    // Turning the CPU MAC off removes it rather than adding it again.
+    if (isEnable == 0) {
+        PFM_CALL_RET(kMid, adPktCtlCpuMacDel(mac, vid));
+        return 0;
+    }
     PFM_CALL_RET(kMid, adPktCtlCpuMacAdd(mac, vid));
     return 0;
 }

@@ -27,6 +27,7 @@
 #include "platform_core/axmsg.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
+#include "platform_core/chip_acl.h"
 #include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
@@ -119,6 +120,15 @@ constexpr Field kAxPacketWireFields[] = {
     FIELD(AX_PACKET_WIRE_T, l2_pmv, 59, 1),
 };
 
+// The chip SDK's ACL action record (204 bytes), handed to the SDK as is.
+constexpr Field kSdkAclActionFields[] = {
+    FIELD(sdk_acl_action_t, fwd_en, 0, 4),      FIELD(sdk_acl_action_t, fwd_type, 4, 4),
+    FIELD(sdk_acl_action_t, fwd_port, 8, 4),    FIELD(sdk_acl_action_t, drop, 12, 4),
+    FIELD(sdk_acl_action_t, pri_en, 16, 4),     FIELD(sdk_acl_action_t, pri, 20, 4),
+    FIELD(sdk_acl_action_t, meter_en, 24, 4),   FIELD(sdk_acl_action_t, meter_idx, 28, 4),
+    FIELD(sdk_acl_action_t, reserved, 32, 172),
+};
+
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
     RECORD(AXMSG_HEADER_T, 32, 4, kAxmsgHeaderFields),
@@ -128,6 +138,7 @@ constexpr Record kRecords[] = {
     RECORD(NOTIFY_REG_MSG_T, 16, 4, kNotifyRegFields),
     RECORD(timer_id_t, 32, 1, kTimerIdFields),
     RECORD(sys_property_t, 36 + 4 * 79, 4, kSysPropertyFields),
+    RECORD(sdk_acl_action_t, SDK_ACL_ACTION_SIZE, 4, kSdkAclActionFields),
 };
 
 // The first mismatching row, or nullptr. Compile-time and run-time check.

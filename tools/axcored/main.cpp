@@ -144,6 +144,7 @@ int main(int argc, char **argv) {
     install_stop_handlers();
 
     simProcessSetPid(PID_CORE);
+    simAppintfAclHooksSet();  // the classifier hands out ACL rule positions
     pal_thread_main_set(pal_thread_self());
 
     // The kernel's side of the packet path is there before the core starts.
