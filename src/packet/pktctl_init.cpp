@@ -143,6 +143,7 @@ PC_API int axPktCtlCpuPortSpeedSet(uint32_t speed) {
     PFM_CALL_RET(kMid, adPktCtlCpuPortSpeedSet(speed));
     g_cpu_rate = speed;
     g_cpu_rate_set = true;
+    guard.release();
     if (speed == kSlowCpuRate) pal_sleep(1);
     return 0;
 }

@@ -169,6 +169,17 @@ TEST_F(Entries, bad_names_and_arguments_are_refused) {
     EXPECT_EQ(simCpuEgressRateGet(), 640u);
 }
 
+TEST_F(Entries, cpu_port_rate_320_is_applied_once_in_a_row) {
+    ASSERT_EQ(axPktCtlCpuPortSpeedSet(320), 0);
+    EXPECT_EQ(simCpuEgressRateGet(), 320u);
+    ASSERT_EQ(adPortCpuEgressRateSet(999), 0);  // changed behind its back
+    ASSERT_EQ(axPktCtlCpuPortSpeedSet(320), 0);
+    EXPECT_EQ(simCpuEgressRateGet(), 999u);
+    ASSERT_EQ(axPktCtlCpuPortSpeedSet(640), 0);
+    ASSERT_EQ(axPktCtlCpuPortSpeedSet(320), 0);
+    EXPECT_EQ(simCpuEgressRateGet(), 320u);
+}
+
 TEST_F(Entries, failing_step_disables_the_rule_and_adds_no_record) {
     uint32_t count = axPktCtlEntryCount;
     // Taking the position programs its port mask (5 calls); the next call fails.
