@@ -280,7 +280,11 @@ void forward(int in_port, std::span<const uint8_t> frame) {
             info.reason = SIM_TRAP_ACL;
             info.cpu_queue = acl.pri_set ? acl.pri : 0;
         } else if (!from_cpu && acl.hit && acl.copy) {
-            if (dmac[0] & 1) {
+            // Forwarded as usual (a frame to the switch goes nowhere else), and copied.
+            bool to_switch = std::memcmp(dmac, c.mac, 6) == 0;
+            if (to_switch) {
+                // the CPU copy below is its only delivery
+            } else if (dmac[0] & 1) {
                 flood(c, out, in_port, cf);
             } else {
                 auto lit = c.l2.find(std::make_pair(cf.vid, mac_key(dmac)));

@@ -91,6 +91,39 @@ TEST_F(EndToEnd, lldp_is_trapped_at_priority_2_to_its_registration) {
     EXPECT_FALSE(drain_tx().empty());
 }
 
+// With the reserved entries in place each protocol reaches the CPU at its
+// entry's queue (a frame to the switch's MAC alone would arrive at 5, a
+// broadcast copy at 2), and a copied broadcast is still flooded.
+TEST_F(EndToEnd, reserved_entries_set_each_protocols_cpu_queue) {
+    ASSERT_EQ(axPktCtlResvEntryInit(), 0);
+    uint8_t sw[6]{};
+    simChipSwitchMacGet(sw);
+    struct Case {
+        const char *what;
+        Bytes frame;
+        uint32_t queue;
+        bool flooded;
+    };
+    const Case cases[] = {
+        {"web", ipv4(sw, 6, 0x0A000002, 0x0A000001, 40000, 80), 1, false},
+        {"SSH", ipv4(sw, 6, 0x0A000002, 0x0A000001, 40000, 22), 2, false},
+        {"SNMP", ipv4(sw, 17, 0x0A000002, 0x0A000001, 40000, 161), 2, false},
+        {"ICMP", ipv4(sw, 1, 0x0A000002, 0x0A000001), 3, false},
+        {"arp_UC", padded(eth(sw, kHostA, 0x0806), 60), 3, false},
+        {"ADDP_BC", ipv4(kBroadcast, 17, 0x0A000002, 0xFFFFFFFF, 61000, 1040), 0, true},
+        {"RADIUS_1", ipv4(sw, 17, 0x0A000003, 0x0A000001, 1812, 50000), 2, false},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(simChipWaitIdle(10000), 0);
+        drain_tx();
+        uint64_t before = queue_count(c.queue);
+        ASSERT_EQ(simChipInject(chip_port(5), c.frame.data(), static_cast<uint32_t>(c.frame.size())), 0);
+        ASSERT_EQ(simChipWaitIdle(10000), 0);
+        EXPECT_EQ(queue_count(c.queue), before + 1) << c.what;
+        EXPECT_EQ(!drain_tx().empty(), c.flooded) << c.what;
+    }
+}
+
 TEST_F(EndToEnd, metered_entry_drops_frames_above_its_rate) {
     register_receivers();
     constexpr uint32_t kRate = 5;  // frames per second, burst 10

@@ -2,7 +2,9 @@
 // rule, re-programming, disabling, the full table, the reserved, route and
 // stacking entries and the reload after a change of master.
 // The core comes up through platformInit (packet_support.h), RPC queues included.
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pktctl_support.h"
@@ -136,6 +138,23 @@ TEST_F(Entries, same_name_reprograms_one_rule_and_disable_keeps_its_index) {
     ASSERT_EQ(axPktCtlStkCtl("stk1", nullptr, 0x0602, 0, 0), 0);
     EXPECT_FALSE(valid(spos));
     EXPECT_EQ(field(spos, SDK_ACL_FIELD_ETHERTYPE, 2), 0x0601);
+}
+
+TEST_F(Entries, callers_of_one_new_name_at_once_make_one_entry) {
+    uint32_t count = axPktCtlEntryCount;
+    std::vector<std::thread> callers;
+    std::atomic<int> failed{0};
+    for (int i = 0; i < 8; ++i)
+        callers.emplace_back([&failed, i] {
+            if (axPktCtlL2Ctl("race", kHostB, static_cast<uint16_t>(0x88B0 + i), 0, PKT_CTL_ACTION_TRAP, 1) !=
+                0)
+                ++failed;
+        });
+    for (std::thread &t : callers) t.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(axPktCtlEntryCount, count + 1);
+    // The rule matches what the record says.
+    EXPECT_EQ(field(entry("race")->pos, SDK_ACL_FIELD_ETHERTYPE, 2), entry("race")->etherType);
 }
 
 TEST_F(Entries, speed_set_and_get) {
