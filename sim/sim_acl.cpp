@@ -149,13 +149,11 @@ void clear_entry(Entry &e, Meter &m) {
 }
 
 // The lookup key of a frame: field type -> bytes as the chip sees them.
+// Fields the frame does not carry read as zero bytes.
+constexpr uint32_t kFieldTypes = 64;
 struct Key {
-    std::map<uint32_t, std::array<uint8_t, kMaxWidth>> bytes;
-    void put(uint32_t field, const uint8_t *p, size_t n) {
-        std::array<uint8_t, kMaxWidth> b{};
-        std::memcpy(b.data(), p, n);
-        bytes[field] = b;
-    }
+    std::array<std::array<uint8_t, kMaxWidth>, kFieldTypes> bytes{};
+    void put(uint32_t field, const uint8_t *p, size_t n) { std::memcpy(bytes[field].data(), p, n); }
 };
 
 Key key_of(uint32_t in_port, std::span<const uint8_t> f) {
@@ -200,8 +198,7 @@ Key key_of(uint32_t in_port, std::span<const uint8_t> f) {
 
 bool fields_match(const Entry &e, const Key &k) {
     for (const auto &[type, fld] : e.fields) {
-        std::array<uint8_t, kMaxWidth> have{};
-        if (auto it = k.bytes.find(type); it != k.bytes.end()) have = it->second;
+        const std::array<uint8_t, kMaxWidth> &have = k.bytes[type];
         for (size_t i = 0; i < field_width(type); ++i)
             if ((have[i] & fld.mask[i]) != (fld.value[i] & fld.mask[i])) return false;
     }
@@ -250,9 +247,10 @@ namespace pc::sim {
 AclVerdict acl_classify(uint32_t in_port, std::span<const uint8_t> frame) {
     AclVerdict v;
     if (frame.size() < 14) return v;
-    Key k = key_of(in_port, frame);
     Acl &a = acl();
     std::lock_guard<std::mutex> g(a.lock);
+    if (std::none_of(a.entries.begin(), a.entries.end(), [](const Entry &e) { return e.valid; })) return v;
+    Key k = key_of(in_port, frame);
     for (uint32_t i = 0; i < kPhysNum; ++i) {
         Entry &e = a.entries[i];
         bool dbl = e.op.aggr != 0 && i + 1 < kPhysNum;
