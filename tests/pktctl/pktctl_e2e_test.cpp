@@ -183,7 +183,7 @@ TEST_F(EndToEnd, entries_from_another_process) {
 
 bool sh(const std::string &cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
 
-TEST_F(EndToEnd, lldp_from_a_real_interface) {
+TEST_F(EndToEnd, lldp_and_meter_on_a_real_interface) {
     PC_SKIP_UNDER_EMULATOR("raw sockets on veth interfaces are not emulated");
     register_receivers();
     if (!sh("ip link add pcv0 type veth peer name pcv0h"))
@@ -204,6 +204,18 @@ TEST_F(EndToEnd, lldp_from_a_real_interface) {
     EXPECT_TRUE(wait_until([] { return g_lldp.load() >= 1; }));
     EXPECT_EQ(g_lldp_port.load(), port_up(4));
     EXPECT_EQ(queue_count(2), q2 + 1);
+
+    // A metered entry holds frames from the interface to its rate too.
+    constexpr uint32_t kRate = 5;
+    ASSERT_EQ(axPktCtlL2Ctl("metered", kHostB, 0x88B5, kRate, PKT_CTL_ACTION_TRAP, 1), 0);
+    Bytes m = padded(eth(kHostB, kHostA, 0x88B5), 60);
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 60; ++i) ASSERT_EQ(send(fd, m.data(), m.size(), 0), static_cast<ssize_t>(m.size()));
+    EXPECT_TRUE(wait_until([] { return g_metered.load() >= static_cast<int>(2 * kRate); }));
+    int got = settled(g_metered);
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(got, static_cast<int>(2 * kRate));
+    EXPECT_LE(got, static_cast<int>(2 * kRate + kRate * elapsed + 1)) << "elapsed " << elapsed;
     close(fd);
     simPortLinkUnbindAll();
     sh("ip link del pcv0");
