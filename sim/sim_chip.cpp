@@ -218,6 +218,20 @@ void forward(int in_port, std::span<const uint8_t> frame) {
     bool to_cpu = false;
     pc::sim::CpuRxInfo info;
     Frame original(frame.begin(), frame.end());
+    // The ACL lookup of a frame entering a front-panel port, before the
+    // chip's own lock is taken (the parts never nest their locks).
+    pc::sim::AclVerdict acl;
+    bool rma_learn = true;
+    bool ingress = false;
+    {
+        std::unique_lock<std::mutex> guard;
+        Chip &c = ready_chip(guard);
+        ingress = in_port != c.cpu_port && c.ports[in_port].front && c.ports[in_port].link;
+    }
+    if (ingress) {
+        acl = pc::sim::acl_classify(static_cast<uint32_t>(in_port), frame);
+        rma_learn = pc::sim::rma_learning_enabled();
+    }
     {
         std::unique_lock<std::mutex> guard;
         Chip &c = ready_chip(guard);
@@ -236,7 +250,8 @@ void forward(int in_port, std::span<const uint8_t> frame) {
         // Learning.
         const uint8_t *smac = &frame[6];
         bool new_sa = false, moved = false;
-        if (!from_cpu && !(smac[0] & 1)) {
+        bool rma = frame[0] == 0x01 && frame[1] == 0x80 && frame[2] == 0xC2 && frame[3] == 0 && frame[4] == 0;
+        if (!from_cpu && !(smac[0] & 1) && (rma_learn || !rma)) {
             auto key = std::make_pair(cf.vid, mac_key(smac));
             auto lit = c.l2.find(key);
             if (lit == c.l2.end()) {
@@ -254,7 +269,34 @@ void forward(int in_port, std::span<const uint8_t> frame) {
         info.vid = cf.tagged ? static_cast<uint16_t>(be16(&frame[14]) & 0x0FFF) : 0;
         info.new_sa = new_sa;
         info.port_move = moved;
-        if (!from_cpu && std::memcmp(dmac, c.mac, 6) == 0) {
+        if (!from_cpu && acl.hit) {
+            info.acl_hit = true;
+            info.acl_index = acl.index;
+        }
+        if (!from_cpu && acl.hit && (acl.drop || (acl.trap && acl.out_of_profile))) {
+            return;
+        } else if (!from_cpu && acl.hit && acl.trap) {
+            to_cpu = true;
+            info.reason = SIM_TRAP_ACL;
+            info.cpu_queue = acl.pri_set ? acl.pri : 0;
+        } else if (!from_cpu && acl.hit && acl.copy) {
+            // Forwarded as usual (a frame to the switch goes nowhere else), and copied.
+            bool to_switch = std::memcmp(dmac, c.mac, 6) == 0;
+            if (to_switch) {
+                // the CPU copy below is its only delivery
+            } else if (dmac[0] & 1) {
+                flood(c, out, in_port, cf);
+            } else {
+                auto lit = c.l2.find(std::make_pair(cf.vid, mac_key(dmac)));
+                if (lit == c.l2.end())
+                    flood(c, out, in_port, cf);
+                else if (lit->second != in_port && lit->second != c.cpu_port)
+                    add_egress(c, out, lit->second, cf);
+            }
+            to_cpu = !acl.out_of_profile;
+            info.reason = SIM_TRAP_ACL;
+            info.cpu_queue = acl.pri_set ? acl.pri : 0;
+        } else if (!from_cpu && std::memcmp(dmac, c.mac, 6) == 0) {
             to_cpu = true;
             info.reason = SIM_TRAP_SWITCH_MAC;
             info.cpu_queue = SIM_QUEUE_SWITCH_MAC;
@@ -280,7 +322,10 @@ void forward(int in_port, std::span<const uint8_t> frame) {
         }
     }
     emit(out);
-    if (to_cpu) pc::sim::nic_to_cpu(original, info);
+    if (to_cpu) {
+        if (acl.hit && acl.pri_set) info.cpu_queue = acl.pri;
+        pc::sim::nic_to_cpu(original, info);
+    }
 }
 
 }  // namespace

@@ -20,7 +20,26 @@ struct CpuRxInfo {
     uint16_t reason = 0;
     bool new_sa = false;
     bool port_move = false;
+    bool acl_hit = false;
+    uint16_t acl_index = 0;
 };
+
+// What the ACL table decides for a frame entering a front-panel port.
+struct AclVerdict {
+    bool hit = false;
+    uint16_t index = 0;           // physical entry of the rule
+    bool out_of_profile = false;  // its meter refused the frame
+    bool drop = false;
+    bool trap = false;
+    bool copy = false;
+    bool pri_set = false;
+    uint8_t pri = 0;
+};
+
+// The ACL lookup (sim_acl.cpp); counts the hit and takes from the meter.
+AclVerdict acl_classify(uint32_t in_port, std::span<const uint8_t> frame);
+// False once learning from reserved-MAC group 1 was turned off.
+bool rma_learning_enabled();
 
 // The NIC takes a frame for the CPU (copied); false when it was dropped.
 bool nic_to_cpu(std::span<const uint8_t> frame, const CpuRxInfo &info);

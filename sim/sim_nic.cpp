@@ -93,6 +93,8 @@ bool nic_to_cpu(std::span<const uint8_t> frame, const CpuRxInfo &info) {
     pkt->rx.inner_tag_present = info.tagged ? 1 : 0;
     pkt->rx.inner_vid = info.vid;
     pkt->rx.cpu_queue = info.cpu_queue;
+    pkt->rx.acl_hit = info.acl_hit ? 1 : 0;
+    pkt->rx.acl_index = info.acl_index;
     pkt->rx.reason = info.reason;
     pkt->rx.new_sa = info.new_sa ? 1 : 0;
     pkt->rx.l2_pmv = info.port_move ? 1 : 0;

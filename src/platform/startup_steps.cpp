@@ -20,6 +20,7 @@
 #include "platform_core/axshm.h"
 #include "platform_core/flash.h"
 #include "platform_core/notify.h"
+#include "platform_core/pktctl.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
 #include "platform_core/timer.h"
@@ -46,6 +47,7 @@ constexpr std::array kSteps{
     StartupStep{"axImiInit()", [] { return axImiInit(); }},
     StartupStep{"httpSHMInit()", [] { return httpSHMInit(); }},
     StartupStep{"axConfigInit()", [] { return axConfigInit(); }},
+    StartupStep{"axPktCtlInit()", [] { return axPktCtlInit(); }},
 };
 
 }  // namespace

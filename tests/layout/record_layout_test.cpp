@@ -32,6 +32,7 @@
 #include "platform_core/axmsg.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
+#include "platform_core/chip_acl.h"
 #include "platform_core/diag.h"
 #include "platform_core/flash.h"
 #include "platform_core/flash_inner.h"
@@ -159,6 +160,15 @@ constexpr Field kAximiEnvFields[] = {
     FIELD(AXIMI_ENV_T, session, 8, 4),
 };
 
+// The chip SDK's ACL action record (204 bytes), handed to the SDK as is.
+constexpr Field kSdkAclActionFields[] = {
+    FIELD(sdk_acl_action_t, fwd_en, 0, 4),      FIELD(sdk_acl_action_t, fwd_type, 4, 4),
+    FIELD(sdk_acl_action_t, fwd_port, 8, 4),    FIELD(sdk_acl_action_t, drop, 12, 4),
+    FIELD(sdk_acl_action_t, pri_en, 16, 4),     FIELD(sdk_acl_action_t, pri, 20, 4),
+    FIELD(sdk_acl_action_t, meter_en, 24, 4),   FIELD(sdk_acl_action_t, meter_idx, 28, 4),
+    FIELD(sdk_acl_action_t, reserved, 32, 172),
+};
+
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
     RECORD(AXMSG_HEADER_T, 32, 4, kAxmsgHeaderFields),
@@ -174,6 +184,7 @@ constexpr Record kRecords[] = {
     RECORD(DK_CMD_SEGMENT_T, 132, 4, kCmdSegmentFields),
     RECORD(AXIMI_USER_INFO_T, 72, 4, kAximiUserInfoFields),
     RECORD(AXIMI_ENV_T, 12, 4, kAximiEnvFields),
+    RECORD(sdk_acl_action_t, SDK_ACL_ACTION_SIZE, 4, kSdkAclActionFields),
 };
 
 // The first mismatching row, or nullptr. Compile-time and run-time check.

@@ -153,6 +153,7 @@ int main(int argc, char **argv) {
     install_stop_handlers();
 
     simProcessSetPid(PID_CORE);
+    simAppintfAclHooksSet();  // the classifier hands out ACL rule positions
     pal_thread_main_set(pal_thread_self());
 
     // The simulated flash chip and the kernel's security code service.

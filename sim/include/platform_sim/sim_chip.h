@@ -19,6 +19,30 @@
  * Frames for the CPU go through the NIC's receive queue to the callback
  * registered with nic_rx_thread_cb_register, on the thread "sim_nic_rx".
  *
+ * The ACL table (sim_acl.cpp) is looked up for every frame entering a
+ * front-panel port before forwarding; the first valid rule whose fields all
+ * match wins (a rule aggregated with the next entry matches both entries'
+ * fields). Its action: drop; trap (to the CPU only, reason SIM_TRAP_ACL);
+ * copy (forwarded as usual and copied to the CPU with reason SIM_TRAP_ACL,
+ * instead of any other CPU copy); the CPU queue is the rule's priority, or
+ * 0. A rule with a meter takes one frame per match from a bucket that fills
+ * at the meter's rate (frames per second) up to its burst (frames); a frame
+ * out of profile is dropped when the rule traps, and is forwarded without
+ * any CPU copy otherwise. With learning from reserved-MAC group 1 off, no
+ * address is learned from frames to 01:80:C2:00:00:xx.
+ *
+ * The classifier (also sim_acl.cpp): positions 0..SIM_ACL_FRONT_POSITIONS-1
+ * are double rules on physical entries 2p and 2p+1, handed out lowest first
+ * by simAclPosFront (the appintf slot for positions from the front);
+ * positions SIM_ACL_BACK_FIRST.. are single rules on the entries after them,
+ * handed out highest first (slot for positions from the back, and
+ * adPktCtlEntryGetAppBackward). Template block 3, selector 0, holds the
+ * port mask, MACs, EtherType, IP protocol and L4 ports; selector 1 the
+ * port mask, EtherType, IPv4 addresses, IP protocol and L4 ports. Every
+ * position has its own meter, indexed by its first physical entry.
+ * Positions, entries and meters survive simChipReset; simAclReset clears
+ * them.
+ *
  * At start (and after simChipReset) every front-panel port of the device
  * table has its link up and PVID 1, VLAN 1 holds them all untagged, and no
  * trunk, address or lookup entry exists.
@@ -39,6 +63,14 @@ PC_BEGIN_DECLS
 #define SIM_TRAP_BCAST 2      /* broadcast or multicast copy */
 #define SIM_QUEUE_SWITCH_MAC 5
 #define SIM_QUEUE_BCAST 2
+#define SIM_TRAP_ACL 3 /* by an ACL rule's trap or copy */
+
+#define SIM_ACL_FRONT_POSITIONS 256
+#define SIM_ACL_BACK_FIRST 1024
+#define SIM_ACL_BACK_POSITIONS 256
+#define SIM_ACL_ENTRY_NUM (2 * SIM_ACL_FRONT_POSITIONS + SIM_ACL_BACK_POSITIONS)
+/* What qosGetCpuRateLimit answers. */
+#define SIM_CPU_RATE_LIMIT 1000
 
 /* Back to the start state (ports, VLANs, trunks, addresses, lookups,
  * capture, counters); the NIC keeps its driver set-up. */
@@ -94,6 +126,29 @@ PC_API uint32_t simKernelPacketRegisteredPid(void);
 PC_API int simKernelPacketMac(uint8_t *mac);
 /* The kernel wants `frame` sent (a type-4 message); 0 or -1. */
 PC_API int simKernelPacketSend(const uint8_t *frame, uint32_t len);
+
+/* ACL table and classifier. */
+PC_API int simAclPosFront(int *pos, ...);
+PC_API int simAclPosBack(int *pos, uint32_t app, uint32_t b, uint32_t c);
+/* Fills the appintf position slots with the two above. */
+PC_API void simAppintfAclHooksSet(void);
+PC_API void simAclReset(void);
+/* The ACL or classifier call after the next `calls` ones answers `error`. */
+PC_API void simAclFailAfter(int calls, int error);
+typedef struct simAclEntryInfo {
+    int bound;
+    uint32_t selector;
+    int valid;
+    uint32_t aggr;
+    uint32_t hits; /* frames that matched the rule */
+} simAclEntryInfo;
+PC_API int simAclEntryGet(uint32_t phyIdx, simAclEntryInfo *info);
+/* 0 and the field's bytes when it was written, -1 otherwise. */
+PC_API int simAclFieldGet(uint32_t phyIdx, uint32_t field, uint8_t *value, uint8_t *mask);
+/* 1 when the meter is enabled, 0 when not, -1 for a bad index. */
+PC_API int simAclMeterGet(uint32_t index, uint32_t *rate, uint32_t *burst);
+PC_API uint32_t simCpuEgressRateGet(void);
+PC_API int simTrapLearningGet(uint32_t rmaGroup, uint32_t mgmtType, int *rmaLearn, int *mgmtLearn);
 
 PC_END_DECLS
 
