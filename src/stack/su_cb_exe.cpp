@@ -16,6 +16,10 @@ constexpr uint32_t kMid = MID_SUCB;
 
 const char *event_name(uint32_t type) { return SU_CB_TYPE_IS_VALID(type) ? suCbEventTypeDes[type] : "N\\A"; }
 
+int key_matches(void *key, void *data) {
+    return std::memcmp(key, &static_cast<SuCbNode *>(data)->key, sizeof(su_cb_key_t)) == 0 ? 0 : 1;
+}
+
 int type_to_hnd_type(uint32_t type, uint32_t *hndType) {
     if (!SU_CB_TYPE_IS_VALID(type)) {
         PFM_ERR(kMid, "Unable to handler USO EXE, type %d", static_cast<int>(type));
@@ -150,12 +154,15 @@ PC_API int suCbExeSpec(su_cb_key_t *key, int index, su_cb_exe_param_t *param) {
     if (type_to_hnd_type(param->type, &hndType) != 0) return -1;
     SuCbBucket &b = su_cb_bucket(hndType);
     pc::pal::MutexGuard guard(b.mutex);
-    if (index < 0 || static_cast<unsigned>(index) >= darrayLength(b.array)) {
-        PFM_ENSURE_FAILED(MID_SUCB, "index < darrayLength(SU_CBBUCKET(hndType).HndArray)");
+    // The handler is found by its key: a removal in this process may have
+    // moved it to another slot since the index was reported.
+    DListNode *found = dlistFindByKey(b.list, key_matches, key);
+    if (found == nullptr) {
+        PFM_ERR(MID_SUCB, "No handler of pid %d, mid %d, pri %d, index %d", static_cast<int>(key->pid),
+                static_cast<int>(key->mid), static_cast<int>(key->priority), index);
         return -1;
     }
-    SuCbNode node{*key, index, -1};
-    return su_cb_run_node(&node, hndType, param);
+    return su_cb_run_node(static_cast<SuCbNode *>(found->data), hndType, param);
 }
 
 PC_API int stkUsoAttachDetachAction(unit_list unitchg_list, int attach) {

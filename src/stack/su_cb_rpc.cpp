@@ -265,7 +265,10 @@ PC_API int stkUsoRuntimeDataHndReg(uint32_t mid, su_rt_hnd_t hnd) {
 PC_API int stkUsoRuntimeDataHndUnreg(uint32_t mid) {
     if (g_rt_lock != nullptr) {
         pc::pal::MutexGuard guard(g_rt_lock);
-        if (hashTableDelete(g_rt_table, runtime_compare, &mid) == 0) return 0;
+        void *found = nullptr;
+        if (hashTableFind(g_rt_table, runtime_compare, &mid, &found) == 0 && found != nullptr &&
+            hashTableDelete(g_rt_table, runtime_compare, &mid) == 0)
+            return 0;
     }
     PFM_ERR(kMid, "USO: %s(%d) unregister runtime sync hnd failed.", midNameGet(static_cast<int>(mid)),
             static_cast<int>(mid));
