@@ -18,14 +18,17 @@
 #include <gtest/gtest.h>
 
 #include "platform_core/appintf.h"
+#include "platform_core/axmsg.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
 #include "platform_core/stack.h"
 #include "platform_core/stack_cb.h"
 #include "platform_core/up.h"
+#include "platform_core/utp.h"
 #include "platform_sim/sim.h"
 #include "platform_sim/sim_chip.h"
+#include "platform_sim/sim_link.h"
 #include "support/test_process.h"
 
 namespace {
@@ -342,6 +345,121 @@ TEST_F(Stack, AHandlerOfAnotherProcessRunsThereThroughTheProxy) {
     ASSERT_EQ(suCbMngKeyCreate(&param.key, 9, 51, 6), 0);
     EXPECT_EQ(_suCbMngtDelete(&param, SU_CBHND_UPDATE), 0);
     EXPECT_EQ(stkUsoUpdateAction(1, 0, 1), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Messages across units reach the hub through the unit transport.
+constexpr uint32_t kUnitMsgMid = 60;
+std::mutex g_unit_msg_lock;
+std::vector<std::string> g_unit_msg_threads;  // thread that ran the handler, per message
+std::vector<std::string> g_unit_msg_payloads;
+
+int unit_msg_handler(AXMSG_T *msg) {
+    char name[32] = {};
+    pal_thread_name(pal_thread_self(), name, sizeof name);
+    std::lock_guard<std::mutex> g(g_unit_msg_lock);
+    g_unit_msg_threads.emplace_back(name);
+    g_unit_msg_payloads.emplace_back(static_cast<char *>(msg->data), msg->data_len);
+    return 0;
+}
+
+std::vector<uint8_t> axmsg_frame(uint32_t dst_unit, const std::string &payload) {
+    AXMSG_T msg{};
+    msg.dst_unit = dst_unit;
+    msg.dst_proc = PID_CORE;
+    msg.src_unit = 1;
+    msg.src_proc = PID_CORE;
+    msg.msg_type = kUnitMsgMid;
+    iovec piece{const_cast<char *>(payload.data()), payload.size()};
+    msg.iov = &piece;
+    msg.iov_num = 1;
+    AXMSG_HEADER_T h{};
+    EXPECT_EQ(axmsg_create_header(&h, &msg, 0), 0);
+    std::vector<uint8_t> frame(sizeof h + payload.size());
+    std::memcpy(frame.data(), &h, sizeof h);
+    std::memcpy(frame.data() + sizeof h, payload.data(), payload.size());
+    return frame;
+}
+
+size_t unit_msgs() {
+    std::lock_guard<std::mutex> g(g_unit_msg_lock);
+    return g_unit_msg_threads.size();
+}
+
+TEST_F(Stack, FramesFromAUnitAreCheckedAndRoutedOnTheUnitsReceiveThread) {
+    ASSERT_EQ(axmsg_reg(kUnitMsgMid, unit_msg_handler), 0);
+    auto good = axmsg_frame(UNIT_1, "from unit one");
+    auto wrong_len = good;
+    wrong_len.push_back(0);
+    auto bad_marker = good;
+    bad_marker[0] ^= 0xFF;
+    auto other_unit = axmsg_frame(2, "for unit two");
+    EXPECT_EQ(axmsg_utp_cb(UNIT_1, good.data(), 31), -1);
+    EXPECT_EQ(axmsg_utp_cb(UNIT_1, wrong_len.data(), static_cast<uint32_t>(wrong_len.size())), -1);
+    EXPECT_EQ(axmsg_utp_cb(UNIT_1, bad_marker.data(), static_cast<uint32_t>(bad_marker.size())), -1);
+    EXPECT_EQ(axmsg_utp_cb(UNIT_1, other_unit.data(), static_cast<uint32_t>(other_unit.size())), -1);
+    EXPECT_EQ(axmsg_utp_cb(2, good.data(), static_cast<uint32_t>(good.size())), -1);
+    EXPECT_EQ(axmsg_utp_cb(UNIT_1, good.data(), static_cast<uint32_t>(good.size())), 0);
+    ASSERT_TRUE(wait_until([] { return unit_msgs() >= 1; }));
+    std::this_thread::sleep_for(50ms);
+    std::lock_guard<std::mutex> g(g_unit_msg_lock);
+    ASSERT_EQ(g_unit_msg_threads.size(), 1u);
+    EXPECT_EQ(g_unit_msg_threads[0], "axmsg_utp_rx_1");
+    EXPECT_EQ(g_unit_msg_payloads[0], "from unit one");
+    g_unit_msg_threads.clear();
+    g_unit_msg_payloads.clear();
+}
+
+TEST_F(Stack, AMessageCarriedByTheUnitTransportReachesItsHandler) {
+    ASSERT_EQ(axmsg_reg(kUnitMsgMid, unit_msg_handler), 0);
+    ASSERT_EQ(utp_link_set(simLinkTx, nullptr), 0);
+    simLinkConfigure(100, 0, 0, 3);  // a tenth of the frames lost
+    ASSERT_EQ(simLinkStart(utp_rx, UNIT_1), 0);
+    ASSERT_EQ(utp_setunitstate(UNIT_1, UTP_UNIT_ENABLE), 0);
+    std::string big(5000, 'b');
+    for (const std::string &payload : {std::string("small"), big}) {
+        auto frame = axmsg_frame(UNIT_1, payload);
+        iovec pieces[2] = {{frame.data(), AXMSG_HEADER_LEN},
+                           {frame.data() + AXMSG_HEADER_LEN, payload.size()}};
+        EXPECT_EQ(utp_sendmsg(UNIT_1, pieces, 2), 0);
+    }
+    ASSERT_TRUE(wait_until([] { return unit_msgs() >= 2; }, 30s));
+    utp_setunitstate(UNIT_1, UTP_UNIT_DISABLE);
+    simLinkStop();
+    utp_link_set(nullptr, nullptr);
+    std::lock_guard<std::mutex> g(g_unit_msg_lock);
+    ASSERT_EQ(g_unit_msg_payloads.size(), 2u);
+    EXPECT_EQ(g_unit_msg_payloads[0], "small");
+    EXPECT_EQ(g_unit_msg_payloads[1], big);
+    g_unit_msg_threads.clear();
+    g_unit_msg_payloads.clear();
+}
+
+TEST_F(Stack, AMulticastReturnsOnceTheTransmitThreadHasSent) {
+    ASSERT_EQ(axmsg_reg(kUnitMsgMid, unit_msg_handler), 0);
+    std::string payload = "multicast";
+    iovec piece{payload.data(), payload.size()};
+    AXMSG_T msg{};
+    msg.dst_unit = 1u << UNIT_1;
+    msg.dst_proc = PID_CORE;
+    msg.src_unit = UNIT_1;
+    msg.src_proc = PID_CORE;
+    msg.msg_type = kUnitMsgMid;
+    msg.iov = &piece;
+    msg.iov_num = 1;
+    EXPECT_EQ(axmsg_serv_mult_dispatch(&msg), 0);
+    {
+        std::lock_guard<std::mutex> g(g_unit_msg_lock);
+        ASSERT_EQ(g_unit_msg_threads.size(), 1u);  // sent before the dispatch returned
+        EXPECT_EQ(g_unit_msg_threads[0], "axmsg_utp_tx_1");
+        EXPECT_EQ(g_unit_msg_payloads[0], payload);
+        g_unit_msg_threads.clear();
+        g_unit_msg_payloads.clear();
+    }
+    EXPECT_EQ(axmsg_serv_mult_dispatch(nullptr), -1);
 }
 
 }  // namespace
