@@ -24,6 +24,7 @@ constexpr unsigned kThreadStack = 0x10000;
 constexpr unsigned kThreadPriority = 40;
 constexpr unsigned kFrameGapUs = 100;
 constexpr unsigned kAckPollUs = 100;
+constexpr unsigned kDisabledWaitMs = 1000;  // a disabled pipe's threads look again this often
 constexpr uint32_t kResendLogEvery = 61;
 constexpr long kMergeFlushNs = 10'000'000;
 constexpr const char *kUnitCheck = "(unit < UNIT_NUM)&&(unit >= UNIT_1)";
@@ -248,7 +249,7 @@ void client_thread(void *arg) {
     uint8_t frame[UTP_FRAME_MAX];
     for (;;) {
         if (!enabled(p)) {
-            pal_sleep(1);
+            pal_sem_take(p.client_wake, kDisabledWaitMs);
             continue;
         }
         int len = p.send.ack_q.pop(frame);
@@ -267,7 +268,7 @@ void server_thread(void *arg) {
     for (;;) {
         if (!enabled(p)) {
             p.recv.rx->reset();
-            pal_sleep(1);
+            pal_sem_take(p.server_wake, kDisabledWaitMs);
             continue;
         }
         int len = p.recv.data_q.pop(frame);
@@ -368,6 +369,9 @@ int create_pipe(uint32_t unit) {
     s.merge_buf = static_cast<uint8_t *>(pal_calloc(1, FRAME_DATA_LEN, "utp"));
     s.win = static_cast<WinEntry *>(pal_calloc(FRAME_WIN_SIZE, sizeof(WinEntry), "utp"));
     s.win_lock = pal_mutex_create("utpWinMux");
+    p.client_wake = pal_sem_create("utpClientWake", 0, 0);
+    p.server_wake = pal_sem_create("utpServerWake", 0, 0);
+    if (p.client_wake == nullptr || p.server_wake == nullptr) return -1;
     if (s.frame_buf == nullptr || s.merge_buf == nullptr || s.win == nullptr || s.win_lock == nullptr) {
         PFM_ERR(kMid, "createUtpPipe malloc fail\n");
         return -1;
@@ -565,6 +569,9 @@ PC_API int utp_setunitstate(uint32_t unit, uint32_t state) {
         if (state == UTP_UNIT_DISABLE) {
             p.send.ack_q.clear();
             p.recv.data_q.clear();
+        } else {
+            pal_sem_give(p.client_wake);
+            pal_sem_give(p.server_wake);
         }
     }
     // A sender waiting for an acknowledgement sees the new state and gives

@@ -60,7 +60,9 @@ struct RecvMng {
 struct Pipe {
     bool created = false;  // utpPipeMux
     std::atomic<uint32_t> state{UTP_UNIT_DISABLE};
-    std::atomic<uint32_t> epoch{0};  // counts state changes
+    std::atomic<uint32_t> epoch{0};   // counts state changes
+    pal_sem_t client_wake = nullptr;  // given on enable: the client thread stops waiting
+    pal_sem_t server_wake = nullptr;  // the same for the server thread
     uint32_t unit = 0;
     SendMng send;
     RecvMng recv;

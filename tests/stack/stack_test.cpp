@@ -1,5 +1,6 @@
 // Stack state, the stack start-up task and the callback manager, in a core
 // process on the simulated switch.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -330,11 +331,20 @@ std::string read_file(const std::string &path) {
 }
 
 TEST_F(Stack, AHandlerOfAnotherProcessRunsThereThroughTheProxy) {
+    stkUsoUpdateCbUnreg(kModA, 100);  // only the peer's handler runs
     const std::string out = "/tmp/stack_test_peer.out";
     pid_t peer = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/su_cb_peer", {"9"}, {}, out);
     ASSERT_GT(peer, 0);
-    ASSERT_TRUE(wait_until([&] { return read_file(out).find("ready") != std::string::npos; }, 60s))
+    int early_status = 0;
+    bool exited = false;
+    ASSERT_TRUE(wait_until(
+        [&] {
+            exited = exited || waitpid(peer, &early_status, WNOHANG) == peer;
+            return exited || read_file(out).find("ready") != std::string::npos;
+        },
+        60s))
         << read_file(out);
+    ASSERT_FALSE(exited) << "the peer could not start (status " << early_status << "): " << read_file(out);
     EXPECT_EQ(stkUsoUpdateAction(1, 0, 1), 0);
     EXPECT_EQ(pc::test::wait_child_for(peer, 60000), 0);
     EXPECT_NE(read_file(out).find("ran 1 0 1"), std::string::npos) << read_file(out);

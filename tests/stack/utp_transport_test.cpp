@@ -60,6 +60,18 @@ struct Tap {
             if (!f.empty() && f[0] == type) out.push_back(f);
         return out;
     }
+    // Data frames as first sent: a copy the resend timer sent again on a
+    // slow machine is left out.
+    std::vector<Bytes> first_data() {
+        std::vector<Bytes> out;
+        for (auto &f : of_type(UTP_FRAME_DATA)) {
+            bool seen = false;
+            for (auto &o : out)
+                seen = seen || (std::memcmp(&o[4], &f[4], 4) == 0 && std::memcmp(&o[16], &f[16], 4) == 0);
+            if (!seen) out.push_back(f);
+        }
+        return out;
+    }
     void clear() {
         std::lock_guard<std::mutex> g(lock);
         frames.clear();
@@ -158,7 +170,7 @@ TEST_F(UtpTransport, MessagesAreCutIntoFramesOf1468Bytes) {
         g_inbox.clear();
         ASSERT_EQ(send(pattern(c.size, 3)), 0);
         ASSERT_TRUE(g_inbox.wait_for(1));
-        auto data = g_tap.of_type(UTP_FRAME_DATA);
+        auto data = g_tap.first_data();
         ASSERT_EQ(data.size(), c.lens.size()) << c.size;
         for (size_t i = 0; i < data.size(); ++i) {
             EXPECT_EQ(sno_of(data[i]), i);
@@ -174,7 +186,7 @@ TEST_F(UtpTransport, MessagesAreCutIntoFramesOf1468Bytes) {
 TEST_F(UtpTransport, FrameAtTheEndOfABlockAsksForAnAcknowledgement) {
     ASSERT_EQ(send(pattern(300 * 1468, 4)), 0);
     ASSERT_TRUE(g_inbox.wait_for(1));
-    auto data = g_tap.of_type(UTP_FRAME_DATA);
+    auto data = g_tap.first_data();
     ASSERT_EQ(data.size(), 300u);
     for (auto &f : data) {
         uint32_t sno = sno_of(f);
@@ -187,7 +199,7 @@ TEST_F(UtpTransport, SmallMessagesAreMergedAndLeaveWithinAboutTenMilliseconds) {
     ASSERT_EQ(send(pattern(99, 5)), 0);
     ASSERT_TRUE(g_inbox.wait_for(1, 5000));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
-    auto data = g_tap.of_type(UTP_FRAME_DATA);
+    auto data = g_tap.first_data();
     ASSERT_EQ(data.size(), 1u);
     EXPECT_EQ(data[0][20], 1);  // merged
     EXPECT_EQ(be32(data[0], 8), 1u);
@@ -201,7 +213,7 @@ TEST_F(UtpTransport, SmallMessagesAreMergedAndLeaveWithinAboutTenMilliseconds) {
         ASSERT_EQ(send(sent.back()), 0);
     }
     ASSERT_TRUE(g_inbox.wait_for(10));
-    data = g_tap.of_type(UTP_FRAME_DATA);
+    data = g_tap.first_data();
     ASSERT_GE(data.size(), 1u);
     uint32_t carried = 0;
     for (auto &f : data) carried += be32(f, 8);
@@ -214,7 +226,7 @@ TEST_F(UtpTransport, TransactionIdsWrapAfter1023) {
     ASSERT_EQ(utp_setCurTxnId(1022, UNIT_1), 0);
     for (uint32_t i = 0; i < 3; ++i) ASSERT_EQ(send(pattern(200, i)), 0);
     ASSERT_TRUE(g_inbox.wait_for(3));
-    auto data = g_tap.of_type(UTP_FRAME_DATA);
+    auto data = g_tap.first_data();
     ASSERT_EQ(data.size(), 3u);
     EXPECT_EQ(txnid_of(data[0]), 1023u);
     EXPECT_EQ(txnid_of(data[1]), 0u);
@@ -227,13 +239,17 @@ TEST_F(UtpTransport, LostFrameIsAskedForOnceAndTheTransactionCompletes) {
     Bytes msg = pattern(5 * 1468, 6);
     ASSERT_EQ(send(msg), 0);
     ASSERT_TRUE(g_inbox.wait_for(1));
+    // Only frame 3 is asked for (again only if the last frame was resent
+    // meanwhile), and the transaction ends complete.
     auto acks = g_tap.of_type(UTP_FRAME_ACK);
-    ASSERT_EQ(acks.size(), 2u);
-    EXPECT_EQ(stat_of(acks[0]), UTP_ACK_RESEND);
-    EXPECT_EQ(sno_of(acks[0]), 3u);
-    EXPECT_EQ(stat_of(acks[1]), UTP_ACK_COMPLETE);
+    ASSERT_GE(acks.size(), 2u);
+    for (size_t i = 0; i + 1 < acks.size(); ++i) {
+        EXPECT_EQ(stat_of(acks[i]), UTP_ACK_RESEND);
+        EXPECT_EQ(sno_of(acks[i]), 3u);
+    }
+    EXPECT_EQ(stat_of(acks.back()), UTP_ACK_COMPLETE);
     auto data = g_tap.of_type(UTP_FRAME_DATA);
-    ASSERT_EQ(data.size(), 6u);
+    ASSERT_GE(data.size(), 6u);
     EXPECT_EQ(sno_of(data[5]), 3u);
     EXPECT_EQ(stat_of(data[5]), UTP_STAT_RESENT);
     std::lock_guard<std::mutex> g(g_inbox.lock);
