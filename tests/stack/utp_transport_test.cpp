@@ -18,6 +18,7 @@
 #include "platform_core/up.h"
 #include "platform_core/utp.h"
 #include "platform_sim/sim_link.h"
+#include "support/capture_stdout.h"
 
 namespace {
 
@@ -371,6 +372,33 @@ TEST_F(UtpTransport, FrameOfADeliveredTransactionIsAnsweredAndNotDeliveredAgain)
         EXPECT_EQ(stat_of(a), UTP_ACK_COMPLETE);
         EXPECT_EQ(be32(a, 8), 77u);
     }
+}
+
+TEST_F(UtpTransport, DumpListsTheQueuesAndTracesFollowTheLevel) {
+    {
+        pc::test::CaptureStdout out;
+        EXPECT_EQ(utp_dump_queue(UNIT_1), 0);
+        std::string text = out.text();
+        for (const char *title : {"unit_1 stSendMng.stWin\n", "unit_1 stSendMng.stRecvCatch\n",
+                                  "unit_1 stRecvMng.stRecvCatch\n", "[print queue]:\n"})
+            EXPECT_NE(text.find(title), std::string::npos) << title;
+    }
+    EXPECT_EQ(utp_dump_queue(2), -1);
+    uint8_t buf[UTP_FRAME_MAX];
+    EXPECT_EQ(utp_recv(UNIT_1, 30, buf), -1);
+
+    utp_debug_flag_set(1);
+    EXPECT_EQ(utp_debug_flag(), 1u);
+    std::string text;
+    {
+        pc::test::CaptureStdout out;
+        ASSERT_EQ(send(pattern(200, 2)), 0);
+        ASSERT_TRUE(g_inbox.wait_for(1));
+        text = out.text();
+    }
+    utp_debug_flag_set(0);
+    EXPECT_NE(text.find("unit1 ->unit1  D.  txn:"), std::string::npos) << text;
+    EXPECT_NE(text.find("A.  txn:"), std::string::npos) << text;
 }
 
 }  // namespace
