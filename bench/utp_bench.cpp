@@ -126,7 +126,7 @@ int main(int argc, char **argv) {
         "\nmedian MB/s of 1,000,000-byte messages: transport %.1f, with 10%% loss %.1f; bare frames %.1f\n",
         lossless, lossy, anchor);
     if (anchor > 0)
-        std::printf("  ratio transport / bare frames: %.3f, with loss: %.3f\n", lossless / anchor,
+        std::printf("  ratio transport / bare frames: %.4f, with loss: %.5f\n", lossless / anchor,
                     lossy / anchor);
     return 0;
 }
