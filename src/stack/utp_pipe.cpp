@@ -29,7 +29,9 @@ constexpr uint32_t kResendLogEvery = 61;
 constexpr long kMergeFlushNs = 10'000'000;
 constexpr const char *kUnitCheck = "(unit < UNIT_NUM)&&(unit >= UNIT_1)";
 
-std::array<Pipe, UNIT_NUM> g_pipes;
+// The pipes live as long as the process: their threads never end, so
+// nothing may tear them down at exit.
+std::array<Pipe, UNIT_NUM> &g_pipes = *new std::array<Pipe, UNIT_NUM>;
 pal_mutex_t g_pipe_mux = nullptr;  // "utpPipeMux"
 pal_mutex_t g_chip_mux = nullptr;  // "utpChipMux"
 std::atomic<utp_link_tx_t> g_link_tx{nullptr};
@@ -540,6 +542,10 @@ PC_API int utp_sendmsg(uint32_t unit, const struct iovec *iov, int num) {
         uint8_t *f = s.frame_buf;
         write_frame_header(f, FrameHeader{UTP_FRAME_DATA, i, 0, 0});
         write_txn_header(f + UTP_FRAME_HDR_LEN, TxnHeader{txnid, 0, static_cast<uint8_t>(last), len, frames});
+        if (!enabled(*p)) {
+            PFM_ERR(kMid, "unit_%d pipe is disable", static_cast<int>(unit));
+            return -1;
+        }
         gather(iov, num, &piece, &off, f + kDataHdrLen, len);
         if (win_move(*p, i / FRAME_WIN_SIZE, i, f, static_cast<uint32_t>(kDataHdrLen + len), last) != 0) {
             PFM_ERR(kMid, "utp_FrameWinMove fail!\n");
