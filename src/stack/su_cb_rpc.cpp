@@ -80,6 +80,16 @@ int check_unit_rets(AXRPC_PARA_GROUP_T *out, uint32_t units, const char *fmt_ctx
     return result;
 }
 
+// A report names a handler of the calling process: never one of this
+// process (its slot would hold the proxy, called as a local handler), and,
+// when the call's environment tells the caller, no other process's.
+bool reported_by_its_process(const su_cb_key_t &key) {
+    if (key.pid == static_cast<uint32_t>(pidGetCurrent())) return false;
+    const auto *env = static_cast<const AXRPC_ENV_T *>(pal_tls_key_get(envTls));
+    if (env != nullptr && env->pid != static_cast<int32_t>(key.pid)) return false;
+    return true;
+}
+
 int proxy(const SuCbNode *node, su_cb_exe_param_t *param) {
     RpcCall call;
     su_cb_key_t key = node->key;
@@ -148,6 +158,10 @@ PC_API int _suCbModRegReportSrv(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
     if (axrpcGetInt(in, kRegType, &type) != 0 || !get_record(in, kRegKey, &param.key) ||
         axrpcGetInt(in, kRegIdx, &idx) != 0 || !IS_PID_VALID(param.key.pid) || !IS_MID_VALID(param.key.mid))
         return add_ret(out, -1);
+    if (!reported_by_its_process(param.key)) {
+        PFM_ERR(kMid, "SU: refused report of pid %d", static_cast<int>(param.key.pid));
+        return add_ret(out, -1);
+    }
     for (auto &h : param.hnd) h = fn_to_slot(&su_cb_proxy);
     param.rpcIndex = idx;
     return add_ret(out, _suCbMngtAdd(&param, static_cast<uint32_t>(type)));
@@ -158,6 +172,10 @@ PC_API int _suCbModUnregReportSrv(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
     su_cb_reg_param_t param{};
     if (axrpcGetInt(in, kUnregType, &type) != 0 || !get_record(in, kUnregParam, &param))
         return add_ret(out, -1);
+    if (!reported_by_its_process(param.key)) {
+        PFM_ERR(kMid, "SU: refused report of pid %d", static_cast<int>(param.key.pid));
+        return add_ret(out, -1);
+    }
     return add_ret(out, _suCbMngtDelete(&param, static_cast<uint32_t>(type)));
 }
 

@@ -323,6 +323,39 @@ TEST_F(Stack, RuntimeSyncWithNoOtherUnitSendsNothing) {
     EXPECT_EQ(stkUsoRuntimeDataHndReg(kModC, nullptr), -1);
 }
 
+// Runs a report function served in the core; its "ret".
+int report(int (*srv)(AXRPC_PARA_T *, AXRPC_PARA_T *), bool reg, uint32_t pid, bool short_key = false) {
+    AXRPC_PARA_T in, out;
+    axrpcParaInit(&in);
+    axrpcParaInit(&out);
+    su_cb_reg_param_t param{};
+    param.key = su_cb_key_t{pid, kModD, 7};
+    if (reg) {
+        axrpcAddInt(&in, "suCbRegType", SU_CBHND_ATTACH);
+        axrpcAddData(&in, "suCbRegKey", AXRPC_PARA_TYPE_DATA, &param.key, short_key ? 8 : sizeof param.key);
+        axrpcAddInt(&in, "suCbRegIdx", 0);
+    } else {
+        axrpcAddInt(&in, "suCbUnregType", SU_CBHND_ATTACH);
+        axrpcAddData(&in, "suCbUnregParam", AXRPC_PARA_TYPE_DATA, &param, sizeof param);
+    }
+    srv(&in, &out);
+    int ret = -100;
+    axrpcGetInt(&out, "ret", &ret);
+    axrpcParaFree(&in);
+    axrpcParaFree(&out);
+    return ret;
+}
+
+TEST_F(Stack, ReportsMustNameAHandlerOfAnotherProcess) {
+    EXPECT_EQ(report(_suCbModRegReportSrv, true, PID_CORE), -1);  // would call the proxy as a local handler
+    EXPECT_EQ(report(_suCbModRegReportSrv, true, 9, true), -1);   // a key of the wrong size
+    EXPECT_EQ(report(_suCbModRegReportSrv, true, 64), -1);
+    EXPECT_EQ(report(_suCbModRegReportSrv, true, 9), 0);
+    EXPECT_EQ(report(_suCbModUnregReportSrv, false, PID_CORE), -1);
+    EXPECT_EQ(report(_suCbModUnregReportSrv, false, 9), 0);
+    EXPECT_EQ(report(_suCbModUnregReportSrv, false, 9), -1);  // gone
+}
+
 std::string read_file(const std::string &path) {
     std::ifstream in(path);
     std::stringstream ss;
