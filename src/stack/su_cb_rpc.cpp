@@ -107,6 +107,10 @@ int proxy(const SuCbNode *node, su_cb_exe_param_t *param) {
     return check_unit_rets(call.out, units, "SU: Exe remote cb failed", -1);
 }
 
+int key_matches(void *key, void *data) {
+    return std::memcmp(key, &static_cast<SuCbNode *>(data)->key, sizeof(su_cb_key_t)) == 0 ? 0 : 1;
+}
+
 int runtime_compare(void *key, void *data) {
     return *static_cast<uint32_t *>(key) == *static_cast<uint32_t *>(data) ? 0 : 1;
 }
@@ -203,9 +207,20 @@ PC_API int _suDataSyncSetHndSrv(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
     PFM_CALL_RET(kMid, suCbMngtInit());
     SuCbBucket &b = su_cb_bucket(SU_CBHND_DATASET);
     pc::pal::MutexGuard guard(b.mutex);
+    // The set handler is this process's own one for the key: an index alone
+    // could name the proxy of another process's registration.
     void *slot = nullptr;
-    if (idx < 0 || darrayGetByIndex(b.array, static_cast<unsigned>(idx), &slot) != 0 || slot == nullptr)
+    DListNode *found = key.pid == static_cast<uint32_t>(pidGetCurrent())
+                           ? dlistFindByKey(b.list, key_matches, &key)
+                           : nullptr;
+    if (found == nullptr ||
+        darrayGetByIndex(b.array, static_cast<unsigned>(static_cast<SuCbNode *>(found->data)->index),
+                         &slot) != 0 ||
+        slot == nullptr) {
+        PFM_ERR(kMid, "SU DATA SYNC: no set handler of pid %d, mid %d, pri %d, index %d",
+                static_cast<int>(key.pid), static_cast<int>(key.mid), static_cast<int>(key.priority), idx);
         return add_ret(out, -1);
+    }
     usodata_t data{bytes, static_cast<uint32_t>(len)};
     int rv = slot_to_fn<su_cb_data_hnd_t>(slot)(&data);
     PFM_DBG(kMid, "SU DATA SYNC: excute set handler, pid %s(%d), mid %s(%d), pri %d, datalen %d, rv %d",
