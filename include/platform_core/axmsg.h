@@ -156,6 +156,12 @@ PC_API int axmsg_serv_send(AXMSG_T *msg);
 PC_API int axmsg_serv_write(AXMSG_T *msg);
 PC_API int axmsg_serv_multicast_send(AXMSG_T *msg);
 PC_API int axmsg_serv_mult_dispatch(AXMSG_T *msg);
+/* Messages across stack units: the unit transport's receive callback, the
+ * per-unit receive and transmit threads' bodies, and their start-up. */
+PC_API int axmsg_utp_init(void);
+PC_API int axmsg_utp_cb(uint32_t unit, uint8_t *buf, uint32_t len);
+PC_API void axmsg_utp_rx(uint32_t unit);
+PC_API void axmsg_utp_tx(uint32_t unit);
 /* Opens the listening socket and clears the connection table. */
 PC_API int axmsg_serv_init(void);
 /* Routes one received message (header and payload, `len` bytes). */

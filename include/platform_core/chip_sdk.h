@@ -50,6 +50,8 @@ PC_API int sdk_port_link_get(uint32_t unit, uint32_t port, uint32_t *linkUp);
 PC_API int sdk_trunk_port_get(uint32_t unit, uint32_t trunk, sdk_portmask_t *members);
 PC_API int sdk_stat_port_get(uint32_t unit, uint32_t port, uint32_t counter, uint64_t *value);
 PC_API int sdk_core_usr_init(void);
+/* Number of switch chips the SDK drives. */
+PC_API extern uint32_t sdk_ndev;
 
 /* ---- NIC driver ---------------------------------------------------------- */
 

@@ -27,6 +27,8 @@ PC_API void httpUpgradeIncreaseProcess(void);
 
 /* Switch MAC address (6 bytes); 0 on success. */
 PC_API int getMacAddress(uint8_t *mac);
+/* Administrative state of a port: enable non-zero brings it up; 0 on success. */
+PC_API int adPortStateSet(UP up, int enable);
 /* MAC-based VLAN of an untagged frame from `mac` received on `port`; 0 and
  * *vid when an entry exists. */
 PC_API int swVlanMacGetVid(UP port, const uint8_t *mac, uint16_t *vid);

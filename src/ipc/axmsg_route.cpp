@@ -1,7 +1,6 @@
 // The hub's routing: messages read from a connection, sends of the core
-// process and multicasts. This build has one unit, so a multicast reaches
-// at most the current unit and a message for another unit has nowhere to
-// go (no unit transport).
+// process and multicasts. A message for another unit leaves through the
+// unit transport (multicast dispatch: axmsg_unit_utp.cpp).
 #include "ipc/axmsg_route.h"
 
 #include "ipc/axmsg_connection.h"
@@ -11,6 +10,7 @@
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
+#include "platform_core/utp.h"
 
 namespace pc::ipc {
 
@@ -22,6 +22,19 @@ int deliver_local_copy(const AXMSG_T *msg) {
     }
     int rc = call_handler(&local) ? 0 : -1;
     pal_free(local.data);
+    return rc;
+}
+
+// The header and the payload pieces as one message to another unit.
+static int send_to_unit(const AXMSG_T *msg, const AXMSG_HEADER_T &header) {
+    int count = msg->iov_num + 1;
+    auto *vec = static_cast<iovec *>(pal_alloc(static_cast<unsigned>(sizeof(iovec) * count), "axmsg_serv"));
+    if (vec == nullptr) return -1;
+    vec[0].iov_base = const_cast<AXMSG_HEADER_T *>(&header);
+    vec[0].iov_len = sizeof header;
+    for (int i = 0; i < msg->iov_num; ++i) vec[i + 1] = msg->iov[i];
+    int rc = utp_sendmsg(msg->dst_unit, vec, count);
+    pal_free(vec);
     return rc;
 }
 
@@ -49,9 +62,7 @@ PC_API int axmsg_serv_write(AXMSG_T *msg) {
     if (msg->dst_unit != current_unit()) {
         PFM_DBG(MID_AXMSG, "serv send msg to unit %d, data len %d", static_cast<int>(msg->dst_unit),
                 static_cast<int>(header.data_len));
-        PFM_ERR(MID_AXMSG, "no unit transport to unit %u in a stand-alone build",
-                static_cast<unsigned>(msg->dst_unit));
-        return -1;
+        return pc::ipc::send_to_unit(msg, header);
     }
     return pc::ipc::connection_write(msg->dst_proc, header, msg->iov, msg->iov_num);
 }
@@ -62,18 +73,7 @@ PC_API int axmsg_serv_send(AXMSG_T *msg) {
     return axmsg_serv_write(msg);
 }
 
-PC_API int axmsg_serv_mult_dispatch(AXMSG_T *msg) {
-    if (msg == nullptr) return -1;
-    // One copy per named unit. The only unit of this build is the current
-    // one, whose copy goes out on this thread.
-    for (uint32_t u = pc::ipc::kFirstUnit; u <= pc::ipc::kLastUnit; ++u) {
-        if (!pc::ipc::unit_usable(u) || (msg->dst_unit & pc::ipc::unit_bit(u)) == 0) continue;
-        AXMSG_T copy = *msg;
-        copy.dst_unit = u;
-        axmsg_serv_send(&copy);
-    }
-    return 0;
-}
+// axmsg_serv_mult_dispatch: axmsg_unit_utp.cpp.
 
 PC_API int axmsg_serv_multicast_send(AXMSG_T *msg) {
     int unit_count = 0;

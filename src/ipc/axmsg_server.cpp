@@ -125,8 +125,8 @@ PC_API int axmsg_init(int pid) {
     (void)pid;
     PFM_CALL_RET(MID_AXMSG, axmsg_serv_init());
     PFM_CALL_RET(MID_AXMSG, axmsg_reg(MID_AXMSG, pc::ipc::debug_handler));
-    // The unit transport's receive path belongs to a stacked build; this
-    // build has a single unit and no other unit to hear from.
+    // Messages from other units; the hub serves this unit without them.
+    if (int rc = axmsg_utp_init(); rc != 0) PFM_CALL_FAILED(MID_AXMSG, rc, "axmsg_utp_init()");
     bool expected = false;
     if (!pc::ipc::g_thread_started.compare_exchange_strong(expected, true)) return 0;
     if (pal_thread_create("axmsg", pc::ipc::kAcceptStack, pc::ipc::kAcceptPriority, pc::ipc::accept_thread,

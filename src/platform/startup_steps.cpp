@@ -23,8 +23,11 @@
 #include "platform_core/pktctl.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
+#include "platform_core/stack.h"
+#include "platform_core/stack_cb.h"
 #include "platform_core/timer.h"
 #include "platform_core/up.h"
+#include "platform_core/utp.h"
 
 namespace pc::platform {
 
@@ -39,10 +42,18 @@ constexpr std::array kSteps{
     StartupStep{"sysRebootInit()", [] { return sysRebootInit(); }},
     StartupStep{"adPmpInit()", [] { return adPmpInit(); }},
     StartupStep{"up_core_init()", [] { return up_core_init(); }},
+    StartupStep{"adStackInit()", [] { return adStackInit(); }},
+    StartupStep{"stkfsmInit()", [] { return stkfsmInit(); }},
+    StartupStep{"stkdbLoad()", [] { return stkdbLoad(); }},
+    StartupStep{"utp_initiation()", [] { return utp_initiation(); }},
     StartupStep{"axmsg_init(PID_CORE)", [] { return axmsg_init(PID_CORE); }},
     StartupStep{"axPacketInit()", [] { return axPacketInit(); }},
+    StartupStep{"utp_reg_axpacket()", [] { return utp_reg_axpacket(); }},
     StartupStep{"axrpcInit()", [] { return axrpcInit(); }},
     StartupStep{"axPacketRpcReg()", [] { return axPacketRpcReg(); }},
+    StartupStep{"sfSyncInit()", [] { return sfSyncInit(); }},
+    StartupStep{"stkUsoInit()", [] { return stkUsoInit(); }},
+    StartupStep{"adStackStart()", [] { return adStackStart(); }},
     StartupStep{"notify_init()", [] { return notify_init(); }},
     StartupStep{"axImiInit()", [] { return axImiInit(); }},
     StartupStep{"httpSHMInit()", [] { return httpSHMInit(); }},

@@ -39,6 +39,7 @@
 #include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
+#include "platform_core/stack_cb.h"
 #include "platform_core/timer.h"
 #include "platform_core/types.h"
 #include "platform_core/up_propt.h"
@@ -169,6 +170,18 @@ constexpr Field kSdkAclActionFields[] = {
     FIELD(sdk_acl_action_t, reserved, 32, 172),
 };
 
+// Stack callback key and execution parameter, carried in RPC parameters.
+constexpr Field kSuCbKeyFields[] = {
+    FIELD(su_cb_key_t, pid, 0, 4),
+    FIELD(su_cb_key_t, mid, 4, 4),
+    FIELD(su_cb_key_t, priority, 8, 4),
+};
+constexpr Field kSuCbExeParamFields[] = {
+    FIELD(su_cb_exe_param_t, l, 0, 4),        FIELD(su_cb_exe_param_t, type, 4, 4),
+    FIELD(su_cb_exe_param_t, roleChg, 8, 4),  FIELD(su_cb_exe_param_t, mastChg, 12, 4),
+    FIELD(su_cb_exe_param_t, isFirst, 16, 4),
+};
+
 constexpr Record kRecords[] = {
     RECORD(up_list, 24, 4, kUpListFields),
     RECORD(AXMSG_HEADER_T, 32, 4, kAxmsgHeaderFields),
@@ -185,6 +198,8 @@ constexpr Record kRecords[] = {
     RECORD(AXIMI_USER_INFO_T, 72, 4, kAximiUserInfoFields),
     RECORD(AXIMI_ENV_T, 12, 4, kAximiEnvFields),
     RECORD(sdk_acl_action_t, SDK_ACL_ACTION_SIZE, 4, kSdkAclActionFields),
+    RECORD(su_cb_key_t, 12, 4, kSuCbKeyFields),
+    RECORD(su_cb_exe_param_t, 20, 4, kSuCbExeParamFields),
 };
 
 // The first mismatching row, or nullptr. Compile-time and run-time check.

@@ -10,6 +10,7 @@
 #define PLATFORM_SIM_SIM_H
 
 #include "platform_core/api.h"
+#include "platform_core/types.h"
 
 PC_BEGIN_DECLS
 
@@ -21,6 +22,10 @@ PC_API void simSwitchSetInited(int inited);
 PC_API void simSetDefaultDbgSwitch(signed char level);
 /* Empties every slot of the application hook table. */
 PC_API void simAppintfClear(void);
+/* Administrative state last set on `up` by adPortStateSet: 1 up, 0 down,
+ * -1 never set; simPortStateReset forgets every port. */
+PC_API int simPortStateGet(UP up);
+PC_API void simPortStateReset(void);
 
 PC_END_DECLS
 

@@ -1,0 +1,37 @@
+// Administrative port states of the simulated switch and its chip count.
+#include <map>
+#include <mutex>
+
+#include "platform_core/chip_sdk.h"
+#include "platform_core/sibling.h"
+#include "platform_sim/sim.h"
+
+namespace {
+
+std::mutex g_lock;
+std::map<UP, int> g_state;  // guarded by g_lock
+
+}  // namespace
+
+extern "C" {
+
+uint32_t sdk_ndev = 1;
+
+int adPortStateSet(UP up, int enable) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_state[up] = enable ? 1 : 0;
+    return 0;
+}
+
+int simPortStateGet(UP up) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    auto it = g_state.find(up);
+    return it == g_state.end() ? -1 : it->second;
+}
+
+void simPortStateReset(void) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_state.clear();
+}
+
+}  // extern "C"
