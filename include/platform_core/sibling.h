@@ -36,6 +36,10 @@ PC_API int swChannelGroupGetMember(uint32_t lagId, up_list *members);
  * interfaces, non-zero otherwise. */
 PC_API int swNetIfConfigGetByIntfIp(uint32_t ip);
 
+/* CLI library: the message a CLI session shows for a feature's error code
+ * (for example 5801, the flood defence's full range table); never null. */
+PC_API const char *cliUso_error(int errCode);
+
 /* Optional interrupt-context query of the interrupt layer (weak). */
 int intr_int_context(int a0, int a1, int a2, int a3) __attribute__((weak));
 
