@@ -391,6 +391,11 @@ PC_API int cliAxpacketReasonEnable(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs
 PC_API int tcpUdpFloodDefendRegisterCli(void);
 PC_API int cliTcpUdpFloodDefendShow(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
 PC_API int cliTcpUdpFloodDefendDport(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
+/* The flood defence's web page "imi_http_FloodEntryPage" (request variable
+ * "submit": "AddNew" with "startDport", "endDport"; "Delete" with "delNum"
+ * and "n1".."n<delNum>"; "DeleteAll"), registered by httpAxpacketRegister. */
+PC_API int httpAxpacketRegister(void);
+PC_API int imi_http_FloodEntryPage(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
 PC_API int ucFloodDefend_config_get(int type, uint32_t *arg, struct AXCFG_OUT_ENV_S *outEnv,
                                     int (*output)(struct AXCFG_OUT_ENV_S *outEnv, const char *text));
 

@@ -70,6 +70,7 @@ PC_API int platformInit(void) {
     // registered here, once everything runs; their results do not stop the
     // start-up (each logs its own failure).
     axpacketRegisterCli();
+    httpAxpacketRegister();
     return 0;
 }
 
