@@ -3,6 +3,8 @@
 // web server runs them; and its section of the running configuration.
 // The core comes up through platformInit (packet_support.h), RPC queues
 // included; this program is also the user interface.
+#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -20,12 +22,26 @@ namespace {
 using namespace pc::test::packet;
 
 std::mutex g_shown_lock;
-std::string g_shown;  // everything the management functions printed
+std::condition_variable g_shown_cond;
+std::string g_shown;    // everything the management functions printed
+std::string g_hold_at;  // the user stops reading at a print holding this
+bool g_ui_waiting = false;
 
 int ui_print(int, void *, const char *text, AXRPC_PARA_T *) {
-    std::lock_guard<std::mutex> guard(g_shown_lock);
+    std::unique_lock<std::mutex> guard(g_shown_lock);
     g_shown += text;
+    if (g_hold_at.empty() || std::string(text).find(g_hold_at) == std::string::npos) return 0;
+    g_ui_waiting = true;
+    g_shown_cond.notify_all();
+    g_shown_cond.wait(guard, [] { return g_hold_at.empty(); });
+    g_ui_waiting = false;
     return 0;
+}
+
+void hold_ui(const std::string &at) {
+    std::lock_guard<std::mutex> guard(g_shown_lock);
+    g_hold_at = at;
+    g_shown_cond.notify_all();
 }
 
 struct Output {
@@ -146,6 +162,29 @@ TEST_F(PacketCli, flood_defence_commands_and_running_configuration) {
     r = execute("cliTcpUdpFloodDefendDport", {{"op", "1"}, {"dport", "7000-7001"}});
     EXPECT_EQ(r.rc, -1);
     EXPECT_EQ(r.shown, std::string(cliUso_error(FLOOD_DEFEND_RANGE_FULL)) + "\r\n");
+}
+
+// A listing that waits for its user holds no lock of the receive path.
+TEST_F(PacketCli, waiting_user_does_not_hold_up_the_receive_path) {
+    ASSERT_EQ(tcpUdpFloodDefendDportAdd(5000, 6000), 0);
+    hold_ui("5000                6000");  // a range line
+    auto listing = std::async(std::launch::async, [] { return execute("cliTcpUdpFloodDefendShow"); });
+    {
+        std::unique_lock<std::mutex> guard(g_shown_lock);
+        ASSERT_TRUE(g_shown_cond.wait_for(guard, std::chrono::seconds(30), [] { return g_ui_waiting; }));
+    }
+    uint8_t mac[6];
+    simChipSwitchMacGet(mac);
+    Bytes frame = ipv4(mac, 17, 0x0A000001, 0x0A0000FE, 1234, 5500);
+    auto check = std::async(std::launch::async, [&] {
+        return axPacketTcpUdpFloodDefend(frame.data(), static_cast<uint32_t>(frame.size()));
+    });
+    EXPECT_EQ(check.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    auto registry = std::async(std::launch::async, [] { return tcpUdpFloodDefendDportAdd(80, 80); });
+    EXPECT_EQ(registry.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    hold_ui("");
+    EXPECT_EQ(listing.get().rc, 0);
+    EXPECT_EQ(check.get(), 0);
 }
 
 TEST_F(PacketCli, web_page_edits_the_ranges_and_lists_them) {
