@@ -365,13 +365,39 @@ PC_API int srcCountGet(void);
 PC_API void tcpUdpFloodTokenTimer(uintptr_t arg);
 /* The management command's halves without the management interface: the
  * listing, the range command (op 1 adds, else deletes; `dport` is
- * "start-end"; refusals are printed, -1) and the running-configuration
+ * "start-end"; input refusals are printed, -1; a full table answers
+ * FLOOD_DEFEND_RANGE_FULL unprinted) and the running-configuration
  * lines, one call of `out` per line. */
 PC_API int tcpUdpFloodDefendShowTo(AXPACKET_PRINT_FN out, void *ctx);
 PC_API int tcpUdpFloodDefendDportCommand(int op, const char *dport, AXPACKET_PRINT_FN out, void *ctx);
 PC_API int tcpUdpFloodDefendConfigLines(AXPACKET_PRINT_FN out, void *ctx);
 /* Ranges in order: fills up to `max` pairs, answers the count. */
 PC_API int tcpUdpFloodDefendDportList(uint16_t *starts, uint16_t *ends, int max);
+
+/* ---- Management commands and web handlers -------------------------------- */
+
+/* The packet service's management functions (management interface of the
+ * core process, registered by platformInit once everything runs): the
+ * registry and statistics listings, the receive-reason print switch
+ * (argument "enable"), the flood defence's listing and range command
+ * (arguments "op", 1 adds, and "dport", "start-end") and its section of
+ * the running configuration, "Flood CPU-Defend". */
+struct AXIMI_CTX_S;
+struct AXCFG_OUT_ENV_S;
+PC_API int axpacketRegisterCli(void);
+PC_API int cliAxpacketShowRegister(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
+PC_API int cliAxpacketShowStat(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
+PC_API int cliAxpacketReasonEnable(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
+PC_API int tcpUdpFloodDefendRegisterCli(void);
+PC_API int cliTcpUdpFloodDefendShow(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
+PC_API int cliTcpUdpFloodDefendDport(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
+/* The flood defence's web page "imi_http_FloodEntryPage" (request variable
+ * "submit": "AddNew" with "startDport", "endDport"; "Delete" with "delNum"
+ * and "n1".."n<delNum>"; "DeleteAll"), registered by httpAxpacketRegister. */
+PC_API int httpAxpacketRegister(void);
+PC_API int imi_http_FloodEntryPage(struct AXIMI_CTX_S *ctx, AXRPC_PARA_T *inArgs, AXRPC_PARA_T *outArgs);
+PC_API int ucFloodDefend_config_get(int type, uint32_t *arg, struct AXCFG_OUT_ENV_S *outEnv,
+                                    int (*output)(struct AXCFG_OUT_ENV_S *outEnv, const char *text));
 
 PC_END_DECLS
 

@@ -38,6 +38,21 @@ PC_API int swChannelGroupGetMember(uint32_t lagId, up_list *members);
  * interfaces, non-zero otherwise. */
 PC_API int swNetIfConfigGetByIntfIp(uint32_t ip);
 
+/* CLI library: the message a CLI session shows for a feature's error code
+ * (for example 5801, the flood defence's full range table); never null. */
+PC_API const char *cliUso_error(int errCode);
+
+/* Web library: pieces of the answer page of the current request, each
+ * written through `out` (printf-like) with `ctx`: the status, the header,
+ * the message of a feature's error code (nothing for 0 and -1) as script
+ * text, the page head and a page of the web file system. */
+typedef int (*HTTPUSO_OUT_FN)(void *ctx, const char *fmt, ...);
+PC_API int httpUso_StatusSet(HTTPUSO_OUT_FN out, void *ctx, int status);
+PC_API int httpUso_HeaderGenerate(HTTPUSO_OUT_FN out, void *ctx);
+PC_API int httpUso_error(HTTPUSO_OUT_FN out, void *ctx, int errCode);
+PC_API int httpUso_WebV4Head(HTTPUSO_OUT_FN out, void *ctx, int kind, int flags);
+PC_API int httpUso_PageFsA(HTTPUSO_OUT_FN out, void *ctx, const char *page);
+
 /* Optional interrupt-context query of the interrupt layer (weak). */
 int intr_int_context(int a0, int a1, int a2, int a3) __attribute__((weak));
 

@@ -243,7 +243,7 @@ PC_API int tcpUdpFloodDefendDportCommand(int op, const char *dport, AXPACKET_PRI
     }
     int rc = op == 1 ? tcpUdpFloodDefendDportAdd(static_cast<uint16_t>(start), static_cast<uint16_t>(end))
                      : tcpUdpFloodDefendDportDel(static_cast<uint16_t>(start), static_cast<uint16_t>(end));
-    return rc == 0 ? 0 : -1;
+    return rc;  // 0, or the table's error code (FLOOD_DEFEND_RANGE_FULL)
 }
 
 PC_API int tcpUdpFloodDefendConfigLines(AXPACKET_PRINT_FN out, void *ctx) {

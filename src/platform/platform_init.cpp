@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "platform/startup_steps.h"
+#include "platform_core/axpacket.h"
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
@@ -66,8 +67,10 @@ PC_API int platformInit(void) {
     if (int rc = publish_init_flag(); rc != 0) return rc;
     drop_caches();
     // The packet service's management commands and web handlers are
-    // registered here, once everything runs (axpacketRegisterCli,
-    // httpAxpacketRegister); their results do not stop the start-up.
+    // registered here, once everything runs; their results do not stop the
+    // start-up (each logs its own failure).
+    axpacketRegisterCli();
+    httpAxpacketRegister();
     return 0;
 }
 

@@ -126,6 +126,29 @@ TEST_F(Axcli, debug_switch_is_set_for_every_process) {
     EXPECT_EQ(axcli({"debug", "16", "3"}).status, 0);
 }
 
+TEST_F(Axcli, packet_listings_and_flood_defence_run_in_the_core) {
+    Result r = axcli({"show", "packet", "registry"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("RuleTable UDP_V4:\n"), std::string::npos) << r.out;
+    r = axcli({"show", "packet", "statistics"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("axpacket receive packets: "), std::string::npos) << r.out;
+
+    EXPECT_EQ(axcli({"flood-defend", "add", "5000-6000"}).status, 0);
+    r = axcli({"flood-defend", "add", "6000-5000"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Input error,dport of end must greater or equal to start."), std::string::npos)
+        << r.out;
+    r = axcli({"show", "flood-defend"});
+    EXPECT_NE(r.out.find("1         5000                6000\r\n"), std::string::npos) << r.out;
+    r = axcli({"show", "running-config"});
+    EXPECT_NE(r.out.find("\n ip cpu-defend tcp-udp-flood dport 5000-6000\r\n"), std::string::npos) << r.out;
+
+    EXPECT_EQ(axcli({"flood-defend", "delete", "5000-6000"}).status, 0);
+    r = axcli({"show", "running-config"});
+    EXPECT_EQ(r.out.find("tcp-udp-flood"), std::string::npos) << r.out;
+}
+
 TEST_F(Axcli, interactive_session_reads_commands_until_quit) {
     Result r = axcli({"--pid", "31"},
                      "help\nshow running-config\nexecute no_such_function\nquit\nshow running-config\n");
