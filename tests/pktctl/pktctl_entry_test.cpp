@@ -154,6 +154,7 @@ TEST_F(Entries, callers_of_one_new_name_at_once_make_one_entry) {
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(axPktCtlEntryCount, count + 1);
     // The rule matches what the record says.
+    ASSERT_NE(entry("race"), nullptr);
     EXPECT_EQ(field(entry("race")->pos, SDK_ACL_FIELD_ETHERTYPE, 2), entry("race")->etherType);
 }
 
