@@ -125,6 +125,10 @@ PC_API int pal_msgQ_init(void);
 PC_API int pal_msgQ_create(const char *name, unsigned maxMsg, unsigned msgSize, unsigned flags);
 PC_API void pal_msgQ_close(int q);
 PC_API void pal_msgQ_destroy(const char *name);
+/* Unlinks every queue this process created. The kernel charges queue memory
+ * to the user until a queue is unlinked, also after its creator ended: a
+ * process that stops for good (the core process on SIGTERM) calls this. */
+PC_API void pal_msgQ_remove_created(void);
 PC_API int pal_msgQ_send(int q, const void *buf, unsigned len, unsigned priority, unsigned timeoutUs);
 PC_API int pal_msgQ_receive(int q, void *buf, unsigned len, unsigned timeoutUs, unsigned *priority);
 PC_API int pal_msgQ_getMaxMsgNum(int q);

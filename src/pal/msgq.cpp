@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
@@ -45,6 +48,30 @@ void note_receive() {}
 
 }  // namespace
 
+namespace pc::pal {
+
+// The names of the queues this process created: the kernel charges their
+// memory to the user until they are unlinked, also after the process ends.
+std::mutex g_created_lock;
+std::vector<std::string> *g_created = nullptr;  // guarded by g_created_lock; lives until exit
+
+void remember_created_queue(const char *name) {
+    std::lock_guard guard(g_created_lock);
+    if (g_created == nullptr) g_created = new std::vector<std::string>();
+    for (const std::string &n : *g_created)
+        if (n == name) return;
+    g_created->emplace_back(name);
+}
+
+std::vector<std::string> take_created_queues() {
+    std::lock_guard guard(g_created_lock);
+    std::vector<std::string> names;
+    if (g_created != nullptr) names.swap(*g_created);
+    return names;
+}
+
+}  // namespace pc::pal
+
 extern "C" {
 
 PC_API int pal_msgQ_init(void) {
@@ -64,6 +91,7 @@ PC_API int pal_msgQ_init(void) {
 
 PC_API int pal_msgQ_create(const char *name, unsigned maxMsg, unsigned msgSize, unsigned flags) {
     if (name == nullptr) return -1;
+    pc::pal::remember_created_queue(name);
     mq_attr attr{};
     attr.mq_maxmsg = maxMsg ? maxMsg : PAL_MSGQ_DEFAULT_MAX_MSG;
     attr.mq_msgsize = msgSize ? msgSize : PAL_MSGQ_DEFAULT_MSG_SIZE;
@@ -84,6 +112,10 @@ PC_API void pal_msgQ_close(int q) {
 
 PC_API void pal_msgQ_destroy(const char *name) {
     if (name != nullptr) mq_unlink(name);
+}
+
+PC_API void pal_msgQ_remove_created(void) {
+    for (const std::string &name : pc::pal::take_created_queues()) mq_unlink(name.c_str());
 }
 
 PC_API int pal_msgQ_send(int q, const void *buf, unsigned len, unsigned priority, unsigned timeoutUs) {

@@ -176,6 +176,7 @@ int main(int argc, char **argv) {
     int rc = platformInit();
     if (rc != 0) {
         std::printf("axcored: platformInit failed with %d\n", rc);
+        pal_msgQ_remove_created();
         return 1;
     }
     simSwitchSetInited(1);
@@ -188,6 +189,8 @@ int main(int argc, char **argv) {
     }
     int sig = g_stop_signal;
     std::printf("axcored: %s received, stopping\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
+    // The queues would otherwise hold the user's queue memory after we end.
+    pal_msgQ_remove_created();
     cli_axpacketInfoShow(print_line, nullptr);
     return 0;
 }
