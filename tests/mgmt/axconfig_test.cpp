@@ -376,6 +376,14 @@ TEST_F(Config, page_output_reaches_the_web_server_process) {
     EXPECT_TRUE(wait_for_text(log, "page: hello from the core")) << read_file(log);
     kill(web, SIGKILL);
     pc::test::wait_child(web);
+    // A page sent before the hub has dropped the process would wait for a
+    // reply without limit: ask once the hub refuses to send to it.
+    AXRPC_PARA_T probe;
+    axrpcParaInit(&probe);
+    for (int i = 0;
+         i < 600 && axrpcCallFunctionAsync(1u << UNIT_1, PID_HTTPD, AXHTTP_CLIENT_FUNC, &probe, 0) == 0; ++i)
+        std::this_thread::sleep_for(50ms);
+    axrpcParaFree(&probe);
     EXPECT_EQ(axHttpPrintf(0, &args), -1) << "no web server";
     axrpcParaFree(&args);
 }
