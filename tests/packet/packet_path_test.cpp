@@ -16,6 +16,7 @@
 
 #include "packet_support.h"
 #include "platform_core/appintf.h"
+#include "platform_core/utp.h"
 #include "support/capture_stdout.h"
 
 namespace {
@@ -467,6 +468,9 @@ std::atomic<int> g_utp_hits{0};
 int utp_cb(AX_PACKET_T *) { return ++g_utp_hits, 0; }
 
 TEST_F(PacketPath, unit_transport_receiver_takes_frames_to_the_switch) {
+    // Start-up registered the transport's own receiver: this test's takes
+    // its place and gives it back at the end.
+    axpacketReceiveUnRegisterForUtp();
     ASSERT_EQ(axpacketReceiveRegisterForUtp(utp_cb, nullptr, 0xAAAF, 16), 0);
     EXPECT_EQ(axpacketReceiveRegisterForUtp(utp_cb, nullptr, 0xAAAF, 16), 0);  // once
     uint8_t mac[6];
@@ -483,6 +487,7 @@ TEST_F(PacketPath, unit_transport_receiver_takes_frames_to_the_switch) {
     ASSERT_EQ(axpacketReceiveRegisterForUtp(utp_cb, nullptr, 0xAAAF, 16), 0);  // again after removal
     EXPECT_EQ(axpacketReceiveUnRegisterForUtp(), 0);
     EXPECT_EQ(axpacketSendForUtp(nullptr), 0);
+    EXPECT_EQ(utp_reg_axpacket(), 0);
 }
 
 TEST_F(PacketPath, reason_print_and_cpu_counters) {
