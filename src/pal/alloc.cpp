@@ -67,6 +67,12 @@ constexpr size_t kHeaderArea = (sizeof(BlockHeader) + sizeof(void *) + kAlign - 
 
 // Largest payload whose whole block still fits in a size_t.
 constexpr size_t kMaxPayload = SIZE_MAX - kHeaderArea - sizeof(uint32_t);
+
+// Only a 32-bit size_t can overflow when the header and tail are added.
+constexpr bool payload_fits(uint32_t rounded) {
+    if constexpr (sizeof(size_t) > sizeof(uint32_t)) return true;
+    else return rounded <= kMaxPayload;
+}
 constexpr size_t kShards = 16;
 
 struct alignas(64) Shard {
@@ -191,7 +197,7 @@ PC_API int _pal_alloc_preinit(void) {
 PC_API void *pal_alloc(unsigned size, const char *tag) {
     if (_pal_alloc_preinit() != 0) return nullptr;
     uint32_t rounded = round4(size);
-    if (rounded < size || rounded > kMaxPayload) return nullptr;  // the block would wrap
+    if (rounded < size || !payload_fits(rounded)) return nullptr;  // the block would wrap
     auto *raw = static_cast<char *>(std::malloc(block_bytes(rounded)));
     if (raw == nullptr) return nullptr;
     auto *b = reinterpret_cast<BlockHeader *>(raw);
