@@ -12,8 +12,14 @@
 // is chosen from its payload address, so pal_free finds it from the pointer
 // alone and two threads rarely meet on one lock. The statistics, the guard
 // check and the figures take every shard's lock, in index order, and walk
-// them together, so they see one consistent picture. The bytes held now and
-// their peak are process-wide atomics.
+// them together, so they see one consistent picture. The shard locks are
+// ShortLocks (short_lock.h): a pair costs two atomic operations, not four.
+//
+// Each shard counts the bytes its blocks hold; the bytes held by the process
+// are the sum over the shards, so the hot path adds no process-wide atomic
+// operation. After an allocation the sum is compared with the peak, which
+// is raised when exceeded; with threads allocating at once the peak is the
+// highest sum one of them saw.
 //
 // pal_free and pal_realloc first look the pointer up in its shard's live set
 // (live_set.h), so a pointer that was freed before or never came from
@@ -39,6 +45,7 @@
 
 #include "pal/live_set.h"
 #include "pal/mutex_guard.h"
+#include "pal/short_lock.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 
@@ -70,15 +77,17 @@ constexpr size_t kMaxPayload = SIZE_MAX - kHeaderArea - sizeof(uint32_t);
 
 // Only a 32-bit size_t can overflow when the header and tail are added.
 constexpr bool payload_fits(uint32_t rounded) {
-    if constexpr (sizeof(size_t) > sizeof(uint32_t)) return true;
-    else return rounded <= kMaxPayload;
+    if constexpr (sizeof(size_t) > sizeof(uint32_t))
+        return true;
+    else
+        return rounded <= kMaxPayload;
 }
 constexpr size_t kShards = 16;
 
 struct alignas(64) Shard {
-    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;  // guards every field below
-    BlockHeader *head = nullptr;                       // newest first
-    pc::pal::LivePointerSet live;                      // payloads of the blocks on the list
+    pc::pal::ShortLock lock;       // guards every field below
+    BlockHeader *head = nullptr;   // newest first
+    pc::pal::LivePointerSet live;  // payloads of the blocks on the list
     long alloc_bytes = 0;
     long free_bytes = 0;
     long alloc_calls = 0;
@@ -87,8 +96,17 @@ struct alignas(64) Shard {
 
 pal_mutex_t g_alloc_lock = nullptr;  // "pal_alloc"
 Shard g_shards[kShards];
-std::atomic<unsigned> g_bytes_now{0};  // bytes held by live blocks
-std::atomic<unsigned> g_bytes_max{0};  // the highest g_bytes_now seen
+// Bytes held by each shard's blocks, side by side so that the sum reads one
+// cache line: written under the shard's lock, read without it.
+alignas(64) std::atomic<uint32_t> g_held[kShards];
+
+size_t index_of(const Shard &s) { return static_cast<size_t>(&s - g_shards); }
+
+void add_held(const Shard &s, uint32_t delta) {
+    std::atomic<uint32_t> &h = g_held[index_of(s)];
+    h.store(h.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+}
+std::atomic<unsigned> g_bytes_max{0};  // the highest sum of the shards' bytes held seen
 
 Shard &shard_of(const void *payload) {
     auto a = reinterpret_cast<uintptr_t>(payload);
@@ -97,12 +115,12 @@ Shard &shard_of(const void *payload) {
 
 class ShardLock {
 public:
-    explicit ShardLock(Shard &s) : s_(&s) { pthread_mutex_lock(&s_->lock); }
+    explicit ShardLock(Shard &s) : s_(&s) { s_->lock.lock(); }
     ~ShardLock() { release(); }
     ShardLock(const ShardLock &) = delete;
     ShardLock &operator=(const ShardLock &) = delete;
     void release() {
-        if (s_ != nullptr) pthread_mutex_unlock(&s_->lock);
+        if (s_ != nullptr) s_->lock.unlock();
         s_ = nullptr;
     }
 
@@ -114,14 +132,14 @@ private:
 class AllShardsLock {
 public:
     AllShardsLock() {
-        for (auto &s : g_shards) pthread_mutex_lock(&s.lock);
+        for (auto &s : g_shards) s.lock.lock();
     }
     ~AllShardsLock() { release(); }
     AllShardsLock(const AllShardsLock &) = delete;
     AllShardsLock &operator=(const AllShardsLock &) = delete;
     void release() {
         if (!held_) return;
-        for (size_t i = kShards; i-- > 0;) pthread_mutex_unlock(&g_shards[i].lock);
+        for (size_t i = kShards; i-- > 0;) g_shards[i].lock.unlock();
         held_ = false;
     }
 
@@ -129,8 +147,15 @@ private:
     bool held_ = true;
 };
 
-void add_held(unsigned bytes) {
-    unsigned now = g_bytes_now.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+// Bytes held by the process, clamped to what the figures can report.
+unsigned bytes_held() {
+    uint64_t sum = 0;
+    for (const auto &h : g_held) sum += h.load(std::memory_order_relaxed);
+    return sum > UINT32_MAX ? UINT32_MAX : static_cast<unsigned>(sum);
+}
+
+void raise_peak() {
+    unsigned now = bytes_held();
     unsigned max = g_bytes_max.load(std::memory_order_relaxed);
     while (now > max && !g_bytes_max.compare_exchange_weak(max, now, std::memory_order_relaxed)) {
     }
@@ -221,8 +246,9 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     sh.head = b;
     sh.alloc_bytes += rounded;
     sh.alloc_calls++;
+    add_held(sh, rounded);
     lock.release();
-    add_held(rounded);
+    raise_peak();
     return b->payload;
 }
 
@@ -286,8 +312,8 @@ PC_API void pal_free(void *ptr) {
         if (b->next != nullptr) b->next->prev = b->prev;
         sh.free_bytes += b->size;
         sh.free_calls++;
+        add_held(sh, 0u - b->size);
     }
-    g_bytes_now.fetch_sub(b->size, std::memory_order_relaxed);
     poison(b, block_bytes(b->size));
     std::free(b);
 }
@@ -314,7 +340,7 @@ PC_API int pal_alloc_memflow_detect(void) {
 
 PC_API void pal_alloc_resource_usage_get(unsigned *now, unsigned *max) {
     if (_pal_alloc_preinit() != 0) return;
-    if (now) *now = g_bytes_now.load(std::memory_order_relaxed);
+    if (now) *now = bytes_held();
     if (max) *max = g_bytes_max.load(std::memory_order_relaxed);
 }
 

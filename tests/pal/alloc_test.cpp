@@ -1,6 +1,7 @@
 // The accounted allocator and the deadline arithmetic.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -175,11 +176,42 @@ TEST(Alloc, concurrent_use_keeps_the_accounts) {
         }
         for (void *b : blocks) pal_free(b);
     };
+    // The walks hold every shard while they print, so the workers also wait
+    // out a long-held shard (spinning, yielding, then napping).
+    std::atomic<bool> done{false};
+    std::thread walker([&done] {
+        while (!done.load()) {
+            EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+            (void)stat_text();
+        }
+    });
     std::thread t1(worker), t2(worker);
     t1.join();
     t2.join();
+    done = true;
+    walker.join();
     EXPECT_EQ(bytes_held(), before);
     EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+}
+
+TEST(Alloc, peak_follows_the_bytes_held) {
+    unsigned peak = 0;
+    pal_alloc_resource_usage_get(nullptr, &peak);
+    const unsigned before = bytes_held();
+    ASSERT_LE(before, peak);
+    // Enough blocks, spread over the shards, to pass the old peak by 4000.
+    std::vector<void *> blocks;
+    const unsigned need = peak - before + 4000;
+    for (unsigned held = 0; held < need; held += 40) blocks.push_back(pal_alloc(40, "peak"));
+    const unsigned top = bytes_held();
+    unsigned now = 0;
+    pal_alloc_resource_usage_get(&now, &peak);
+    EXPECT_EQ(now, top);
+    EXPECT_EQ(peak, top);
+    for (void *b : blocks) pal_free(b);
+    pal_alloc_resource_usage_get(&now, &peak);
+    EXPECT_EQ(now, before);
+    EXPECT_EQ(peak, top);
 }
 
 TEST(Deadline, adds_and_normalises) {
