@@ -9,6 +9,7 @@
 // are released: a slow or stalled UI never holds up the receive path.
 #include <cstdarg>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,25 @@ int collect(void *ctx, const char *fmt, ...) {
 void print_pieces(AXIMI_CTX_T *ctx, const std::vector<std::string> &pieces) {
     for (const std::string &p : pieces)
         if (axImiPrintf(ctx, "%s", p.c_str()) != 0) return;
+}
+
+// One management function to register, with the call text its failure logs.
+struct CliFunc {
+    const char *name;
+    AXIMI_FUNC hook;
+    int execFlag;
+    const char *call_text;
+};
+
+// Registers each function in turn; -1 at the first failure.
+int register_funcs(std::span<const CliFunc> funcs) {
+    for (const CliFunc &f : funcs) {
+        if (int rc = axImiRegisterFunc(f.name, f.hook, f.execFlag); rc != 0) {
+            PFM_CALL_FAILED(kMid, rc, f.call_text);
+            return -1;
+        }
+    }
+    return 0;
 }
 
 // Refusals of the range command go straight to the session (no lock held).
@@ -128,23 +148,13 @@ PC_API int ucFloodDefend_config_get(int type, uint32_t *, AXCFG_OUT_ENV_T *outEn
 }
 
 PC_API int tcpUdpFloodDefendRegisterCli(void) {
-    struct {
-        const char *name;
-        AXIMI_FUNC hook;
-        int execFlag;
-        const char *call_text;
-    } const kFuncs[] = {
+    const CliFunc kFuncs[] = {
         {"cliTcpUdpFloodDefendShow", cliTcpUdpFloodDefendShow, IMI_EXEC_MASTER_ONLY,
          "axImiRegisterFunc(\"cliTcpUdpFloodDefendShow\", cliTcpUdpFloodDefendShow, 2)"},
         {"cliTcpUdpFloodDefendDport", cliTcpUdpFloodDefendDport, IMI_EXEC_ALL_UNITS,
          "axImiRegisterFunc(\"cliTcpUdpFloodDefendDport\", cliTcpUdpFloodDefendDport, 0)"},
     };
-    for (const auto &f : kFuncs) {
-        if (int rc = axImiRegisterFunc(f.name, f.hook, f.execFlag); rc != 0) {
-            PFM_CALL_FAILED(kMid, rc, f.call_text);
-            return -1;
-        }
-    }
+    if (register_funcs(kFuncs) != 0) return -1;
     if (int rc = axConfigRegister(kFloodSection, ucFloodDefend_config_get, nullptr, kFloodSectionPriority);
         rc != 0) {
         PFM_CALL_FAILED(kMid, rc,
@@ -155,12 +165,7 @@ PC_API int tcpUdpFloodDefendRegisterCli(void) {
 }
 
 PC_API int axpacketRegisterCli(void) {
-    struct {
-        const char *name;
-        AXIMI_FUNC hook;
-        int execFlag;
-        const char *call_text;
-    } const kFuncs[] = {
+    const CliFunc kFuncs[] = {
         {"cliAxpacketShowRegister", cliAxpacketShowRegister, IMI_EXEC_MASTER_ONLY,
          "axImiRegisterFunc(\"cliAxpacketShowRegister\", cliAxpacketShowRegister, 2)"},
         {"cliAxpacketShowStat", cliAxpacketShowStat, IMI_EXEC_MASTER_ONLY,
@@ -168,12 +173,7 @@ PC_API int axpacketRegisterCli(void) {
         {"cliAxpacketReasonEnable", cliAxpacketReasonEnable, IMI_EXEC_ALL_UNITS,
          "axImiRegisterFunc(\"cliAxpacketReasonEnable\", cliAxpacketReasonEnable, 0)"},
     };
-    for (const auto &f : kFuncs) {
-        if (int rc = axImiRegisterFunc(f.name, f.hook, f.execFlag); rc != 0) {
-            PFM_CALL_FAILED(kMid, rc, f.call_text);
-            return -1;
-        }
-    }
+    if (register_funcs(kFuncs) != 0) return -1;
     return tcpUdpFloodDefendRegisterCli();
 }
 

@@ -3,6 +3,7 @@
 // elsewhere) and the core's "_srv" halves. Every parameter of a request
 // comes from another process: names must end within 32 bytes, MACs and port
 // lists must have their exact size.
+#include <cstdio>
 #include <cstring>
 
 #include "packet/pktctl_stack.h"
@@ -76,40 +77,89 @@ int answer(int rc) {
     return rc;
 }
 
-#define GET_OR_FAIL(call)                          \
-    do {                                           \
-        int get_rc_ = (call);                      \
-        if (get_rc_ != 0) {                        \
-            PFM_CALL_FAILED(kMid, get_rc_, #call); \
-            return answer(get_rc_);                \
-        }                                          \
-    } while (0)
+// Reads a request's parameters in the order they are asked for. The first
+// one missing or malformed is logged (with the getter's text for a missing
+// key) and ends the reading: later asks answer zeros and read nothing.
+class Params {
+public:
+    explicit Params(AXRPC_PARA_T *in) : in_(in) {}
+    Params(const Params &) = delete;
+    Params &operator=(const Params &) = delete;
 
-int get_name(AXRPC_PARA_T *inPara, char (&name)[kNameBuf]) {
-    int got = 0;
-    std::memset(name, 0, sizeof name);
-    GET_OR_FAIL(axrpcGetString(inPara, "name", kNameBuf, name, &got));
-    bool terminated = got > 0 && std::memchr(name, '\0', static_cast<size_t>(got)) != nullptr;
-    PFM_ENSURE_RET(kMid, terminated, -1);
-    return 0;
-}
+    // 0, or the status of the first failed read.
+    int rc() const { return rc_; }
 
-int get_mac(AXRPC_PARA_T *inPara, uint8_t (&mac)[kMacBytes]) {
-    int got = 0;
-    GET_OR_FAIL(axrpcGetString(inPara, "dstMac", kMacBytes, reinterpret_cast<char *>(mac), &got));
-    PFM_ENSURE_RET(kMid, got == kMacBytes, -1);
-    return 0;
-}
+    // The name, ended within its 32 bytes.
+    const char *name() {
+        if (rc_ != 0) return name_;
+        int got = 0;
+        if (!read("axrpcGetString(inPara, \"name\", kNameBuf, name, &got)",
+                  axrpcGetString(in_, kName, kNameBuf, name_, &got)))
+            return name_;
+        bool terminated = got > 0 && std::memchr(name_, '\0', static_cast<size_t>(got)) != nullptr;
+        ensure(terminated, "terminated");
+        return name_;
+    }
+    // Exactly six bytes.
+    const uint8_t *mac() {
+        if (rc_ != 0) return mac_;
+        int got = 0;
+        if (read("axrpcGetString(inPara, \"dstMac\", kMacBytes, mac, &got)",
+                 axrpcGetString(in_, kDstMac, kMacBytes, reinterpret_cast<char *>(mac_), &got)))
+            ensure(got == kMacBytes, "got == kMacBytes");
+        return mac_;
+    }
+    // Exactly one up_list.
+    const up_list *ports() {
+        if (rc_ != 0) return &ports_;
+        int got = 0;
+        if (read("axrpcGetData(inPara, \"portList\", sizeof ports, &ports, &got)",
+                 axrpcGetData(in_, kPortList, sizeof ports_, &ports_, &got)))
+            ensure(got == static_cast<int>(sizeof ports_), "got == static_cast<int>(sizeof ports)");
+        return &ports_;
+    }
+    uint32_t i32(const char *key) {
+        int v = 0;
+        if (rc_ == 0) read_key("axrpcGetInt", key, axrpcGetInt(in_, key, &v));
+        return static_cast<uint32_t>(v);
+    }
+    uint32_t i16(const char *key) {
+        short v = 0;
+        if (rc_ == 0) read_key("axrpcGetShort", key, axrpcGetShort(in_, key, &v));
+        return static_cast<uint16_t>(v);
+    }
+    uint32_t i8(const char *key) {
+        char v = 0;
+        if (rc_ == 0) read_key("axrpcGetChar", key, axrpcGetChar(in_, key, &v));
+        return static_cast<uint8_t>(v);
+    }
 
-int get_ports(AXRPC_PARA_T *inPara, up_list &ports) {
-    int got = 0;
-    GET_OR_FAIL(axrpcGetData(inPara, "portList", sizeof ports, &ports, &got));
-    PFM_ENSURE_RET(kMid, got == static_cast<int>(sizeof ports), -1);
-    return 0;
-}
+private:
+    bool read(const char *call_text, int rc) {
+        if (rc == 0) return true;
+        PFM_CALL_FAILED(kMid, rc, call_text);
+        rc_ = rc;
+        return false;
+    }
+    // Logs the getter as it is written for the key: getter(inPara, "key", &key).
+    void read_key(const char *getter, const char *key, int rc) {
+        if (rc == 0) return;
+        char text[96];
+        std::snprintf(text, sizeof text, "%s(inPara, \"%s\", &%s)", getter, key, key);
+        read(text, rc);
+    }
+    void ensure(bool cond, const char *cond_text) {
+        if (cond) return;
+        PFM_ENSURE_FAILED(kMid, cond_text);
+        rc_ = -1;
+    }
 
-uint32_t u16(short v) { return static_cast<uint16_t>(v); }
-uint32_t u8(char v) { return static_cast<uint8_t>(v); }
+    AXRPC_PARA_T *in_;
+    int rc_ = 0;
+    char name_[kNameBuf] = {};
+    uint8_t mac_[kMacBytes] = {};
+    up_list ports_{};
+};
 
 #define SRV_CHECK_IN(inPara) PFM_ENSURE_RET(kMid, (NULL != inPara), answer(-1))
 
@@ -258,152 +308,129 @@ extern "C" {
 
 // ---- Core halves ----------------------------------------------------------------
 
-PC_API int axPktCtlIEEECtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlIEEECtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    uint8_t mac[kMacBytes];
-    int speed = 0, isEnable = 0;
-    if (get_name(inPara, name) != 0 || get_mac(inPara, mac) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(
-        ieee_local(name, mac, static_cast<uint32_t>(speed), nullptr, static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint8_t *mac = p.mac();
+    const uint32_t speed = p.i32(kSpeed);
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(ieee_local(name, mac, speed, nullptr, isEnable));
 }
 
-PC_API int axPktCtlIEEECtlByPort_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlIEEECtlByPort_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    uint8_t mac[kMacBytes];
-    up_list ports{};
-    int speed = 0, isEnable = 0;
-    if (get_name(inPara, name) != 0 || get_mac(inPara, mac) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    if (get_ports(inPara, ports) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(
-        ieee_local(name, mac, static_cast<uint32_t>(speed), &ports, static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint8_t *mac = p.mac();
+    const uint32_t speed = p.i32(kSpeed);
+    const up_list *ports = p.ports();
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(ieee_local(name, mac, speed, ports, isEnable));
 }
 
-PC_API int axPktCtlL2Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlL2Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    uint8_t mac[kMacBytes];
-    short etherType = 0;
-    int speed = 0, action = 0, isEnable = 0;
-    if (get_name(inPara, name) != 0 || get_mac(inPara, mac) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetShort(inPara, "etherType", &etherType));
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    GET_OR_FAIL(axrpcGetInt(inPara, "action", &action));
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(l2_local(name, mac, static_cast<uint16_t>(etherType), static_cast<uint32_t>(speed),
-                           static_cast<uint32_t>(action), static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint8_t *mac = p.mac();
+    const uint32_t etherType = p.i16(kEtherType);
+    const uint32_t speed = p.i32(kSpeed);
+    const uint32_t action = p.i32(kAction);
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(l2_local(name, mac, static_cast<uint16_t>(etherType), speed, action, isEnable));
 }
 
-PC_API int axPktCtlL2UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlL2UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    short etherType = 0;
-    int speed = 0, isEnable = 0;
-    if (get_name(inPara, name) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetShort(inPara, "etherType", &etherType));
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(l2uc_local(name, static_cast<uint16_t>(etherType), static_cast<uint32_t>(speed),
-                             static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint32_t etherType = p.i16(kEtherType);
+    const uint32_t speed = p.i32(kSpeed);
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(l2uc_local(name, static_cast<uint16_t>(etherType), speed, isEnable));
 }
 
-PC_API int axPktCtlL3Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlL3Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    char protocol = 0;
-    short dstPort = 0, srcPort = 0;
-    int dstIp = 0, srcIp = 0, speed = 0, action = 0, isEnable = 0;
-    if (get_name(inPara, name) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetChar(inPara, "protocol", &protocol));
-    GET_OR_FAIL(axrpcGetInt(inPara, "dstIp", &dstIp));
-    GET_OR_FAIL(axrpcGetInt(inPara, "srcIp", &srcIp));
-    GET_OR_FAIL(axrpcGetShort(inPara, "dstPort", &dstPort));
-    GET_OR_FAIL(axrpcGetShort(inPara, "srcPort", &srcPort));
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    GET_OR_FAIL(axrpcGetInt(inPara, "action", &action));
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(l3_local(PKT_CTL_TYPE_L3, name, static_cast<uint16_t>(u8(protocol)),
-                           static_cast<uint32_t>(dstIp), static_cast<uint32_t>(srcIp), u16(dstPort),
-                           u16(srcPort), static_cast<uint32_t>(speed), static_cast<uint32_t>(action),
-                           static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint32_t protocol = p.i8(kProtocol);
+    const uint32_t dstIp = p.i32(kDstIp);
+    const uint32_t srcIp = p.i32(kSrcIp);
+    const uint32_t dstPort = p.i16(kDstPort);
+    const uint32_t srcPort = p.i16(kSrcPort);
+    const uint32_t speed = p.i32(kSpeed);
+    const uint32_t action = p.i32(kAction);
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(l3_local(PKT_CTL_TYPE_L3, name, static_cast<uint16_t>(protocol), dstIp, srcIp, dstPort,
+                           srcPort, speed, action, isEnable));
 }
 
-PC_API int axPktCtlL3UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlL3UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    char protocol = 0;
-    short dstPort = 0;
-    int speed = 0, isEnable = 0;
-    if (get_name(inPara, name) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetChar(inPara, "protocol", &protocol));
-    GET_OR_FAIL(axrpcGetShort(inPara, "dstPort", &dstPort));
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(l3_local(PKT_CTL_TYPE_L3UC, name, static_cast<uint16_t>(u8(protocol)), 0, 0, u16(dstPort),
-                           0, static_cast<uint32_t>(speed), 0, static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint32_t protocol = p.i8(kProtocol);
+    const uint32_t dstPort = p.i16(kDstPort);
+    const uint32_t speed = p.i32(kSpeed);
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(l3_local(PKT_CTL_TYPE_L3UC, name, static_cast<uint16_t>(protocol), 0, 0, dstPort, 0, speed,
+                           0, isEnable));
 }
 
-PC_API int axPktCtlL3McCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlL3McCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    char protocol = 0;
-    short dstPort = 0;
-    int dstIp = 0, speed = 0, isEnable = 0;
-    if (get_name(inPara, name) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetChar(inPara, "protocol", &protocol));
-    GET_OR_FAIL(axrpcGetInt(inPara, "dstIp", &dstIp));
-    GET_OR_FAIL(axrpcGetShort(inPara, "dstPort", &dstPort));
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(l3_local(PKT_CTL_TYPE_L3MC, name, static_cast<uint16_t>(u8(protocol)),
-                           static_cast<uint32_t>(dstIp), 0, u16(dstPort), 0, static_cast<uint32_t>(speed), 0,
-                           static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint32_t protocol = p.i8(kProtocol);
+    const uint32_t dstIp = p.i32(kDstIp);
+    const uint32_t dstPort = p.i16(kDstPort);
+    const uint32_t speed = p.i32(kSpeed);
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(l3_local(PKT_CTL_TYPE_L3MC, name, static_cast<uint16_t>(protocol), dstIp, 0, dstPort, 0,
+                           speed, 0, isEnable));
 }
 
-PC_API int axPktCtlCpuMacSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlCpuMacSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    int vid = 0, isEnable = 0;
-    GET_OR_FAIL(axrpcGetInt(inPara, "vid", &vid));
-    GET_OR_FAIL(axrpcGetInt(inPara, "isEnable", &isEnable));
-    return answer(axPktCtlCpuMacSet(static_cast<uint32_t>(vid), static_cast<uint32_t>(isEnable)));
+    Params p(inPara);
+    const uint32_t vid = p.i32(kVid);
+    const uint32_t isEnable = p.i32(kIsEnable);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(axPktCtlCpuMacSet(vid, isEnable));
 }
 
-PC_API int axPktCtlCpuPortSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlCpuPortSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    int speed = 0;
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    return answer(axPktCtlCpuPortSpeedSet(static_cast<uint32_t>(speed)));
+    Params p(inPara);
+    const uint32_t speed = p.i32(kSpeed);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(axPktCtlCpuPortSpeedSet(speed));
 }
 
-PC_API int axPktCtlSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+PC_API int axPktCtlSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
-    int speed = 0;
-    if (get_name(inPara, name) != 0) return answer(-1);
-    GET_OR_FAIL(axrpcGetInt(inPara, "speed", &speed));
-    return answer(speed_set_local(name, static_cast<uint32_t>(speed)));
+    Params p(inPara);
+    const char *name = p.name();
+    const uint32_t speed = p.i32(kSpeed);
+    if (p.rc() != 0) return answer(p.rc());
+    return answer(speed_set_local(name, speed));
 }
 
 PC_API int axPktCtlSpeedGet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
-    char name[kNameBuf];
+    Params p(inPara);
+    const char *name = p.name();
+    if (p.rc() != 0) return answer(p.rc());
     uint32_t speed = 0;
-    if (get_name(inPara, name) != 0) return answer(-1);
     int rc = speed_get_local(name, &speed);
     if (rc == 0 && outPara != nullptr) rc = axrpcAddInt(outPara, kSpeed, static_cast<int>(speed));
     return answer(rc);

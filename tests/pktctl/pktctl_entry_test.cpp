@@ -318,3 +318,65 @@ TEST_F(Entries, print_lists_enabled_entries_by_family) {
 }
 
 }  // namespace
+
+// The core halves read requests from other processes: a missing key, an
+// unterminated name or a short MAC ends the request with its log line and
+// no entry is made.
+TEST_F(Entries, server_halves_refuse_malformed_requests) {
+    struct Case {
+        const char *what;
+        int (*srv)(AXRPC_PARA_T *, AXRPC_PARA_T *);
+        void (*fill)(AXRPC_PARA_T *);
+        const char *line;
+    };
+    const Case cases[] = {
+        {"no speed", axPktCtlL2UcCtl_srv,
+         [](AXRPC_PARA_T *in) {
+             axrpcAddString(in, "name", "srv-a", 6);
+             axrpcAddShort(in, "etherType", 0x0806);
+             axrpcAddInt(in, "isEnable", 1);
+         },
+         "call axrpcGetInt(inPara, \"speed\", &speed) failed."},
+        {"no protocol", axPktCtlL3UcCtl_srv,
+         [](AXRPC_PARA_T *in) {
+             axrpcAddString(in, "name", "srv-b", 6);
+             axrpcAddShort(in, "dstPort", 161);
+             axrpcAddInt(in, "speed", 0);
+             axrpcAddInt(in, "isEnable", 1);
+         },
+         "call axrpcGetChar(inPara, \"protocol\", &protocol) failed."},
+        {"unterminated name", axPktCtlSpeedSet_srv,
+         [](AXRPC_PARA_T *in) {
+             axrpcAddString(in, "name", "srv-c", 5);
+             axrpcAddInt(in, "speed", 64);
+         },
+         "Ensure terminated failed."},
+        {"short MAC", axPktCtlIEEECtl_srv,
+         [](AXRPC_PARA_T *in) {
+             axrpcAddString(in, "name", "srv-d", 6);
+             axrpcAddString(in, "dstMac", "\x01\x80\xC2", 3);
+             axrpcAddInt(in, "speed", 0);
+             axrpcAddInt(in, "isEnable", 1);
+         },
+         "Ensure got == kMacBytes failed."},
+    };
+    for (const Case &c : cases) {
+        AXRPC_PARA_T in, out;
+        axrpcParaInit(&in);
+        axrpcParaInit(&out);
+        c.fill(&in);
+        std::string text;
+        {
+            pc::test::CaptureStdout capture;
+            EXPECT_NE(c.srv(&in, &out), 0) << c.what;
+            text = capture.text();
+        }
+        EXPECT_NE(text.find(c.line), std::string::npos) << c.what << ": " << text;
+        axrpcParaFree(&in);
+        axrpcParaFree(&out);
+    }
+    uint32_t speed = 0;
+    for (const char *name : {"srv-a", "srv-b", "srv-c", "srv-d"})
+        EXPECT_NE(axPktCtlSpeedGet(name, &speed), 0) << name;
+    EXPECT_NE(axPktCtlSpeedSet_srv(nullptr, nullptr), 0);
+}
