@@ -90,6 +90,35 @@ int mtd_io(int mtd, void *buf, unsigned int offset, unsigned int len, bool writi
     return 0;
 }
 
+enum class BlockOp { kRead, kWrite };
+
+// Checks a block request against the chip and finds its MTD partition and
+// the offset in it; 0, or -1 after the line naming the fault.
+int locate_block(BlockOp op, int s, unsigned off, unsigned len, int *mtd, unsigned *mtdOffset) {
+    if (!flashInit) {
+        std::printf("flash not init\n");
+        return -1;
+    }
+    const char *who = op == BlockOp::kRead ? "flashBlkRead" : "flashBlkWrite";
+    unsigned count = flashGetSectorCount(), size = flashGetSectorSize();
+    if (s < 0 || static_cast<unsigned>(s) > count) {
+        if (op == BlockOp::kRead)
+            std::printf("%s(): Sector %d  %d invalid\n", who, s, count);
+        else
+            std::printf("%s(): Sector %d invalid\n", who, s);
+        return -1;
+    }
+    if (static_cast<uint64_t>(len) + off > static_cast<uint64_t>(count - static_cast<unsigned>(s)) * size) {
+        std::printf("%s(): Count 0x%x invalid\n", who, len);
+        return -1;
+    }
+    if (flashOffset2mtdOffset(s, off, mtd, mtdOffset) != 0 || *mtd < 0) {
+        std::printf("flashOffset2mtdOffset failed\n");
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -176,25 +205,9 @@ int flashMtdErase(int mtd, unsigned int offset, int n) {
 }
 
 int flashBlkRead(int s, void *buf, unsigned int off, unsigned int len) {
-    if (!flashInit) {
-        std::printf("flash not init\n");
-        return -1;
-    }
-    unsigned count = flashGetSectorCount(), size = flashGetSectorSize();
-    if (s < 0 || static_cast<unsigned>(s) > count) {
-        std::printf("flashBlkRead(): Sector %d  %d invalid\n", s, count);
-        return -1;
-    }
-    if (static_cast<uint64_t>(len) + off > static_cast<uint64_t>(count - static_cast<unsigned>(s)) * size) {
-        std::printf("flashBlkRead(): Count 0x%x invalid\n", len);
-        return -1;
-    }
     int mtd = -1;
     unsigned mtdOffset = 0;
-    if (flashOffset2mtdOffset(s, off, &mtd, &mtdOffset) != 0 || mtd < 0) {
-        std::printf("flashOffset2mtdOffset failed\n");
-        return -1;
-    }
+    if (locate_block(BlockOp::kRead, s, off, len, &mtd, &mtdOffset) != 0) return -1;
     if (flashMtdRead(mtd, buf, mtdOffset, len) != 0) {
         std::printf("flashMtdRead failed\n");
         return -1;
@@ -203,25 +216,9 @@ int flashBlkRead(int s, void *buf, unsigned int off, unsigned int len) {
 }
 
 int flashBlkWrite(int s, const void *buf, unsigned int off, unsigned int len) {
-    if (!flashInit) {
-        std::printf("flash not init\n");
-        return -1;
-    }
-    unsigned count = flashGetSectorCount(), size = flashGetSectorSize();
-    if (s < 0 || static_cast<unsigned>(s) > count) {
-        std::printf("flashBlkWrite(): Sector %d invalid\n", s);
-        return -1;
-    }
-    if (static_cast<uint64_t>(len) + off > static_cast<uint64_t>(count - static_cast<unsigned>(s)) * size) {
-        std::printf("flashBlkWrite(): Count 0x%x invalid\n", len);
-        return -1;
-    }
     int mtd = -1;
     unsigned mtdOffset = 0;
-    if (flashOffset2mtdOffset(s, off, &mtd, &mtdOffset) != 0 || mtd < 0) {
-        std::printf("flashOffset2mtdOffset failed\n");
-        return -1;
-    }
+    if (locate_block(BlockOp::kWrite, s, off, len, &mtd, &mtdOffset) != 0) return -1;
     if (flashMtdWrite(mtd, buf, mtdOffset, len) != 0) {
         std::printf("flashMtdWrite failed\n");
         return -1;
