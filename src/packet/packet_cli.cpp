@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "packet/packet_registry.h"
+#include "packet/text_pieces.h"
 #include "platform_core/axconfig.h"
 #include "platform_core/aximi.h"
 #include "platform_core/platform.h"
@@ -27,30 +28,8 @@ constexpr const char *kFloodSection = "Flood CPU-Defend";
 constexpr int kFloodSectionPriority = 125;
 constexpr int kGlobalSection = 1;  // request type of the global section
 
-std::string format_text(const char *fmt, va_list ap) {
-    va_list again;
-    va_copy(again, ap);
-    char small[256];
-    int n = std::vsnprintf(small, sizeof small, fmt, ap);
-    std::string text;
-    if (n >= static_cast<int>(sizeof small)) {
-        text.resize(static_cast<size_t>(n));
-        std::vsnprintf(text.data(), text.size() + 1, fmt, again);
-    } else if (n > 0) {
-        text.assign(small, static_cast<size_t>(n));
-    }
-    va_end(again);
-    return text;
-}
-
-// Collects each printed piece; printed later, outside the locks.
-int collect(void *ctx, const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    static_cast<std::vector<std::string> *>(ctx)->push_back(format_text(fmt, ap));
-    va_end(ap);
-    return 0;
-}
+using pc::packet::format_text;
+constexpr auto collect = pc::packet::collect_piece;
 
 // Prints the pieces to the session; stops when the user ends the listing.
 void print_pieces(AXIMI_CTX_T *ctx, const std::vector<std::string> &pieces) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "packet/packet_registry.h"
+#include "packet/text_pieces.h"
 #include "platform_core/axhttp.h"
 #include "platform_core/aximi.h"
 #include "platform_core/platform.h"
@@ -24,25 +25,7 @@ constexpr const char *kPage = "/userPage/floodDefend.htm";
 constexpr int kPortMax = 65535;
 constexpr int kNoRequest = -1;
 
-int collect(void *ctx, const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    char small[256];
-    va_list again;
-    va_copy(again, ap);
-    int n = std::vsnprintf(small, sizeof small, fmt, ap);
-    std::string text;
-    if (n >= static_cast<int>(sizeof small)) {
-        text.resize(static_cast<size_t>(n));
-        std::vsnprintf(text.data(), text.size() + 1, fmt, again);
-    } else if (n > 0) {
-        text.assign(small, static_cast<size_t>(n));
-    }
-    va_end(again);
-    va_end(ap);
-    static_cast<std::vector<std::string> *>(ctx)->push_back(std::move(text));
-    return 0;
-}
+constexpr auto collect = pc::packet::collect_piece;
 
 int add_range() {
     int start = getEnvToInt(nullptr, "startDport", 0, kPortMax);
