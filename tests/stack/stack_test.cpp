@@ -57,12 +57,6 @@ int load_config_hook(const char *text, uint32_t len) {
     return 0;
 }
 
-// Odd ports are administratively down.
-int up_is_disable_hook(UP up, int *disabled) {
-    *disabled = static_cast<int>(UP_PORT(up) % 2);
-    return 0;
-}
-
 int startup_update(su_cb_update_t *flags) {
     g_update_flags = *flags;
     seen("update");
@@ -87,7 +81,9 @@ protected:
         std::fclose(f);
         setenv("PC_STARTUP_CONFIG", kConfigPath, 1);
         APPINTF_SET(APPINTF_SLOT_CONFIG_LOAD, load_config_hook);
-        APPINTF_SET(APPINTF_SLOT_UP_IS_DISABLE, up_is_disable_hook);
+        // The simulated port feature answers the task: ports 1 and 3 are shut down.
+        simPortHooksSet();
+        for (uint32_t port : {1u, 3u}) simPortShutdownSet(UP_MAKE(UP_TYPE_SWP, UNIT_1, 0, port), 1);
         simProcessSetPid(PID_CORE);
         simSwitchSetInited(0);
         ASSERT_EQ(stkUsoUpdateCbReg(kModA, 100, startup_update), 0);

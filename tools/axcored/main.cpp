@@ -154,6 +154,7 @@ int main(int argc, char **argv) {
 
     simProcessSetPid(PID_CORE);
     simAppintfAclHooksSet();  // the classifier hands out ACL rule positions
+    simPortHooksSet();        // the port feature answers which ports are shut down
     pal_thread_main_set(pal_thread_self());
 
     // The simulated flash chip and the kernel's security code service.

@@ -26,6 +26,12 @@ PC_API void simAppintfClear(void);
  * -1 never set; simPortStateReset forgets every port. */
 PC_API int simPortStateGet(UP up);
 PC_API void simPortStateReset(void);
+/* The port configuration the feature software would keep: whether the user
+ * shut `up` down (1) or not (0, every port at first). simPortHooksSet puts
+ * the answering hook in the application hook table's upIsDisable slot, as
+ * the port feature does on the switch. */
+PC_API void simPortShutdownSet(UP up, int shutdown);
+PC_API void simPortHooksSet(void);
 
 PC_END_DECLS
 
