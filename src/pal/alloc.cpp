@@ -10,16 +10,21 @@
 // Live blocks are kept in kShards shards, each with its own lock, list
 // (newest at the head), set of live payloads and counters. A block's shard
 // is chosen from its payload address, so pal_free finds it from the pointer
-// alone and two threads rarely meet on one lock. The statistics, the guard
-// check and the figures take every shard's lock, in index order, and walk
-// them together, so they see one consistent picture. The shard locks are
-// ShortLocks (short_lock.h): a pair costs two atomic operations, not four.
+// alone. The address is taken at the granule of the C library's per-thread
+// heaps (64 MiB, 1 MiB on 32-bit), so the blocks of one thread mostly share
+// one shard and two threads on two CPUs rarely touch the same lock or
+// counters. The statistics, the guard check and the figures take every
+// shard's lock, in index order, and walk them together, so they see one
+// consistent picture. The shard locks are ShortLocks (short_lock.h): a pair
+// costs two atomic operations, not four.
 //
-// Each shard counts the bytes its blocks hold; the bytes held by the process
-// are the sum over the shards, so the hot path adds no process-wide atomic
-// operation. After an allocation the sum is compared with the peak, which
-// is raised when exceeded; with threads allocating at once the peak is the
-// highest sum one of them saw.
+// Bytes held: each shard keeps the change it has not yet published, and
+// adds it to the process-wide total once it reaches kPublishBytes either
+// way, so the hot path rarely touches a line other CPUs write. The bytes
+// held now are the total plus every shard's unpublished change. The peak is
+// raised after an allocation from the total plus the allocating shard's
+// change: exact in a single thread, and short by at most kPublishBytes per
+// other shard while several threads allocate at once.
 //
 // pal_free and pal_realloc first look the pointer up in its shard's live set
 // (live_set.h), so a pointer that was freed before or never came from
@@ -83,6 +88,9 @@ constexpr bool payload_fits(uint32_t rounded) {
         return rounded <= kMaxPayload;
 }
 constexpr size_t kShards = 16;
+// log2 of the granule of the C library's per-thread heaps.
+constexpr unsigned kHeapGranuleShift = sizeof(void *) == 8 ? 26 : 20;
+constexpr long kPublishBytes = 16 * 1024;
 
 struct alignas(64) Shard {
     pc::pal::ShortLock lock;       // guards every field below
@@ -92,25 +100,35 @@ struct alignas(64) Shard {
     long free_bytes = 0;
     long alloc_calls = 0;
     long free_calls = 0;
+    // Bytes held that are not yet in g_published: written under the lock,
+    // read without it for the figures. Stays within +-kPublishBytes.
+    std::atomic<long> unpublished{0};
 };
 
 pal_mutex_t g_alloc_lock = nullptr;  // "pal_alloc"
 Shard g_shards[kShards];
-// Bytes held by each shard's blocks, side by side so that the sum reads one
-// cache line: written under the shard's lock, read without it.
-alignas(64) std::atomic<uint32_t> g_held[kShards];
-
-size_t index_of(const Shard &s) { return static_cast<size_t>(&s - g_shards); }
-
-void add_held(const Shard &s, uint32_t delta) {
-    std::atomic<uint32_t> &h = g_held[index_of(s)];
-    h.store(h.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
-}
-std::atomic<unsigned> g_bytes_max{0};  // the highest sum of the shards' bytes held seen
+alignas(64) std::atomic<long> g_published{0};      // bytes held, less the shards' unpublished changes
+alignas(64) std::atomic<unsigned> g_bytes_max{0};  // the peak of the bytes held
 
 Shard &shard_of(const void *payload) {
-    auto a = reinterpret_cast<uintptr_t>(payload);
-    return g_shards[((a >> 4) ^ (a >> 10) ^ (a >> 16)) % kShards];
+    auto granule = reinterpret_cast<uintptr_t>(payload) >> kHeapGranuleShift;
+    return g_shards[(granule ^ (granule >> 4) ^ (granule >> 8)) % kShards];
+}
+
+// Counts `delta` bytes held by the shard's blocks, publishing the shard's
+// change once it is large; answers the bytes held as the shard sees them.
+// Under the shard's lock.
+long account_locked(Shard &sh, long delta) {
+    long change = sh.unpublished.load(std::memory_order_relaxed) + delta;
+    long published;
+    if (change >= kPublishBytes || change <= -kPublishBytes) {
+        published = g_published.fetch_add(change, std::memory_order_relaxed) + change;
+        change = 0;
+    } else {
+        published = g_published.load(std::memory_order_relaxed);
+    }
+    sh.unpublished.store(change, std::memory_order_relaxed);
+    return published + change;
 }
 
 class ShardLock {
@@ -147,15 +165,20 @@ private:
     bool held_ = true;
 };
 
-// Bytes held by the process, clamped to what the figures can report.
-unsigned bytes_held() {
-    uint64_t sum = 0;
-    for (const auto &h : g_held) sum += h.load(std::memory_order_relaxed);
-    return sum > UINT32_MAX ? UINT32_MAX : static_cast<unsigned>(sum);
+unsigned clamp_bytes(long bytes) {
+    if (bytes <= 0) return 0;
+    return static_cast<unsigned long>(bytes) > UINT32_MAX ? UINT32_MAX : static_cast<unsigned>(bytes);
 }
 
-void raise_peak() {
-    unsigned now = bytes_held();
+// Bytes held by the process, clamped to what the figures can report.
+unsigned bytes_held() {
+    long sum = g_published.load(std::memory_order_relaxed);
+    for (const Shard &s : g_shards) sum += s.unpublished.load(std::memory_order_relaxed);
+    return clamp_bytes(sum);
+}
+
+void raise_peak(long held) {
+    unsigned now = clamp_bytes(held);
     unsigned max = g_bytes_max.load(std::memory_order_relaxed);
     while (now > max && !g_bytes_max.compare_exchange_weak(max, now, std::memory_order_relaxed)) {
     }
@@ -246,9 +269,9 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     sh.head = b;
     sh.alloc_bytes += rounded;
     sh.alloc_calls++;
-    add_held(sh, rounded);
+    const long held = account_locked(sh, static_cast<long>(rounded));
     lock.release();
-    raise_peak();
+    raise_peak(held);
     return b->payload;
 }
 
@@ -312,7 +335,7 @@ PC_API void pal_free(void *ptr) {
         if (b->next != nullptr) b->next->prev = b->prev;
         sh.free_bytes += b->size;
         sh.free_calls++;
-        add_held(sh, 0u - b->size);
+        account_locked(sh, -static_cast<long>(b->size));
     }
     poison(b, block_bytes(b->size));
     std::free(b);
