@@ -315,7 +315,7 @@ PC_API void pal_free(void *ptr) {
     {
         Shard &sh = shard_of(ptr);
         ShardLock lock(sh);
-        if (!sh.live.contains(ptr)) {
+        if (!sh.live.erase(ptr)) {
             lock.release();
             report_refused(ptr, "not a live block");
             return;
@@ -323,11 +323,11 @@ PC_API void pal_free(void *ptr) {
         // Live: the back pointer and the header are ours to read.
         b = *back_pointer(ptr);
         if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(sh, b)) {
+            sh.live.insert(ptr);  // stays live; the set has room, it just gave one slot back
             lock.release();
             report_refused(ptr, "its header is damaged");
             return;
         }
-        sh.live.erase(ptr);
         if (b->prev != nullptr)
             b->prev->next = b->next;
         else
