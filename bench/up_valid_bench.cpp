@@ -14,6 +14,7 @@
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
 #include "platform_core/up.h"
+#include "platform_core/up_propt.h"
 #include "platform_sim/sim.h"
 
 namespace {
@@ -96,5 +97,16 @@ int main(int argc, char **argv) {
                 1e3 / shared);
     std::printf("local bitmap test:               median %.2f ns/call, %.1f M calls/s\n", local, 1e3 / local);
     std::printf("ratio shared/local: %.0fx\n", shared / local);
+    // Two more read-mostly lookups: a port's mode bit and the device state,
+    // each a copy of the 352-byte property block checked the same way.
+    constexpr UP kLags[] = {0x02000001, 0x02000003, 0x0200000E};  // always legal targets of a mode
+    double mode =
+        median_ns([&](int c) { sink = sink + upProptChkMode(kLags[static_cast<size_t>(c) % 3], 1); });
+    double dev = median_ns([&](int) {
+        uint32_t stat = 0;
+        sink = sink + upProptDevStatGet(1u, &stat) + static_cast<int>(stat);
+    });
+    std::printf("upProptChkMode (shared block):  median %.1f ns/call\n", mode);
+    std::printf("upProptDevStatGet (shared block): median %.1f ns/call\n", dev);
     return 0;
 }
