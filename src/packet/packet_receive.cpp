@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <unordered_map>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "packet/packet_kernel.h"
 #include "packet/packet_registry.h"
@@ -44,16 +46,71 @@ struct DeliveryMsg {
 };
 static_assert(sizeof(DeliveryMsg) == kDeliveryMsgSize);
 
-// Private frame copies travelling through module queues, by handle.
+// Private frame copies travelling through module queues, by handle: the
+// handle is the slot's index plus one. Freed slots are used again, so a
+// steady stream allocates nothing here.
 struct FrameHandles {
-    std::mutex lock;  // guards the fields below
-    std::unordered_map<uint32_t, uint8_t *> copies;
-    uint32_t next = 1;
+    std::mutex lock;                   // guards the fields below
+    std::vector<uint8_t *> slots;      // a frame copy, or null for a free slot
+    std::vector<uint32_t> free_slots;  // indexes of the null slots
 };
 FrameHandles &handles() {
     static auto *h = new FrameHandles;
     return *h;
 }
+
+// What a work thread found for (mid, name): kept while the registrations'
+// generation stands. Only registrations that exist are kept, so hostile
+// names in a queue cannot make it grow.
+struct Lookup {
+    uint32_t mid;
+    char name[PACKET_REG_NAME_SIZE];
+    AXPACKET_RX_CB cb;
+    AXPACKET_ENABLE_CB en;
+};
+
+class LookupCache {
+public:
+    // The registration's callbacks, or false when it is not registered.
+    bool find(uint32_t mid, const char *name, AXPACKET_RX_CB &cb, AXPACKET_ENABLE_CB &en) {
+        uint64_t now = registrations_generation();
+        if (!valid_ || now != generation_) {
+            entries_.clear();
+            generation_ = now;
+            valid_ = true;
+        }
+        for (const Lookup &e : entries_) {
+            if (e.mid == mid && std::strcmp(e.name, name) == 0) {
+                cb = e.cb;
+                en = e.en;
+                return true;
+            }
+        }
+        Lookup e{mid, {}, nullptr, nullptr};
+        if (regist_lock() == nullptr) return false;
+        {
+            pc::pal::MutexGuard g(regist_lock());
+            PACKET_REGIST_T *r = g.held() ? find_registration(mid, name) : nullptr;
+            if (r == nullptr) return false;
+            e.cb = r->pktCallback;
+            e.en = r->enableCallback;
+        }
+        std::memcpy(e.name, name, strnlen(name, sizeof e.name - 1));
+        try {
+            entries_.push_back(e);
+        } catch (const std::bad_alloc &) {
+            // not kept: the next frame looks it up again
+        }
+        cb = e.cb;
+        en = e.en;
+        return true;
+    }
+
+private:
+    bool valid_ = false;
+    uint64_t generation_ = 0;  // of the registrations when entries_ was started
+    std::vector<Lookup> entries_;
+};
 
 bool to_classifier(AX_PACKET_T &pkt, const uint8_t *dmac, const uint8_t *smac) {
     const uint8_t *f = pkt.data;
@@ -107,19 +164,31 @@ int release(drv_nic_pkt_t *desc) {
 uint32_t frame_handle_put(uint8_t *copy) {
     FrameHandles &h = handles();
     std::lock_guard<std::mutex> g(h.lock);
-    uint32_t id = h.next++;
-    if (id == 0) id = h.next++;  // 0 stands for no frame
-    h.copies[id] = copy;
-    return id;
+    uint32_t index;
+    if (!h.free_slots.empty()) {
+        index = h.free_slots.back();
+        h.free_slots.pop_back();
+        h.slots[index] = copy;
+    } else {
+        if (h.slots.size() >= UINT32_MAX - 1) return 0;
+        index = static_cast<uint32_t>(h.slots.size());
+        try {
+            // Room for every slot to come back, so that a take never allocates.
+            if (h.free_slots.capacity() < h.slots.size() + 1) h.free_slots.reserve(2 * (h.slots.size() + 1));
+            h.slots.push_back(copy);
+        } catch (const std::bad_alloc &) {
+            return 0;
+        }
+    }
+    return index + 1;
 }
 
 uint8_t *frame_handle_take(uint32_t handle) {
     FrameHandles &h = handles();
     std::lock_guard<std::mutex> g(h.lock);
-    auto it = h.copies.find(handle);
-    if (it == h.copies.end()) return nullptr;
-    uint8_t *p = it->second;
-    h.copies.erase(it);
+    if (handle == 0 || handle > h.slots.size() || h.slots[handle - 1] == nullptr) return nullptr;
+    uint8_t *p = std::exchange(h.slots[handle - 1], nullptr);
+    h.free_slots.push_back(handle - 1);
     return p;
 }
 
@@ -140,6 +209,11 @@ bool deliver(const PACKET_REGIST_T &copy, const AX_PACKET_T &pkt) {
         DeliveryMsg msg{};
         std::memcpy(msg.name, copy.name, sizeof msg.name);
         uint32_t handle = frame_handle_put(frame);
+        if (handle == 0) {
+            pal_free(frame);
+            PFM_ERR(kMid, "Malloc error\n");
+            return false;
+        }
         axpacketRecordToWire(&pkt, handle, &msg.pkt);
         msg.pid = copy.pid;
         msg.mid = copy.mid;
@@ -318,6 +392,7 @@ PC_API void *axpacketWorkThread(void *arg) {
         return nullptr;
     }
     int q = static_cast<int>(node->msgQ);
+    LookupCache lookups;
     for (;;) {
         DeliveryMsg msg{};
         unsigned prio = 0;
@@ -333,15 +408,7 @@ PC_API void *axpacketWorkThread(void *arg) {
         msg.name[PACKET_REG_NAME_SIZE - 1] = '\0';
         AXPACKET_RX_CB cb = nullptr;
         AXPACKET_ENABLE_CB en = nullptr;
-        bool found = false;
-        {
-            pc::pal::MutexGuard g(regist_lock());
-            if (PACKET_REGIST_T *r = find_registration(msg.mid, msg.name)) {
-                found = true;
-                cb = r->pktCallback;
-                en = r->enableCallback;
-            }
-        }
+        bool found = lookups.find(msg.mid, msg.name, cb, en);
         if (!found) {
             PFM_ERR(kMid, "Get register node error\n");
         } else if (cb != nullptr && (en == nullptr || en() != 0)) {

@@ -311,6 +311,55 @@ TEST_F(Registry, full_queue_skips_that_module_only) {
     axPacketUnregisterPacket(kSlowMod, "slow");
 }
 
+// The work thread looks each queued frame's registration up when it takes
+// the frame: one unregistered meanwhile gets nothing, and a name registered
+// again reaches its new callback.
+TEST_F(Registry, work_thread_follows_registrations_that_come_and_go) {
+    constexpr uint32_t kTurnMod = 33;
+    static bool registered = false;
+    if (!registered) {
+        ASSERT_EQ(axPacketRegisterModule(kTurnMod, 10, 65536, 4), 0);
+        registered = true;
+    }
+    auto add = [&](const char *name, uint16_t type, AXPACKET_RX_CB cb) {
+        ASSERT_EQ(axPacketRegisterPacket(kTurnMod, name, AX_RX_OWNED, 1, cb, nullptr), 0);
+        ASSERT_EQ(axPacketRegisterField(kTurnMod, name, LEN_TYPE, type, 0), 0);
+        ASSERT_EQ(axPacketRegisterEnable(kTurnMod, name), 0);
+    };
+    Bytes frame = padded(eth(kBroadcast, kHostA, 0x88BA), 60);
+    Bytes probe = padded(eth(kBroadcast, kHostA, 0x88BB), 60);
+    g_release = false;
+    g_blocked_calls = 0;
+    g_hits_a = g_hits_b = 0;
+    add("turn", 0x88BA, blocking_cb);
+    add("probe", 0x88BB, cb_b);
+    EXPECT_EQ(classify(frame), 1);
+    ASSERT_TRUE(wait_until([] { return g_blocked_calls == 1; }));
+    EXPECT_EQ(classify(frame), 1);  // queued behind the blocked call
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "turn"), 0);
+    {
+        pc::test::CaptureStdout out;
+        EXPECT_EQ(classify(probe), 1);  // queued behind that: tells when it was taken
+        g_release = true;
+        EXPECT_TRUE(wait_until([] { return g_hits_b == 1; }));
+        std::string text = out.text();
+        EXPECT_NE(text.find("Get register node error"), std::string::npos) << text;
+    }
+    EXPECT_EQ(g_blocked_calls, 1);
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "probe"), 0);
+
+    g_hits_a = g_hits_b = 0;
+    add("turn", 0x88BA, cb_a);
+    EXPECT_EQ(classify(frame), 1);
+    ASSERT_TRUE(wait_until([] { return g_hits_a == 1; }));
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "turn"), 0);
+    add("turn", 0x88BA, cb_b);
+    EXPECT_EQ(classify(frame), 1);
+    EXPECT_TRUE(wait_until([] { return g_hits_b == 1; }));
+    EXPECT_EQ(g_hits_a, 1);
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "turn"), 0);
+}
+
 // Frames cut short or lying about their lengths match nothing and are read
 // only within their bytes.
 TEST_F(Registry, malformed_frames_match_nothing) {
