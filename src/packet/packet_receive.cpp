@@ -46,13 +46,22 @@ struct DeliveryMsg {
 };
 static_assert(sizeof(DeliveryMsg) == kDeliveryMsgSize);
 
-// Private frame copies travelling through module queues, by handle: the
-// handle is the slot's index plus one. Freed slots are used again, so a
-// steady stream allocates nothing here.
+// Private frame copies travelling through module queues, by handle. A
+// handle is a slot's index plus one in its low 20 bits and the slot's
+// generation in the high 12: freed slots are used again, so a steady
+// stream allocates nothing here, and an item that comes back after its
+// frame was taken names nothing, not the frame that reuses the slot.
+constexpr unsigned kHandleIndexBits = 20;
+constexpr uint32_t kHandleIndexMask = (1u << kHandleIndexBits) - 1;
+constexpr uint32_t kMaxSlots = kHandleIndexMask;  // copies waiting in queues at once
+struct HandleSlot {
+    FrameCopy copy;           // null data: free
+    uint32_t generation = 0;  // moves on each time the slot is freed
+};
 struct FrameHandles {
     std::mutex lock;                   // guards the fields below
-    std::vector<uint8_t *> slots;      // a frame copy, or null for a free slot
-    std::vector<uint32_t> free_slots;  // indexes of the null slots
+    std::vector<HandleSlot> slots;     // by index
+    std::vector<uint32_t> free_slots;  // indexes of the free slots
 };
 FrameHandles &handles() {
     static auto *h = new FrameHandles;
@@ -161,35 +170,40 @@ int release(drv_nic_pkt_t *desc) {
 
 }  // namespace
 
-uint32_t frame_handle_put(uint8_t *copy) {
+uint32_t frame_handle_put(FrameCopy copy) {
     FrameHandles &h = handles();
     std::lock_guard<std::mutex> g(h.lock);
     uint32_t index;
     if (!h.free_slots.empty()) {
         index = h.free_slots.back();
         h.free_slots.pop_back();
-        h.slots[index] = copy;
     } else {
-        if (h.slots.size() >= UINT32_MAX - 1) return 0;
+        if (h.slots.size() >= kMaxSlots) return 0;
         index = static_cast<uint32_t>(h.slots.size());
         try {
             // Room for every slot to come back, so that a take never allocates.
             if (h.free_slots.capacity() < h.slots.size() + 1) h.free_slots.reserve(2 * (h.slots.size() + 1));
-            h.slots.push_back(copy);
+            h.slots.emplace_back();
         } catch (const std::bad_alloc &) {
             return 0;
         }
     }
-    return index + 1;
+    HandleSlot &slot = h.slots[index];
+    slot.copy = copy;
+    return ((slot.generation << kHandleIndexBits) | (index + 1));
 }
 
-uint8_t *frame_handle_take(uint32_t handle) {
+FrameCopy frame_handle_take(uint32_t handle) {
     FrameHandles &h = handles();
     std::lock_guard<std::mutex> g(h.lock);
-    if (handle == 0 || handle > h.slots.size() || h.slots[handle - 1] == nullptr) return nullptr;
-    uint8_t *p = std::exchange(h.slots[handle - 1], nullptr);
-    h.free_slots.push_back(handle - 1);
-    return p;
+    uint32_t index = (handle & kHandleIndexMask) - 1;  // wraps for 0: out of range
+    if (index >= h.slots.size()) return {};
+    HandleSlot &slot = h.slots[index];
+    if (slot.copy.data == nullptr || (handle >> kHandleIndexBits) != slot.generation) return {};
+    FrameCopy c = std::exchange(slot.copy, FrameCopy{});
+    slot.generation = (slot.generation + 1) & (UINT32_MAX >> kHandleIndexBits);
+    h.free_slots.push_back(index);
+    return c;
 }
 
 void stat_add(uint32_t word) {
@@ -208,7 +222,7 @@ bool deliver(const PACKET_REGIST_T &copy, const AX_PACKET_T &pkt) {
         std::memcpy(frame, pkt.data, pkt.len);
         DeliveryMsg msg{};
         std::memcpy(msg.name, copy.name, sizeof msg.name);
-        uint32_t handle = frame_handle_put(frame);
+        uint32_t handle = frame_handle_put({frame, pkt.len});
         if (handle == 0) {
             pal_free(frame);
             PFM_ERR(kMid, "Malloc error\n");
@@ -219,7 +233,7 @@ bool deliver(const PACKET_REGIST_T &copy, const AX_PACKET_T &pkt) {
         msg.mid = copy.mid;
         PFM_DBG(kMid, "Reg name %s msgQ id: %d\n", copy.name, static_cast<int>(copy.msgQ));
         if (pal_msgQ_send(static_cast<int>(copy.msgQ), &msg, sizeof msg, 0, PAL_NO_WAIT) != 0) {
-            pal_free(frame_handle_take(handle));
+            pal_free(frame_handle_take(handle).data);
             PFM_ERR(kMid, "Send to msgq error\n");
             return false;
         }
@@ -400,7 +414,8 @@ PC_API void *axpacketWorkThread(void *arg) {
             pal_usleep(kReceiveRetryUs);  // a failing queue must not spin
             continue;
         }
-        uint8_t *frame = frame_handle_take(msg.pkt.data);
+        FrameCopy copy = frame_handle_take(msg.pkt.data);
+        uint8_t *frame = copy.data;
         if (frame == nullptr) {
             PFM_ERR(kMid, "Packet null\n");
             continue;
@@ -415,6 +430,7 @@ PC_API void *axpacketWorkThread(void *arg) {
             AX_PACKET_T rec;
             axpacketRecordFromWire(&msg.pkt, &rec);
             rec.data = frame;
+            rec.len = copy.len;  // the copy's own length, whatever the item says
             cb(&rec);
         }
         pal_free(frame);

@@ -192,8 +192,14 @@ enum FieldCode : uint32_t {
 };
 
 // A frame's private copy and the 32-bit word that names it in a queue item.
-uint32_t frame_handle_put(uint8_t *copy);
-uint8_t *frame_handle_take(uint32_t handle);
+// The table keeps the copy's length too: a queue item may have been written
+// by anyone who can open the queue, so its own length is not believed.
+struct FrameCopy {
+    uint8_t *data = nullptr;  // null: no such handle
+    uint32_t len = 0;
+};
+uint32_t frame_handle_put(FrameCopy copy);  // 0 when no slot could be had
+FrameCopy frame_handle_take(uint32_t handle);
 
 // Counting of axpkt_stat.
 void stat_add(uint32_t word);
