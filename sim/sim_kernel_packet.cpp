@@ -1,11 +1,20 @@
 // The kernel side of the packet netlink protocol on a host without the
-// firmware's kernel module. It listens on the abstract AF_UNIX datagram
-// address AXPACKET_NL_HOST_KERNEL_NAME and speaks the same netlink messages:
-// type 1 names the core's port, type 2 gives the switch MAC, type 3 brings
-// a received frame, type 4 (sent to "<name>/<port>") asks the core to send
+// firmware's kernel module. It listens on the abstract AF_UNIX
+// sequenced-packet address AXPACKET_NL_HOST_KERNEL_NAME; a core connects and
+// speaks the same netlink messages over its connection: type 1 names the
+// core's port, type 2 gives the switch MAC, type 3 brings a received frame,
+// type 4 (sent on the connection of the latest type 1) asks the core to send
 // one. With a TAP interface, type-3 frames are written to it and every frame
 // the Linux stack sends on it becomes a type-4 message; without one the
 // frames are only counted.
+//
+// Cost: the real kernel side takes a frame inside the core's sendmsg and
+// wakes nobody. Here a reader thread per connection takes what queued up in
+// batches (recvmmsg): it blocks only while the connection is idle, and after
+// a batch it sleeps one coalescing tick while the next frames queue, so a
+// steady stream costs the core one sendmsg per frame and not a wake-up.
+// The core's send buffer holds far more frames than arrive in a tick; when
+// it is full the core's sendmsg waits, as the socket type promises.
 #include <fcntl.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
@@ -16,7 +25,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,21 +49,37 @@ struct NlHeader {
 static_assert(sizeof(NlHeader) == AXPACKET_NL_HDR_LEN);
 
 constexpr size_t kMsgMax = AXPACKET_NL_HDR_LEN + 9216;
+constexpr unsigned kBatch = 32;  // messages taken by one recvmmsg
+constexpr auto kCoalesceTick = std::chrono::microseconds(100);
+constexpr int kListenBacklog = 8;
+
+// One core's connection; the descriptor is closed with the last holder.
+struct Conn {
+    explicit Conn(int f) : fd(f) {}
+    ~Conn() { close(fd); }
+    Conn(const Conn &) = delete;
+    Conn &operator=(const Conn &) = delete;
+    const int fd;
+};
 
 struct KernelSide {
     std::mutex lock;  // guards the fields below except the atomics
-    int sock = -1;
+    int listener = -1;
     int tap = -1;
     std::string tap_name;
+    std::thread acceptor;
+    std::vector<std::thread> readers;          // one per accepted connection
+    std::vector<std::shared_ptr<Conn>> conns;  // open connections
+    std::shared_ptr<Conn> core;                // the connection of the latest type 1
     std::atomic<bool> running{false};
     std::atomic<uint32_t> core_port{0};
-    std::atomic<uint32_t> rx_count{0};
+    std::atomic<uint32_t> rx_count{0};  // counted after `last` holds the frame
     uint8_t mac[6]{};
     bool have_mac = false;
     std::vector<uint8_t> last;
 };
 
-// Never freed: its threads run until the process ends.
+// Never freed: the TAP reader runs until the process ends.
 KernelSide &ks() {
     static auto *k = new KernelSide;
     return *k;
@@ -60,8 +88,9 @@ KernelSide &ks() {
 socklen_t abstract_addr(sockaddr_un &a, const std::string &name) {
     a = {};
     a.sun_family = AF_UNIX;
-    std::memcpy(a.sun_path + 1, name.data(), std::min(name.size(), sizeof a.sun_path - 2));
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    size_t n = std::min(name.size(), sizeof a.sun_path - 2);
+    std::memcpy(a.sun_path + 1, name.data(), n);
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
 }
 
 // Gives the TAP interface the switch's MAC and brings it up.
@@ -80,7 +109,15 @@ void tap_configure(const std::string &name, const uint8_t *mac) {
     close(s);
 }
 
-void handle(const uint8_t *msg, size_t n) {
+// A batch's type-3 frames: handed to the TAP one by one, remembered and
+// counted once for the batch.
+struct ToKernel {
+    const uint8_t *last = nullptr;
+    size_t last_len = 0;
+    uint32_t count = 0;
+};
+
+void handle(const std::shared_ptr<Conn> &conn, const uint8_t *msg, size_t n, ToKernel &up, int tap) {
     if (n < sizeof(NlHeader)) return;
     NlHeader h;
     std::memcpy(&h, msg, sizeof h);
@@ -93,50 +130,102 @@ void handle(const uint8_t *msg, size_t n) {
             if (plen >= 4) {
                 uint32_t pid;
                 std::memcpy(&pid, payload, 4);
+                std::lock_guard<std::mutex> g(k.lock);
+                k.core = conn;
                 k.core_port = pid;
             }
             break;
         case AXPACKET_NL_MAC:
             if (plen >= 6) {
-                std::string tap;
+                std::string tap_name;
                 {
                     std::lock_guard<std::mutex> g(k.lock);
                     std::memcpy(k.mac, payload, 6);
                     k.have_mac = true;
-                    tap = k.tap >= 0 ? k.tap_name : std::string();
+                    tap_name = k.tap >= 0 ? k.tap_name : std::string();
                 }
-                if (!tap.empty()) tap_configure(tap, payload);
+                if (!tap_name.empty()) tap_configure(tap_name, payload);
             }
             break;
-        case AXPACKET_NL_TO_KERNEL: {
-            ++k.rx_count;
-            int tap;
-            {
-                std::lock_guard<std::mutex> g(k.lock);
-                k.last.assign(payload, payload + plen);
-                tap = k.tap;
-            }
+        case AXPACKET_NL_TO_KERNEL:
             if (tap >= 0) {
                 ssize_t rc = write(tap, payload, plen);
                 (void)rc;  // the stack drops what it cannot take, so do we
             }
+            up.last = payload;
+            up.last_len = plen;
+            ++up.count;
             break;
-        }
         default:
             break;
     }
 }
 
-void socket_reader(int sock) {
+// Takes the messages of one connection until it closes or the side stops.
+void conn_reader(std::shared_ptr<Conn> conn) {
     pthread_setname_np(pthread_self(), "sim_kernel_nl");
-    std::vector<uint8_t> buf(kMsgMax);
-    while (ks().running) {
-        ssize_t n = recv(sock, buf.data(), buf.size(), 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+    KernelSide &k = ks();
+    std::vector<uint8_t> bufs(kBatch * kMsgMax);
+    iovec iov[kBatch];
+    mmsghdr msgs[kBatch];
+    for (;;) {
+        for (unsigned i = 0; i < kBatch; ++i) {
+            iov[i] = {bufs.data() + i * kMsgMax, kMsgMax};
+            msgs[i] = {};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        // Waits for the first message only; takes whatever else is queued.
+        int n = recvmmsg(conn->fd, msgs, kBatch, MSG_WAITFORONE, nullptr);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || msgs[0].msg_len == 0 || !k.running) break;  // closed, or stopping
+        int tap;
+        {
+            std::lock_guard<std::mutex> g(k.lock);
+            tap = k.tap;
+        }
+        ToKernel up;
+        bool closed = false;
+        for (int i = 0; i < n; ++i) {
+            if (msgs[i].msg_len == 0) {
+                closed = true;  // the end of the connection, behind its last messages
+                break;
+            }
+            handle(conn, bufs.data() + static_cast<size_t>(i) * kMsgMax, msgs[i].msg_len, up, tap);
+        }
+        if (up.count != 0) {
+            {
+                std::lock_guard<std::mutex> g(k.lock);
+                k.last.assign(up.last, up.last + up.last_len);
+            }
+            k.rx_count.fetch_add(up.count);
+        }
+        if (closed) break;
+        // A full batch: more are waiting. Otherwise let the stream gather.
+        if (static_cast<unsigned>(n) < kBatch) std::this_thread::sleep_for(kCoalesceTick);
+    }
+    std::lock_guard<std::mutex> g(k.lock);
+    if (k.core == conn) k.core.reset();
+    std::erase(k.conns, conn);
+}
+
+void acceptor(int listener) {
+    pthread_setname_np(pthread_self(), "sim_kernel_acc");
+    KernelSide &k = ks();
+    for (;;) {
+        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
             break;
         }
-        handle(buf.data(), static_cast<size_t>(n));
+        std::lock_guard<std::mutex> g(k.lock);
+        if (!k.running) {
+            close(fd);
+            break;
+        }
+        auto conn = std::make_shared<Conn>(fd);
+        k.conns.push_back(conn);
+        k.readers.emplace_back(conn_reader, conn);
     }
 }
 
@@ -173,12 +262,12 @@ extern "C" {
 int simKernelPacketStart(const char *tapName) {
     KernelSide &k = ks();
     std::lock_guard<std::mutex> g(k.lock);
-    if (k.running) return -1;
-    int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (k.running || k.acceptor.joinable()) return -1;
+    int sock = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (sock < 0) return -1;
     sockaddr_un a;
     socklen_t alen = abstract_addr(a, AXPACKET_NL_HOST_KERNEL_NAME);
-    if (bind(sock, reinterpret_cast<sockaddr *>(&a), alen) != 0) {
+    if (bind(sock, reinterpret_cast<sockaddr *>(&a), alen) != 0 || listen(sock, kListenBacklog) != 0) {
         close(sock);
         return -1;
     }
@@ -191,22 +280,42 @@ int simKernelPacketStart(const char *tapName) {
         }
         k.tap_name = tapName;
     }
-    k.sock = sock;
+    k.listener = sock;
     k.tap = tap;
     k.running = true;
-    std::thread(socket_reader, sock).detach();
+    k.acceptor = std::thread(acceptor, sock);
     if (tap >= 0) std::thread(tap_reader, tap).detach();
     return 0;
 }
 
 void simKernelPacketStop(void) {
     KernelSide &k = ks();
+    std::thread acc;
+    std::vector<std::thread> readers;
+    int listener;
+    {
+        std::lock_guard<std::mutex> g(k.lock);
+        if (!k.running) return;
+        k.running = false;
+        listener = k.listener;
+        k.listener = -1;
+        k.tap = -1;                     // the TAP reader keeps its descriptor until the process ends
+        shutdown(listener, SHUT_RDWR);  // wakes the acceptor
+        for (const auto &c : k.conns) shutdown(c->fd, SHUT_RDWR);  // wakes the readers
+        acc = std::move(k.acceptor);
+    }
+    if (acc.joinable()) acc.join();
+    {
+        std::lock_guard<std::mutex> g(k.lock);
+        readers = std::move(k.readers);
+        k.readers.clear();
+    }
+    for (std::thread &t : readers) t.join();
+    close(listener);
     std::lock_guard<std::mutex> g(k.lock);
-    if (!k.running) return;
-    k.running = false;
-    shutdown(k.sock, SHUT_RDWR);  // wakes the reader; the descriptors stay
-    k.sock = -1;
-    k.tap = -1;
+    k.conns.clear();
+    k.core.reset();
+    k.core_port = 0;
 }
 
 uint32_t simKernelPacketRxCount(void) { return ks().rx_count.load(); }
@@ -232,24 +341,19 @@ int simKernelPacketMac(uint8_t *mac) {
 
 int simKernelPacketSend(const uint8_t *frame, uint32_t len) {
     KernelSide &k = ks();
-    uint32_t port = k.core_port.load();
-    if (frame == nullptr || len == 0 || len > AXPACKET_NL_FRAME_MAX || port == 0) return -1;
-    int sock;
+    if (frame == nullptr || len == 0 || len > AXPACKET_NL_FRAME_MAX) return -1;
+    std::shared_ptr<Conn> core;
     {
         std::lock_guard<std::mutex> g(k.lock);
-        sock = k.sock;
+        core = k.core;
     }
-    if (sock < 0) return -1;
+    if (core == nullptr) return -1;
     NlHeader h{static_cast<uint32_t>(sizeof(NlHeader) + len), AXPACKET_NL_FROM_KERNEL, 0, 0, 0};
     iovec iov[2] = {{&h, sizeof h}, {const_cast<uint8_t *>(frame), len}};
-    sockaddr_un a;
-    socklen_t alen = abstract_addr(a, std::string(AXPACKET_NL_HOST_KERNEL_NAME) + "/" + std::to_string(port));
     msghdr msg{};
-    msg.msg_name = &a;
-    msg.msg_namelen = alen;
     msg.msg_iov = iov;
     msg.msg_iovlen = 2;
-    return sendmsg(sock, &msg, 0) == static_cast<ssize_t>(h.len) ? 0 : -1;
+    return sendmsg(core->fd, &msg, MSG_NOSIGNAL) == static_cast<ssize_t>(h.len) ? 0 : -1;
 }
 
 }  // extern "C"

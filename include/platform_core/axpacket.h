@@ -262,8 +262,8 @@ PC_API int axPacketRpcReg(void);
 #define AXPACKET_NL_HDR_LEN 16
 #define AXPACKET_NL_FRAME_MAX 2046
 /* Hosts without the kernel module: the kernel side listens on this abstract
- * AF_UNIX datagram address and the service binds "<name>/<port>"; the
- * messages are the same netlink messages. */
+ * AF_UNIX sequenced-packet address and the service connects to it; the
+ * messages, both ways, are the same netlink messages. */
 #define AXPACKET_NL_HOST_KERNEL_NAME "axpacket_nl"
 
 /* axpkt_stat words. */

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstring>
 #include <span>
-#include <string>
+#include <string_view>
 
 #include "packet/packet_registry.h"
 #include "platform_core/platform.h"
@@ -35,25 +35,21 @@ static_assert(sizeof(NlHeader) == AXPACKET_NL_HDR_LEN);
 std::atomic<int> g_fd{-1};  // socketFd
 std::atomic<bool> g_stopping{false};
 bool g_is_netlink = false;  // written by open only
+uint32_t g_port = 0;        // our netlink port, the process id; written by open only
 
-socklen_t host_addr(sockaddr_un &a, const std::string &name) {
-    a = {};
-    a.sun_family = AF_UNIX;
-    size_t n = std::min(name.size(), sizeof a.sun_path - 2);
-    std::memcpy(a.sun_path + 1, name.data(), n);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
-}
-
-// The host transport: present when the simulated kernel side listens.
-int open_host_link(uint32_t port) {
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+// The host transport: present when the simulated kernel side listens. A
+// sequenced-packet connection keeps the messages' boundaries and, unlike a
+// datagram socket, queues up to the send buffer rather than ten messages.
+int open_host_link() {
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    sockaddr_un peer;
-    socklen_t plen = host_addr(peer, AXPACKET_NL_HOST_KERNEL_NAME);
-    sockaddr_un self;
-    socklen_t slen = host_addr(self, std::string(AXPACKET_NL_HOST_KERNEL_NAME) + "/" + std::to_string(port));
-    if (connect(fd, reinterpret_cast<sockaddr *>(&peer), plen) != 0 ||
-        bind(fd, reinterpret_cast<sockaddr *>(&self), slen) != 0) {
+    sockaddr_un peer{};
+    peer.sun_family = AF_UNIX;
+    constexpr std::string_view kName = AXPACKET_NL_HOST_KERNEL_NAME;
+    static_assert(kName.size() + 1 < sizeof peer.sun_path);
+    std::memcpy(peer.sun_path + 1, kName.data(), kName.size());
+    auto plen = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + kName.size());
+    if (connect(fd, reinterpret_cast<sockaddr *>(&peer), plen) != 0) {
         close(fd);
         return -1;
     }
@@ -65,7 +61,8 @@ int open_host_link(uint32_t port) {
 int kernel_link_open() {
     uint32_t port = static_cast<uint32_t>(getpid());
     g_stopping = false;
-    int fd = open_host_link(port);
+    g_port = port;
+    int fd = open_host_link();
     if (fd >= 0) {
         g_is_netlink = false;
         g_fd = fd;
@@ -105,7 +102,7 @@ int kernel_link_sendv(uint16_t type, std::span<const iovec> pieces) {
     uint64_t len = 0;
     for (const iovec &p : pieces) len += p.iov_len;
     if (len > UINT32_MAX - sizeof(NlHeader)) return -1;
-    NlHeader h{static_cast<uint32_t>(sizeof(NlHeader) + len), type, 0, 0, static_cast<uint32_t>(getpid())};
+    NlHeader h{static_cast<uint32_t>(sizeof(NlHeader) + len), type, 0, 0, g_port};
     iovec iov[kMaxPieces + 1] = {{&h, sizeof h}};
     for (size_t i = 0; i < pieces.size(); ++i) iov[i + 1] = pieces[i];
     sockaddr_nl kernel{};

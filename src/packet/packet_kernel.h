@@ -1,8 +1,9 @@
 // The service's link to the Linux network stack: the packet netlink
 // socket (protocol 22), or on a host without the kernel module an AF_UNIX
-// datagram socket to the simulated kernel side carrying the same messages
-// (AXPACKET_NL_HOST_KERNEL_NAME). The socket is opened by axPacketInit and
-// read by the thread "AXPacketRcv".
+// sequenced-packet connection to the simulated kernel side carrying the
+// same messages (AXPACKET_NL_HOST_KERNEL_NAME). The socket is opened by
+// axPacketInit and read by the thread "AXPacketRcv"; every message is one
+// sendmsg, its header naming the port bound at open (the process id).
 #pragma once
 
 #include <sys/uio.h>

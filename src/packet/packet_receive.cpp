@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <unordered_map>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "packet/packet_kernel.h"
 #include "packet/packet_registry.h"
@@ -44,16 +46,80 @@ struct DeliveryMsg {
 };
 static_assert(sizeof(DeliveryMsg) == kDeliveryMsgSize);
 
-// Private frame copies travelling through module queues, by handle.
+// Private frame copies travelling through module queues, by handle. A
+// handle is a slot's index plus one in its low 20 bits and the slot's
+// generation in the high 12: freed slots are used again, so a steady
+// stream allocates nothing here, and an item that comes back after its
+// frame was taken names nothing, not the frame that reuses the slot.
+constexpr unsigned kHandleIndexBits = 20;
+constexpr uint32_t kHandleIndexMask = (1u << kHandleIndexBits) - 1;
+constexpr uint32_t kMaxSlots = kHandleIndexMask;  // copies waiting in queues at once
+struct HandleSlot {
+    FrameCopy copy;           // null data: free
+    uint32_t generation = 0;  // moves on each time the slot is freed
+};
 struct FrameHandles {
-    std::mutex lock;  // guards the fields below
-    std::unordered_map<uint32_t, uint8_t *> copies;
-    uint32_t next = 1;
+    std::mutex lock;                   // guards the fields below
+    std::vector<HandleSlot> slots;     // by index
+    std::vector<uint32_t> free_slots;  // indexes of the free slots
 };
 FrameHandles &handles() {
     static auto *h = new FrameHandles;
     return *h;
 }
+
+// What a work thread found for (mid, name): kept while the registrations'
+// generation stands. Only registrations that exist are kept, so hostile
+// names in a queue cannot make it grow.
+struct Lookup {
+    uint32_t mid;
+    char name[PACKET_REG_NAME_SIZE];
+    AXPACKET_RX_CB cb;
+    AXPACKET_ENABLE_CB en;
+};
+
+class LookupCache {
+public:
+    // The registration's callbacks, or false when it is not registered.
+    bool find(uint32_t mid, const char *name, AXPACKET_RX_CB &cb, AXPACKET_ENABLE_CB &en) {
+        uint64_t now = registrations_generation();
+        if (!valid_ || now != generation_) {
+            entries_.clear();
+            generation_ = now;
+            valid_ = true;
+        }
+        for (const Lookup &e : entries_) {
+            if (e.mid == mid && std::strcmp(e.name, name) == 0) {
+                cb = e.cb;
+                en = e.en;
+                return true;
+            }
+        }
+        Lookup e{mid, {}, nullptr, nullptr};
+        if (regist_lock() == nullptr) return false;
+        {
+            pc::pal::MutexGuard g(regist_lock());
+            PACKET_REGIST_T *r = g.held() ? find_registration(mid, name) : nullptr;
+            if (r == nullptr) return false;
+            e.cb = r->pktCallback;
+            e.en = r->enableCallback;
+        }
+        std::memcpy(e.name, name, strnlen(name, sizeof e.name - 1));
+        try {
+            entries_.push_back(e);
+        } catch (const std::bad_alloc &) {
+            // not kept: the next frame looks it up again
+        }
+        cb = e.cb;
+        en = e.en;
+        return true;
+    }
+
+private:
+    bool valid_ = false;
+    uint64_t generation_ = 0;  // of the registrations when entries_ was started
+    std::vector<Lookup> entries_;
+};
 
 bool to_classifier(AX_PACKET_T &pkt, const uint8_t *dmac, const uint8_t *smac) {
     const uint8_t *f = pkt.data;
@@ -104,23 +170,40 @@ int release(drv_nic_pkt_t *desc) {
 
 }  // namespace
 
-uint32_t frame_handle_put(uint8_t *copy) {
+uint32_t frame_handle_put(FrameCopy copy) {
     FrameHandles &h = handles();
     std::lock_guard<std::mutex> g(h.lock);
-    uint32_t id = h.next++;
-    if (id == 0) id = h.next++;  // 0 stands for no frame
-    h.copies[id] = copy;
-    return id;
+    uint32_t index;
+    if (!h.free_slots.empty()) {
+        index = h.free_slots.back();
+        h.free_slots.pop_back();
+    } else {
+        if (h.slots.size() >= kMaxSlots) return 0;
+        index = static_cast<uint32_t>(h.slots.size());
+        try {
+            // Room for every slot to come back, so that a take never allocates.
+            if (h.free_slots.capacity() < h.slots.size() + 1) h.free_slots.reserve(2 * (h.slots.size() + 1));
+            h.slots.emplace_back();
+        } catch (const std::bad_alloc &) {
+            return 0;
+        }
+    }
+    HandleSlot &slot = h.slots[index];
+    slot.copy = copy;
+    return ((slot.generation << kHandleIndexBits) | (index + 1));
 }
 
-uint8_t *frame_handle_take(uint32_t handle) {
+FrameCopy frame_handle_take(uint32_t handle) {
     FrameHandles &h = handles();
     std::lock_guard<std::mutex> g(h.lock);
-    auto it = h.copies.find(handle);
-    if (it == h.copies.end()) return nullptr;
-    uint8_t *p = it->second;
-    h.copies.erase(it);
-    return p;
+    uint32_t index = (handle & kHandleIndexMask) - 1;  // wraps for 0: out of range
+    if (index >= h.slots.size()) return {};
+    HandleSlot &slot = h.slots[index];
+    if (slot.copy.data == nullptr || (handle >> kHandleIndexBits) != slot.generation) return {};
+    FrameCopy c = std::exchange(slot.copy, FrameCopy{});
+    slot.generation = (slot.generation + 1) & (UINT32_MAX >> kHandleIndexBits);
+    h.free_slots.push_back(index);
+    return c;
 }
 
 void stat_add(uint32_t word) {
@@ -139,13 +222,18 @@ bool deliver(const PACKET_REGIST_T &copy, const AX_PACKET_T &pkt) {
         std::memcpy(frame, pkt.data, pkt.len);
         DeliveryMsg msg{};
         std::memcpy(msg.name, copy.name, sizeof msg.name);
-        uint32_t handle = frame_handle_put(frame);
+        uint32_t handle = frame_handle_put({frame, pkt.len});
+        if (handle == 0) {
+            pal_free(frame);
+            PFM_ERR(kMid, "Malloc error\n");
+            return false;
+        }
         axpacketRecordToWire(&pkt, handle, &msg.pkt);
         msg.pid = copy.pid;
         msg.mid = copy.mid;
         PFM_DBG(kMid, "Reg name %s msgQ id: %d\n", copy.name, static_cast<int>(copy.msgQ));
         if (pal_msgQ_send(static_cast<int>(copy.msgQ), &msg, sizeof msg, 0, PAL_NO_WAIT) != 0) {
-            pal_free(frame_handle_take(handle));
+            pal_free(frame_handle_take(handle).data);
             PFM_ERR(kMid, "Send to msgq error\n");
             return false;
         }
@@ -318,6 +406,7 @@ PC_API void *axpacketWorkThread(void *arg) {
         return nullptr;
     }
     int q = static_cast<int>(node->msgQ);
+    LookupCache lookups;
     for (;;) {
         DeliveryMsg msg{};
         unsigned prio = 0;
@@ -325,7 +414,8 @@ PC_API void *axpacketWorkThread(void *arg) {
             pal_usleep(kReceiveRetryUs);  // a failing queue must not spin
             continue;
         }
-        uint8_t *frame = frame_handle_take(msg.pkt.data);
+        FrameCopy copy = frame_handle_take(msg.pkt.data);
+        uint8_t *frame = copy.data;
         if (frame == nullptr) {
             PFM_ERR(kMid, "Packet null\n");
             continue;
@@ -333,21 +423,14 @@ PC_API void *axpacketWorkThread(void *arg) {
         msg.name[PACKET_REG_NAME_SIZE - 1] = '\0';
         AXPACKET_RX_CB cb = nullptr;
         AXPACKET_ENABLE_CB en = nullptr;
-        bool found = false;
-        {
-            pc::pal::MutexGuard g(regist_lock());
-            if (PACKET_REGIST_T *r = find_registration(msg.mid, msg.name)) {
-                found = true;
-                cb = r->pktCallback;
-                en = r->enableCallback;
-            }
-        }
+        bool found = lookups.find(msg.mid, msg.name, cb, en);
         if (!found) {
             PFM_ERR(kMid, "Get register node error\n");
         } else if (cb != nullptr && (en == nullptr || en() != 0)) {
             AX_PACKET_T rec;
             axpacketRecordFromWire(&msg.pkt, &rec);
             rec.data = frame;
+            rec.len = copy.len;  // the copy's own length, whatever the item says
             cb(&rec);
         }
         pal_free(frame);

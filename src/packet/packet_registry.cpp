@@ -3,6 +3,7 @@
 #include "packet/packet_registry.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -21,6 +22,9 @@ constexpr uint32_t kDeliveryQueueMsgSize = kDeliveryMsgSize;
 
 pal_mutex_t g_regist_lock = nullptr;                      // registRuleLock
 RecordVector<PACKET_MID_NODE_T *> *g_mid_list = nullptr;  // midList (registRuleLock)
+std::atomic<uint64_t> g_generation{0};  // moves on, under registRuleLock, when a registration comes or goes
+
+void registrations_changed() { g_generation.fetch_add(1, std::memory_order_release); }
 
 PACKET_MID_NODE_T *find_mid(uint32_t mid) {
     if (g_mid_list == nullptr) return nullptr;
@@ -116,6 +120,8 @@ pal_mutex_t regist_lock() { return g_regist_lock; }
 
 PACKET_REGIST_T *find_registration(uint32_t mid, const char *name) { return find_reg(mid, name); }
 
+uint64_t registrations_generation() { return g_generation.load(std::memory_order_acquire); }
+
 int register_module(uint32_t mid, int priority, uint32_t stackSize, uint32_t queueLen, uint32_t pid) {
     if (g_mid_list == nullptr) return -1;
     if (find_mid(mid) != nullptr) {
@@ -194,6 +200,7 @@ int register_packet(uint32_t mid, const char *name, uint32_t own, uint32_t prior
     r->pid = pid;
     r->pktCallback = cb;
     r->enableCallback = en;
+    registrations_changed();
     PFM_DBG(kMid, "AXPacket Register module %s\n", name);
     return 0;
 }
@@ -211,6 +218,7 @@ int unregister_packet(uint32_t mid, const char *name) {
     delete *it;
     m->registrations.erase(it);
     --m->count;
+    registrations_changed();
     return 0;
 }
 
@@ -400,6 +408,7 @@ PC_API void axPacketFilterDeInit(void) {
         }
         delete g_mid_list;
         g_mid_list = nullptr;
+        registrations_changed();
     }
     if (g_regist_lock != nullptr) pal_mutex_destroy(g_regist_lock);
     g_regist_lock = nullptr;

@@ -157,6 +157,12 @@ void walk_new_sa(AX_PACKET_T &pkt);
 // The registration (mid, name), or null (registRuleLock held).
 PACKET_REGIST_T *find_registration(uint32_t mid, const char *name);
 
+// A count that moves on whenever a registration is added or removed (the
+// change is made under registRuleLock, then counted). What a work thread
+// looked up stays true while the count stands, so it need not take
+// registRuleLock per frame against the walk that holds it.
+uint64_t registrations_generation();
+
 // Registry operations for a given process (pid 1 for the core's own).
 int register_module(uint32_t mid, int priority, uint32_t stackSize, uint32_t queueLen, uint32_t pid);
 int register_packet(uint32_t mid, const char *name, uint32_t own, uint32_t priority, uint32_t pid,
@@ -186,8 +192,14 @@ enum FieldCode : uint32_t {
 };
 
 // A frame's private copy and the 32-bit word that names it in a queue item.
-uint32_t frame_handle_put(uint8_t *copy);
-uint8_t *frame_handle_take(uint32_t handle);
+// The table keeps the copy's length too: a queue item may have been written
+// by anyone who can open the queue, so its own length is not believed.
+struct FrameCopy {
+    uint8_t *data = nullptr;  // null: no such handle
+    uint32_t len = 0;
+};
+uint32_t frame_handle_put(FrameCopy copy);  // 0 when no slot could be had
+FrameCopy frame_handle_take(uint32_t handle);
 
 // Counting of axpkt_stat.
 void stat_add(uint32_t word);

@@ -193,6 +193,25 @@ TEST_F(PacketPath, kernel_gets_unowned_frames_with_a_rebuilt_tag) {
     }
 }
 
+// The kernel side takes a stream in batches: none is lost, and the last
+// one it holds is the last one sent.
+TEST_F(PacketPath, kernel_gets_every_frame_of_a_burst_in_order) {
+    constexpr uint32_t kBurst = 300;
+    uint32_t before = simKernelPacketRxCount();
+    Bytes frame = padded(eth(kBroadcast, kHostA, kTypeFree), 60);
+    for (uint32_t i = 0; i < kBurst; ++i) {
+        frame[20] = static_cast<uint8_t>(i >> 8);
+        frame[21] = static_cast<uint8_t>(i);
+        ASSERT_EQ(simChipInject(chip_port(2), frame.data(), static_cast<uint32_t>(frame.size())), 0);
+    }
+    ASSERT_EQ(simChipWaitIdle(10000), 0);
+    ASSERT_TRUE(kernel_got(before, kBurst));
+    EXPECT_EQ(simKernelPacketRxCount(), before + kBurst);
+    Bytes got = kernel_last();
+    ASSERT_EQ(got.size(), frame.size() + 4);
+    EXPECT_EQ(type_at(got, 24), kBurst - 1);  // behind the tag
+}
+
 TEST_F(PacketPath, lag_member_port_is_replaced_by_its_lag) {
     APPINTF_SET(APPINTF_SLOT_UP_TO_LAG, (+[](UP up, uint32_t *lag) {
                     *lag = up == port_up(4) ? 3 : 0;

@@ -10,8 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include <mqueue.h>
+
 #include "packet_support.h"
 #include "platform_core/axrpc.h"
+#include "platform_core/sibling.h"
 #include "support/capture_stdout.h"
 
 namespace {
@@ -309,6 +312,130 @@ TEST_F(Registry, full_queue_skips_that_module_only) {
     g_release = true;
     EXPECT_TRUE(wait_until([] { return g_blocked_calls == 2; }));
     axPacketUnregisterPacket(kSlowMod, "slow");
+}
+
+// The work thread looks each queued frame's registration up when it takes
+// the frame: one unregistered meanwhile gets nothing, and a name registered
+// again reaches its new callback.
+TEST_F(Registry, work_thread_follows_registrations_that_come_and_go) {
+    constexpr uint32_t kTurnMod = 33;
+    static bool registered = false;
+    if (!registered) {
+        ASSERT_EQ(axPacketRegisterModule(kTurnMod, 10, 65536, 4), 0);
+        registered = true;
+    }
+    auto add = [&](const char *name, uint16_t type, AXPACKET_RX_CB cb) {
+        ASSERT_EQ(axPacketRegisterPacket(kTurnMod, name, AX_RX_OWNED, 1, cb, nullptr), 0);
+        ASSERT_EQ(axPacketRegisterField(kTurnMod, name, LEN_TYPE, type, 0), 0);
+        ASSERT_EQ(axPacketRegisterEnable(kTurnMod, name), 0);
+    };
+    Bytes frame = padded(eth(kBroadcast, kHostA, 0x88BA), 60);
+    Bytes probe = padded(eth(kBroadcast, kHostA, 0x88BB), 60);
+    g_release = false;
+    g_blocked_calls = 0;
+    g_hits_a = g_hits_b = 0;
+    add("turn", 0x88BA, blocking_cb);
+    add("probe", 0x88BB, cb_b);
+    EXPECT_EQ(classify(frame), 1);
+    ASSERT_TRUE(wait_until([] { return g_blocked_calls == 1; }));
+    EXPECT_EQ(classify(frame), 1);  // queued behind the blocked call
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "turn"), 0);
+    {
+        pc::test::CaptureStdout out;
+        EXPECT_EQ(classify(probe), 1);  // queued behind that: tells when it was taken
+        g_release = true;
+        EXPECT_TRUE(wait_until([] { return g_hits_b == 1; }));
+        std::string text = out.text();
+        EXPECT_NE(text.find("Get register node error"), std::string::npos) << text;
+    }
+    EXPECT_EQ(g_blocked_calls, 1);
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "probe"), 0);
+
+    g_hits_a = g_hits_b = 0;
+    add("turn", 0x88BA, cb_a);
+    EXPECT_EQ(classify(frame), 1);
+    ASSERT_TRUE(wait_until([] { return g_hits_a == 1; }));
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "turn"), 0);
+    add("turn", 0x88BA, cb_b);
+    EXPECT_EQ(classify(frame), 1);
+    EXPECT_TRUE(wait_until([] { return g_hits_b == 1; }));
+    EXPECT_EQ(g_hits_a, 1);
+    ASSERT_EQ(axPacketUnregisterPacket(kTurnMod, "turn"), 0);
+}
+
+std::atomic<int> g_len_calls{0};
+std::atomic<uint32_t> g_last_len{0};
+int len_cb(AX_PACKET_T *p) {
+    g_last_len = p->len;
+    ++g_len_calls;
+    while (!g_release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 0;
+}
+
+// Anyone who can open a module's queue can write items into it: the work
+// thread finds no frame for a handle it did not give out (or gave out and
+// took back), and hands the callback the copy's own length.
+TEST_F(Registry, work_thread_believes_no_queue_item) {
+    constexpr uint32_t kForgeMod = 34;
+    constexpr size_t kItem = 100, kHandleAt = 32 + 28, kLenAt = 32 + 36;
+    constexpr unsigned kStoredPriority = 255;  // priority 0
+    static bool registered = false;
+    if (!registered) {
+        ASSERT_EQ(axPacketRegisterModule(kForgeMod, 10, 65536, 4), 0);
+        registered = true;
+    }
+    std::string qname = std::string("/AXPkt_") + midNameGet(kForgeMod);
+    mqd_t q = mq_open(qname.c_str(), O_RDWR);
+    ASSERT_NE(q, static_cast<mqd_t>(-1)) << qname;
+    names_.push_back("probe");
+    struct Reg {
+        const char *name;
+        uint16_t type;
+        AXPACKET_RX_CB cb;
+    };
+    for (const Reg &r : {Reg{"forge", 0x88BC, len_cb}, Reg{"probe", 0x88BD, cb_b}}) {
+        const char *name = r.name;
+        uint16_t type = r.type;
+        AXPACKET_RX_CB cb = r.cb;
+        ASSERT_EQ(axPacketRegisterPacket(kForgeMod, name, AX_RX_OWNED, 1, cb, nullptr), 0);
+        ASSERT_EQ(axPacketRegisterField(kForgeMod, name, LEN_TYPE, type, 0), 0);
+        ASSERT_EQ(axPacketRegisterEnable(kForgeMod, name), 0);
+    }
+    Bytes frame = padded(eth(kBroadcast, kHostA, 0x88BC), 60);
+    Bytes probe = padded(eth(kBroadcast, kHostA, 0x88BD), 60);
+    g_release = false;
+    g_len_calls = 0;
+    g_hits_b = 0;
+    EXPECT_EQ(classify(frame), 1);
+    ASSERT_TRUE(wait_until([] { return g_len_calls == 1; }));
+    EXPECT_EQ(classify(frame), 1);  // waits in the queue: take it out
+    char item[kItem];
+    unsigned prio = 0;
+    ASSERT_EQ(mq_receive(q, item, sizeof item, &prio), static_cast<ssize_t>(kItem));
+    auto with = [&](size_t at, uint32_t v) {
+        std::vector<char> f(item, item + kItem);
+        std::memcpy(f.data() + at, &v, 4);
+        return f;
+    };
+    pc::test::CaptureStdout out;
+    for (const std::vector<char> &f :
+         {with(kHandleAt, 0), with(kHandleAt, 0xFFFFFFFF), with(kLenAt, 0x10000)})
+        ASSERT_EQ(mq_send(q, f.data(), kItem, kStoredPriority), 0);
+    g_release = true;
+    ASSERT_TRUE(wait_until([] { return g_len_calls == 2; }));
+    EXPECT_EQ(g_last_len, frame.size());
+    // Its frame is gone: the next frame in its slot is not.
+    ASSERT_EQ(mq_send(q, item, kItem, kStoredPriority), 0);
+    EXPECT_EQ(classify(probe), 1);
+    ASSERT_TRUE(wait_until([] { return g_hits_b == 1; }));
+    std::string text = out.text();
+    size_t nulls = 0;
+    for (size_t at = text.find("Packet null"); at != std::string::npos; at = text.find("Packet null", at + 1))
+        ++nulls;
+    EXPECT_EQ(nulls, 3u) << text;
+    EXPECT_EQ(g_len_calls, 2);
+    mq_close(q);
+    ASSERT_EQ(axPacketUnregisterPacket(kForgeMod, "forge"), 0);
 }
 
 // Frames cut short or lying about their lengths match nothing and are read
