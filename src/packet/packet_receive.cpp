@@ -292,7 +292,7 @@ PC_API void axpacketRcvReason(const drv_nic_pkt_t *pkt) {
 
 PC_API int axpacket_receive(uint32_t unit, drv_nic_pkt_t *pkt, void *cookie) {
     (void)cookie;
-    if (gCpuMirrorRx == 1) adAxpacketCpuMirrorRx(unit, pkt);
+    if (__atomic_load_n(&gCpuMirrorRx, __ATOMIC_RELAXED) == 1) adAxpacketCpuMirrorRx(unit, pkt);
     return axpacketDistribute(pkt) == 1 ? NIC_RX_HANDLED : NIC_RX_NOT_HANDLED;
 }
 

@@ -110,7 +110,7 @@ int transmit(drv_nic_pkt_t *d) {
 
 void mirror_tx(const AX_PACKET_T &pkt, uint32_t bufLen, uint32_t sendLen) {
     int cu = 0, cp = 0;
-    if (adPmpUp2Bp(gCpuMirrorPort, &cu, &cp) != 0) return;
+    if (adPmpUp2Bp(__atomic_load_n(&gCpuMirrorPort, __ATOMIC_RELAXED), &cu, &cp) != 0) return;
     uint16_t vid = 0;
     drv_nic_pkt_t *d = build_frame(pkt, bufLen, sendLen, &vid);
     if (d == nullptr) {
@@ -130,6 +130,8 @@ extern "C" {
 PC_API UP gCpuMirrorPort = 0;
 PC_API uint8_t gCpuMirrorRx = 0;
 PC_API uint8_t gCpuMirrorTx = 0;
+// The three words are set by a management call while the receive and send
+// paths read them; the library's own accesses are atomic word accesses.
 PC_API uint32_t gAxPacketDbgPortIsoEnable = 1;
 
 PC_API int adAxPacketInit(void) {
@@ -169,16 +171,18 @@ PC_API void adAxpacketFreeBuf(drv_nic_pkt_t *pkt) {
 }
 
 PC_API int adAxpacketCpuMirrorPortSet(UP port, uint8_t rx, uint8_t tx) {
-    gCpuMirrorPort = port;
-    gCpuMirrorRx = rx;
-    gCpuMirrorTx = tx;
+    __atomic_store_n(&gCpuMirrorPort, port, __ATOMIC_RELAXED);
+    __atomic_store_n(&gCpuMirrorRx, rx, __ATOMIC_RELAXED);
+    __atomic_store_n(&gCpuMirrorTx, tx, __ATOMIC_RELAXED);
     return 0;
 }
 
 PC_API int adAxpacketCpuMirrorRx(uint32_t unit, const drv_nic_pkt_t *pkt) {
     (void)unit;
     int cu = 0, cp = 0;
-    if (pkt == nullptr || pkt->data == nullptr || adPmpUp2Bp(gCpuMirrorPort, &cu, &cp) != 0) return -1;
+    if (pkt == nullptr || pkt->data == nullptr ||
+        adPmpUp2Bp(__atomic_load_n(&gCpuMirrorPort, __ATOMIC_RELAXED), &cu, &cp) != 0)
+        return -1;
     if (pkt->length < kAddrBytes) return -1;
     drv_nic_pkt_t *d = nullptr;
     if (axnic_pkt_alloc(0, static_cast<int32_t>(pkt->length + kTagBytes), 0, &d) != 0 || d == nullptr) {
@@ -237,7 +241,7 @@ PC_API int adAxpacketSend(AX_PACKET_T *ax_pkt) {
     if (flags & AX_PKT_FLAG_CHIP_FWD) {
         d->tx.mode = NIC_TX_FORWARD;
         int rc = transmit(d);
-        if (rc == 0 && gCpuMirrorTx) mirror_tx(pkt, bufLen, sendLen);
+        if (rc == 0 && __atomic_load_n(&gCpuMirrorTx, __ATOMIC_RELAXED)) mirror_tx(pkt, bufLen, sendLen);
         return rc;
     }
 
@@ -339,7 +343,7 @@ PC_API int adAxpacketSend(AX_PACKET_T *ax_pkt) {
     d->tx.port_mask = member;
     PFM_DBG(kMid, "send pkt dev0 pbmp=0x%x\r\n", member.bits[0]);
     int rc = transmit(d);
-    if (rc == 0 && gCpuMirrorTx) mirror_tx(pkt, bufLen, sendLen);
+    if (rc == 0 && __atomic_load_n(&gCpuMirrorTx, __ATOMIC_RELAXED)) mirror_tx(pkt, bufLen, sendLen);
     return rc;
 }
 
