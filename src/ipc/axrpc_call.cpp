@@ -3,7 +3,9 @@
 // A call collects its destination units, encodes the input set and sends
 // one multicast message of module MID_AXRPC. A synchronous call first takes
 // a wait-queue slot, then waits on the slot's condition for one reply per
-// unit (axrpc_wait_queue.h for the locks), and finally copies each reply's
+// unit (axrpc_wait_queue.h for the locks; in a process other than the core
+// it reads the replies itself while no other thread reads the hub
+// connection), and finally copies each reply's
 // parameters into the caller's group: data and flags by value, pointer
 // parameters into new blocks that the group releases with axrpcFreeBuf.
 #include <cstring>
@@ -104,16 +106,31 @@ int copy_reply(const AXRPC_PARA_T *reply, AXRPC_PARA_T *dst) {
     return 0;
 }
 
-// Waits for `count` replies; false after a time-out.
+// True once every awaited reply of the slot `arg` is in.
+int replies_in(void *arg) {
+    auto *node = static_cast<AXRPC_WAIT_QUE_NODE_T *>(arg);
+    pc::pal::MutexGuard guard(node->condLock);
+    return node->waitNum < 1 ? 1 : 0;
+}
+
+// Waits for `count` replies; false after a time-out. In a process other
+// than the core the caller first tries to read its replies from the hub
+// connection itself (they are stored by the same handler either way); when
+// another thread reads the connection it sleeps on the slot's condition.
 bool wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
     const long long deadline = waitMs == PAL_WAIT_FOREVER ? 0 : pal_time_msecs() + waitMs;
+    {
+        pc::pal::MutexGuard guard(node->condLock);
+        node->waitNum += count;
+        if (node->waitNum < 1) return true;
+    }
+    const int read_self = axmsg_transport_wait(MID_AXRPC, replies_in, node, waitMs);
     pc::pal::MutexGuard guard(node->condLock);
-    node->waitNum += count;
     while (node->waitNum >= 1) {
         unsigned left = PAL_WAIT_FOREVER;
         if (waitMs != PAL_WAIT_FOREVER) {
             const long long now = pal_time_msecs();
-            if (now >= deadline) {
+            if (read_self < 0 || now >= deadline) {
                 node->waitNum = 0;
                 return false;
             }
