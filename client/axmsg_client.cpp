@@ -24,11 +24,14 @@
 // epoll, the caller on `ep_callers`, the reader thread on `ep_reader` (with
 // the wake-up eventfd); the socket is added to `ep_callers` first and both
 // with EPOLLEXCLUSIVE, so data for a waiting caller wakes only that caller
-// and the reader thread sleeps on. Before it gives the role back a holder
-// has read the socket empty (a short read) and handed out every buffered
-// message, so bytes that come later always wake a thread that reads them.
-// The reader thread alone closes the socket, and only while it holds the
-// role.
+// and the reader thread sleeps on. The reader thread waits edge-triggered:
+// woken for bytes while a caller holds the role, it marks itself parked and
+// waits again, and the caller wakes it through the eventfd when it gives
+// the role back with bytes still unread. Before it gives the role back a
+// holder has read the socket empty (a short read) and handed out every
+// buffered message, so bytes that come later always wake a thread that
+// reads them. The reader thread alone closes the socket, and only while it
+// holds the role.
 #include "axmsg_client/axmsg_client.h"
 
 #include <arpa/inet.h>
@@ -74,7 +77,7 @@ struct ReadRole {
     int fd = -1;                             // the connection to read; -1 while there is none
     FrameReader *frames = nullptr;           // its buffer (the reader thread's), used by the holder only
     bool taken = false;                      // a thread holds the role
-    bool reader_parked = false;              // the reader thread waits on the wake-up for the role
+    bool reader_parked = false;              // the reader thread found the role taken
     bool broken = false;                     // a caller met the end of the stream; the reader closes it
     std::deque<std::vector<uint8_t>> inbox;  // messages callers read for the reader thread
 };
@@ -134,13 +137,19 @@ int create_wait_objects(Client &c) {
 
 // Adds the socket to an epoll set, as an exclusive waiter where the system
 // knows that.
-bool watch(int ep, int fd) {
+bool watch(int ep, int fd, uint32_t mode) {
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+    ev.events = EPOLLIN | EPOLLEXCLUSIVE | mode;
     ev.data.fd = fd;
     if (epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) == 0) return true;
-    ev.events = EPOLLIN;
+    ev.events = EPOLLIN | mode;
     return epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+// True when the socket has bytes to read (or cannot be asked).
+bool readable_now(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) != 0;
 }
 
 AXMSG_T message_of(std::span<uint8_t> frame, const AXMSG_HEADER_T &h, iovec &piece) {
@@ -241,7 +250,7 @@ int connect_and_hello(uint32_t pid) {
 
 // The reader thread takes the role whenever it is free (also on a broken
 // stream, which it then closes); when a caller holds it the reader thread
-// is marked parked and woken when the role comes back.
+// is marked parked and goes back to waiting.
 bool reader_take_role(Client &c) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     if (c.role.taken) {
@@ -263,21 +272,27 @@ bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
     return true;
 }
 
-void release_role(Client &c, bool broken) {
-    bool wake = false;
+// The reader thread gives the role back after reading the socket empty.
+void reader_release_role(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    c.role.taken = false;
+}
+
+// A caller gives the role back, having handed out every whole message it
+// read and read the socket empty (or met its end). The reader thread is
+// woken when the stream ended, or when it found the role taken and bytes
+// are still there for it: it waits for the socket edge-triggered, so bytes
+// whose arrival it already saw would wake it no more.
+void caller_release_role(Client &c, int fd, bool broken) {
+    bool parked = false;
     {
         std::lock_guard<std::mutex> guard(c.role.mu);
         c.role.taken = false;
-        if (broken) {
-            c.role.broken = true;
-            wake = true;
-        }
-        if (c.role.reader_parked) {
-            c.role.reader_parked = false;
-            wake = true;
-        }
+        if (broken) c.role.broken = true;
+        parked = c.role.reader_parked;
+        c.role.reader_parked = false;
     }
-    if (wake) wake_reader(c);
+    if (broken || (parked && readable_now(fd))) wake_reader(c);
 }
 
 // A message a caller read for the reader thread.
@@ -341,7 +356,7 @@ bool read_available(int fd, FrameReader &frames) {
     }
 }
 
-// Waits until the socket or the wake-up has something.
+// Waits until new bytes arrive on the socket or the wake-up is set.
 void reader_wait(const Client &c) {
     epoll_event events[2];
     int n = epoll_wait(c.ep_reader, events, 2, -1);
@@ -349,29 +364,21 @@ void reader_wait(const Client &c) {
         if (events[i].data.fd == c.wake) clear_wake(c);
 }
 
-// Waits for the wake-up alone (a caller holds the role).
-void reader_park(const Client &c) {
-    pollfd p{c.wake, POLLIN, 0};
-    while (poll(&p, 1, -1) < 0 && errno == EINTR) {
-    }
-    clear_wake(c);
-}
-
 // Reads and delivers messages until the stream ends; returns holding the role.
 void serve(Client &c, int fd, FrameReader &frames) {
     for (;;) {
         deliver_inbox(c);
-        if (!reader_take_role(c)) {
-            reader_park(c);
-            continue;
+        if (reader_take_role(c)) {
+            bool broken;
+            {
+                std::lock_guard<std::mutex> guard(c.role.mu);
+                broken = c.role.broken;
+            }
+            if (broken || !read_available(fd, frames)) return;
+            reader_release_role(c);
         }
-        bool broken;
-        {
-            std::lock_guard<std::mutex> guard(c.role.mu);
-            broken = c.role.broken;
-        }
-        if (broken || !read_available(fd, frames)) return;
-        release_role(c, false);
+        // With the role taken the caller reads what came; it wakes this
+        // thread if it leaves bytes behind.
         reader_wait(c);
     }
 }
@@ -386,8 +393,10 @@ bool open_reading(Client &c, int fd, FrameReader &frames) {
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
     // The callers' set first: a waiting caller is woken before the reader.
-    if (!watch(c.ep_callers, fd)) return false;
-    if (!watch(c.ep_reader, fd)) {
+    // The reader thread waits edge-triggered: bytes a caller is reading do
+    // not keep waking it.
+    if (!watch(c.ep_callers, fd, 0)) return false;
+    if (!watch(c.ep_reader, fd, EPOLLET)) {
         epoll_ctl(c.ep_callers, EPOLL_CTL_DEL, fd, nullptr);
         return false;
     }
@@ -523,7 +532,7 @@ int client_wait(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg,
     FrameReader *frames = nullptr;
     if (!caller_take_role(c, fd, frames)) return 0;
     Pumped p = pump(c, fd, *frames, msg_type, done, arg, timeout_ms);
-    release_role(c, p == Pumped::kEnd);
+    caller_release_role(c, fd, p == Pumped::kEnd);
     switch (p) {
         case Pumped::kDone:
             return 1;

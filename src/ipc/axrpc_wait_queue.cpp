@@ -20,7 +20,9 @@ struct WaitQueue {
     AXRPC_WAIT_QUE_NODE_T nodes[AXRPC_WAIT_QUE_NUM];
 };
 
-WaitQueue g_wq;
+// Never destroyed: worker and messaging threads may still store replies
+// while the process exits.
+WaitQueue &g_wq = *new WaitQueue;
 
 // Clears a slot's call and reply fields. Under the slot's nodeLock.
 void clear_node_locked(AXRPC_WAIT_QUE_NODE_T *node) {

@@ -91,9 +91,6 @@ protected:
                                {"core_call_back", core_call_back}})
             ASSERT_EQ(axrpcRegisterFunc(name, f), 0);
     }
-    // The workers stop before the process's static objects go away (they
-    // made calls of their own, which wrote to the wait queue).
-    static void TearDownTestSuite() { axrpcDestroy(); }
 };
 
 TEST_F(RpcProcesses, PeerCallsTheCore) {
