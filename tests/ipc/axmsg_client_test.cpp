@@ -159,8 +159,11 @@ struct Seen {
 };
 Seen g_seen;
 
+constexpr uint8_t kSlowToken = 200;  // its handler takes a while
+
 int on_seen(AXMSG_T *msg) {
     uint8_t token = msg->data_len > 0 ? static_cast<uint8_t *>(msg->data)[0] : 0;
+    if (token == kSlowToken) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::lock_guard<std::mutex> guard(g_seen.lock);
     ++g_seen.count[{msg->msg_type, token}];
     g_seen.thread[{msg->msg_type, token}] = std::this_thread::get_id();
@@ -345,6 +348,22 @@ TEST_F(ClientWait, CallerReadsItsReplyAndHandsTheRestToTheReader) {
     EXPECT_EQ(seen_thread(kReplyMid, 7), caller);
     ASSERT_TRUE(wait_seen(kOtherMid, 8, 2000)) << "a message read with the reply was stranded";
     EXPECT_NE(seen_thread(kOtherMid, 8), caller);
+}
+
+TEST_F(ClientWait, BytesArrivingWhileTheCallerHandlesItsReplyAreNotStranded) {
+    Expect e{kSlowToken};
+    int result = 99;
+    std::thread::id caller;
+    std::thread waiter = start_waiter(e, result, caller, kHubWaitMs);
+    ASSERT_GE(e.asked.load(), 2);
+    ASSERT_TRUE(hub.send(frame(kReplyMid, kSlowToken)));
+    // Arrives while the caller runs the reply's handler: the reader thread
+    // sees it come and finds the connection taken.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_TRUE(hub.send(frame(kOtherMid, 21)));
+    waiter.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(wait_seen(kOtherMid, 21, 2000)) << "the message that came meanwhile was never read";
 }
 
 TEST_F(ClientWait, TimeOutGivesTheConnectionBackToTheReader) {
