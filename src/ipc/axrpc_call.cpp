@@ -4,10 +4,10 @@
 // one multicast message of module MID_AXRPC. A synchronous call first takes
 // a wait-queue slot, then waits on the slot's condition for one reply per
 // unit (axrpc_wait_queue.h for the locks; in a process other than the core
-// it reads the replies itself while no other thread reads the hub
-// connection), and finally copies each reply's
-// parameters into the caller's group: data and flags by value, pointer
-// parameters into new blocks that the group releases with axrpcFreeBuf.
+// a call that waits alone reads its replies itself, see wait_replies), and
+// finally copies each reply's parameters into the caller's group: data and
+// flags by value, pointer parameters into new blocks that the group
+// releases with axrpcFreeBuf.
 #include <atomic>
 #include <cstring>
 
