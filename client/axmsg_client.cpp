@@ -22,16 +22,16 @@
 // message to the reader thread through the inbox; the reader thread
 // delivers everything it reads itself. Threads wait for the socket with
 // epoll, the caller on `ep_callers`, the reader thread on `ep_reader` (with
-// the wake-up eventfd); the socket is added to `ep_callers` first and both
-// with EPOLLEXCLUSIVE, so data for a waiting caller wakes only that caller
-// and the reader thread sleeps on. The reader thread waits edge-triggered:
-// woken for bytes while a caller holds the role, it marks itself parked and
-// waits again, and the caller wakes it through the eventfd when it gives
-// the role back with bytes still unread. Before it gives the role back a
-// holder has read the socket empty (a short read) and handed out every
-// buffered message, so bytes that come later always wake a thread that
-// reads them. The reader thread alone closes the socket, and only while it
-// holds the role.
+// the wake-up eventfd). While a caller holds the role the socket's entry in
+// `ep_reader` is switched off, so bytes for the caller never wake the
+// reader thread; the caller switches it on again after giving the role
+// back, and bytes it left unread then wake the reader thread at once
+// (epoll reports a ready socket when its entry is switched on). The reader
+// thread waits edge-triggered. Before it gives the role back a holder has
+// read the socket empty (a short read) and handed out every buffered
+// message, so bytes that come later always wake a thread that reads them.
+// The reader thread alone closes the socket, and only while it holds the
+// role.
 #include "axmsg_client/axmsg_client.h"
 
 #include <arpa/inet.h>
@@ -77,7 +77,6 @@ struct ReadRole {
     int fd = -1;                             // the connection to read; -1 while there is none
     FrameReader *frames = nullptr;           // its buffer (the reader thread's), used by the holder only
     bool taken = false;                      // a thread holds the role
-    bool reader_parked = false;              // the reader thread found the role taken
     bool broken = false;                     // a caller met the end of the stream; the reader closes it
     std::deque<std::vector<uint8_t>> inbox;  // messages callers read for the reader thread
 };
@@ -135,21 +134,15 @@ int create_wait_objects(Client &c) {
     return 0;
 }
 
-// Adds the socket to an epoll set, as an exclusive waiter where the system
-// knows that.
-bool watch(int ep, int fd, uint32_t mode) {
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLEXCLUSIVE | mode;
-    ev.data.fd = fd;
-    if (epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) == 0) return true;
-    ev.events = EPOLLIN | mode;
-    return epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) == 0;
-}
+// The reader thread's events of the socket: edge-triggered input.
+constexpr uint32_t kReaderEvents = EPOLLIN | EPOLLET;
 
-// True when the socket has bytes to read (or cannot be asked).
-bool readable_now(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, 0) != 0;
+// Adds, or changes the events of, the socket in an epoll set.
+bool watch(int ep, int op, int fd, uint32_t events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = fd;
+    return epoll_ctl(ep, op, fd, &ev) == 0;
 }
 
 AXMSG_T message_of(std::span<uint8_t> frame, const AXMSG_HEADER_T &h, iovec &piece) {
@@ -250,13 +243,10 @@ int connect_and_hello(uint32_t pid) {
 
 // The reader thread takes the role whenever it is free (also on a broken
 // stream, which it then closes); when a caller holds it the reader thread
-// is marked parked and goes back to waiting.
+// goes back to waiting: the caller switches the socket on for it again.
 bool reader_take_role(Client &c) {
     std::lock_guard<std::mutex> guard(c.role.mu);
-    if (c.role.taken) {
-        c.role.reader_parked = true;
-        return false;
-    }
+    if (c.role.taken) return false;
     c.role.taken = true;
     return true;
 }
@@ -269,6 +259,9 @@ bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
     c.role.taken = true;
     fd = c.role.fd;
     frames = c.role.frames;
+    // The descriptor stays open while the role is held: the reader thread
+    // closes it only under the role.
+    watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0);
     return true;
 }
 
@@ -279,20 +272,22 @@ void reader_release_role(Client &c) {
 }
 
 // A caller gives the role back, having handed out every whole message it
-// read and read the socket empty (or met its end). The reader thread is
-// woken when the stream ended, or when it found the role taken and bytes
-// are still there for it: it waits for the socket edge-triggered, so bytes
-// whose arrival it already saw would wake it no more.
+// read and read the socket empty (or met its end), and switches the socket
+// on for the reader thread, which wakes for bytes that came meanwhile. The
+// role is free before that: the reader thread it wakes finds it free. A
+// switch that lands while another caller already holds the role again only
+// costs that caller a wake-up of the reader thread; its own switch-on comes
+// after it, so the socket is on whenever the role is free.
 void caller_release_role(Client &c, int fd, bool broken) {
-    bool parked = false;
     {
         std::lock_guard<std::mutex> guard(c.role.mu);
         c.role.taken = false;
         if (broken) c.role.broken = true;
-        parked = c.role.reader_parked;
-        c.role.reader_parked = false;
+        // Still under the lock: the reader thread closes `fd` only after
+        // taking the role, so it is the connection's descriptor here.
+        watch(c.ep_reader, EPOLL_CTL_MOD, fd, kReaderEvents);
     }
-    if (broken || (parked && readable_now(fd))) wake_reader(c);
+    if (broken) wake_reader(c);
 }
 
 // A message a caller read for the reader thread.
@@ -377,8 +372,8 @@ void serve(Client &c, int fd, FrameReader &frames) {
             if (broken || !read_available(fd, frames)) return;
             reader_release_role(c);
         }
-        // With the role taken the caller reads what came; it wakes this
-        // thread if it leaves bytes behind.
+        // With the role taken the caller reads what came; switching the
+        // socket back on wakes this thread for bytes it left.
         reader_wait(c);
     }
 }
@@ -392,11 +387,8 @@ void sleep_unless_stopped(const Client &c, unsigned ms) {
 bool open_reading(Client &c, int fd, FrameReader &frames) {
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
-    // The callers' set first: a waiting caller is woken before the reader.
-    // The reader thread waits edge-triggered: bytes a caller is reading do
-    // not keep waking it.
-    if (!watch(c.ep_callers, fd, 0)) return false;
-    if (!watch(c.ep_reader, fd, EPOLLET)) {
+    if (!watch(c.ep_callers, EPOLL_CTL_ADD, fd, EPOLLIN)) return false;
+    if (!watch(c.ep_reader, EPOLL_CTL_ADD, fd, kReaderEvents)) {
         epoll_ctl(c.ep_callers, EPOLL_CTL_DEL, fd, nullptr);
         return false;
     }
