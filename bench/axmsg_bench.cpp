@@ -5,10 +5,13 @@
 //   hub echo      : client process -> core's echo handler -> client
 //   proc to proc  : client process -> hub -> other process -> hub -> client
 //
-// Each hub figure is taken two ways: "chained", where the reply handler (on
-// the client's reader thread) sends the next request, and "caller waits",
-// where the main thread sends and sleeps until the reader thread hands it
-// the reply (one more thread switch per round trip).
+// Each hub figure is taken two ways: "chained", where the reply handler
+// sends the next request, and "caller waits", where the main thread sends
+// each request and waits for its reply. The main thread waits with
+// axmsg_transport_wait: it reads the replies itself while no other thread
+// reads the connection (the handler then runs on it), and otherwise sleeps
+// until the client's reader thread hands the reply over (one more thread
+// switch per round trip).
 //
 // Every process is a real one: the core and the peer are forked before this
 // process starts any thread. The hub listens on 127.0.0.1:3600, so run the
@@ -88,7 +91,12 @@ int on_reply(AXMSG_T *) {
 
 std::chrono::milliseconds g_reply_timeout{30000};
 
+int reached(void *n) { return g_trips.done.load() >= *static_cast<int *>(n) ? 1 : 0; }
+
 bool wait_done(int n) {
+    int read_self = axmsg_transport_wait(AXMSG_ECHO_REPLY_MID, reached, &n,
+                                         static_cast<unsigned>(g_reply_timeout.count()));
+    if (read_self != 0) return read_self > 0;
     std::unique_lock<std::mutex> lock(g_trips.lock);
     return g_trips.cv.wait_for(lock, g_reply_timeout, [&] { return g_trips.done.load() >= n; });
 }

@@ -7,23 +7,50 @@
 // reads and delivers messages, and reconnects when the stream ends. Any
 // thread may send through the transport.
 //
-// Locking: `lock` (a PAL mutex) guards `fd`. Writers hold it for a whole
+// Writing: `lock` (a PAL mutex) guards `fd`. Writers hold it for a whole
 // message, so messages never interleave. Only the reader thread opens and
 // closes the socket; a writer that meets a hard error shuts the socket down,
-// which ends the reader's read, and the reader then clears `fd` under the
-// lock and closes it. A descriptor is thus never closed under a writer.
+// which ends the stream for its reader, and the reader thread then clears
+// `fd` under the lock and closes it. A descriptor is thus never closed under
+// a writer.
+//
+// Reading (leader/follower): the socket is non-blocking and read by whoever
+// holds the read role (ReadRole, under its own mutex): the reader thread,
+// or a caller waiting for a reply (axmsg_transport_wait) that found the
+// role free. The holder alone uses the frame buffer. A caller delivers the
+// messages of the type it waits for on its own thread and hands every other
+// message to the reader thread through the inbox; the reader thread
+// delivers everything it reads itself. Threads wait for the socket with
+// epoll, the caller on `ep_callers`, the reader thread on `ep_reader` (with
+// the wake-up eventfd). While a caller holds the role the socket's entry in
+// `ep_reader` is switched off, so bytes for the caller never wake the
+// reader thread; the caller switches it on again after giving the role
+// back, and bytes it left unread then wake the reader thread at once
+// (epoll reports a ready socket when its entry is switched on). The reader
+// thread waits edge-triggered. Before it gives the role back a holder has
+// read the socket empty (a short read) and handed out every buffered
+// message, so bytes that come later always wake a thread that reads them.
+// The reader thread alone closes the socket, and only while it holds the
+// role.
 #include "axmsg_client/axmsg_client.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <vector>
 
 #include "ipc/axmsg_stream.h"
 #include "pal/mutex_guard.h"
@@ -44,10 +71,24 @@ constexpr long long kStableConnectionMs = 1000;  // a connection this old resets
 constexpr unsigned kPollStepUs = 1000;
 constexpr unsigned kStopWaitMs = 5000;
 
+// Who reads the socket. Every field is guarded by `mu`.
+struct ReadRole {
+    std::mutex mu;
+    int fd = -1;                             // the connection to read; -1 while there is none
+    FrameReader *frames = nullptr;           // its buffer (the reader thread's), used by the holder only
+    bool taken = false;                      // a thread holds the role
+    bool broken = false;                     // a caller met the end of the stream; the reader closes it
+    std::deque<std::vector<uint8_t>> inbox;  // messages callers read for the reader thread
+};
+
 struct Client {
     uint32_t pid = 0;            // set by init while no reader runs
     pal_mutex_t lock = nullptr;  // created once, never destroyed
     int fd = -1;                 // guarded by lock; opened/closed by the reader only
+    int ep_callers = -1;         // created once: the socket, for a waiting caller
+    int ep_reader = -1;          // created once: the socket and `wake`, for the reader thread
+    int wake = -1;               // created once: eventfd that wakes the reader thread
+    ReadRole role;
     std::atomic<bool> connected{false};
     std::atomic<bool> stop{false};
     std::atomic<bool> running{false};  // a reader thread is alive
@@ -55,6 +96,101 @@ struct Client {
 };
 
 Client g_client;
+
+void wake_reader(const Client &c) {
+    uint64_t one = 1;
+    ssize_t n;
+    do {
+        n = write(c.wake, &one, sizeof one);
+    } while (n < 0 && errno == EINTR);
+}
+
+void clear_wake(const Client &c) {
+    uint64_t count = 0;
+    while (read(c.wake, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+}
+
+// The descriptor set-up done once per process; 0 or -1.
+int create_wait_objects(Client &c) {
+    if (c.wake < 0) c.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (c.ep_callers < 0) c.ep_callers = epoll_create1(EPOLL_CLOEXEC);
+    if (c.ep_reader < 0) {
+        c.ep_reader = epoll_create1(EPOLL_CLOEXEC);
+        if (c.ep_reader >= 0 && c.wake >= 0) {
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.fd = c.wake;
+            if (epoll_ctl(c.ep_reader, EPOLL_CTL_ADD, c.wake, &ev) != 0) {
+                close(c.ep_reader);
+                c.ep_reader = -1;
+            }
+        }
+    }
+    if (c.wake < 0 || c.ep_callers < 0 || c.ep_reader < 0) {
+        PFM_ERR(MID_AXMSG, "the messaging client cannot wait for its socket: %s", std::strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+// The reader thread's events of the socket: edge-triggered input.
+constexpr uint32_t kReaderEvents = EPOLLIN | EPOLLET;
+
+// Adds, or changes the events of, the socket in an epoll set.
+bool watch(int ep, int op, int fd, uint32_t events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = fd;
+    return epoll_ctl(ep, op, fd, &ev) == 0;
+}
+
+AXMSG_T message_of(std::span<uint8_t> frame, const AXMSG_HEADER_T &h, iovec &piece) {
+    AXMSG_T msg{};
+    msg.dst_unit = h.dst_unit;
+    msg.dst_proc = h.dst_proc;
+    msg.src_unit = h.src_unit;
+    msg.src_proc = h.src_proc;
+    msg.msg_type = h.msg_type;
+    msg.data = frame.data() + AXMSG_HEADER_LEN;
+    msg.data_len = h.data_len;
+    piece = iovec{msg.data, msg.data_len};
+    msg.iov = &piece;
+    msg.iov_num = 1;
+    return msg;
+}
+
+void deliver(std::span<uint8_t> frame, const AXMSG_HEADER_T &h) {
+    iovec piece{};
+    AXMSG_T msg = message_of(frame, h, piece);
+    if (axmsg_deliver(&msg) != 0) {
+        PFM_DBG(MID_AXMSG, "msg type %u from proc %u not handled", static_cast<unsigned>(h.msg_type),
+                static_cast<unsigned>(h.src_proc));
+    }
+}
+
+// Logs what ends a stream; true when `r` is one of those results.
+bool stream_fault(FrameReader::Result r, const AXMSG_HEADER_T &h) {
+    switch (r) {
+        case FrameReader::Result::kTooLong:
+            PFM_ERR(MID_AXMSG, "hub announced %u payload bytes (limit %u), reconnecting",
+                    static_cast<unsigned>(h.data_len), static_cast<unsigned>(AXMSG_MAX_DATA_LEN));
+            return true;
+        case FrameReader::Result::kNoMemory:
+            PFM_ERR(MID_AXMSG, "memory is not enough");
+            return true;
+        case FrameReader::Result::kEnd:
+            return true;
+        case FrameReader::Result::kBadHeader:
+            PFM_ERR(MID_AXMSG, "read error marker %d, check 0x%x", static_cast<int>(h.marker),
+                    static_cast<unsigned>(h.check));
+            return false;
+        case FrameReader::Result::kFrame:
+        case FrameReader::Result::kEmpty:
+            return false;
+    }
+    return false;
+}
 
 int client_send(void *ctx, const AXMSG_HEADER_T *header, const iovec *iov, int count) {
     auto &c = *static_cast<Client *>(ctx);
@@ -103,49 +239,180 @@ int connect_and_hello(uint32_t pid) {
     return fd;
 }
 
-// Reads and delivers messages until the stream ends.
-void serve(int fd, FrameReader &reader) {
+// ---- The read role -----------------------------------------------------------
+
+// The reader thread takes the role whenever it is free (also on a broken
+// stream, which it then closes); when a caller holds it the reader thread
+// goes back to waiting: the caller switches the socket on for it again.
+bool reader_take_role(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    if (c.role.taken) return false;
+    c.role.taken = true;
+    return true;
+}
+
+// A caller takes the role only while a sound connection is there and no
+// other thread reads it.
+bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    if (c.role.taken || c.role.fd < 0 || c.role.broken || c.role.frames == nullptr) return false;
+    c.role.taken = true;
+    fd = c.role.fd;
+    frames = c.role.frames;
+    // The descriptor stays open while the role is held: the reader thread
+    // closes it only under the role.
+    watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0);
+    return true;
+}
+
+// The reader thread gives the role back after reading the socket empty.
+void reader_release_role(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    c.role.taken = false;
+}
+
+// A caller gives the role back, having handed out every whole message it
+// read and read the socket empty (or met its end), and switches the socket
+// on for the reader thread, which wakes for bytes that came meanwhile. The
+// role is free before that: the reader thread it wakes finds it free. A
+// switch that lands while another caller already holds the role again only
+// costs that caller a wake-up of the reader thread; its own switch-on comes
+// after it, so the socket is on whenever the role is free.
+void caller_release_role(Client &c, int fd, bool broken) {
+    {
+        std::lock_guard<std::mutex> guard(c.role.mu);
+        c.role.taken = false;
+        if (broken) c.role.broken = true;
+        // Still under the lock: the reader thread closes `fd` only after
+        // taking the role, so it is the connection's descriptor here.
+        watch(c.ep_reader, EPOLL_CTL_MOD, fd, kReaderEvents);
+    }
+    if (broken) wake_reader(c);
+}
+
+// A message a caller read for the reader thread.
+void hand_to_reader(Client &c, std::span<const uint8_t> frame) {
+    {
+        std::lock_guard<std::mutex> guard(c.role.mu);
+        c.role.inbox.emplace_back(frame.begin(), frame.end());
+    }
+    wake_reader(c);
+}
+
+void deliver_inbox(Client &c) {
+    for (;;) {
+        std::vector<uint8_t> frame;
+        {
+            std::lock_guard<std::mutex> guard(c.role.mu);
+            if (c.role.inbox.empty()) return;
+            frame = std::move(c.role.inbox.front());
+            c.role.inbox.pop_front();
+        }
+        deliver(frame, pc::ipc::decode_header(frame));
+    }
+}
+
+// ---- The reader thread ---------------------------------------------------------
+
+// Reads and delivers what the socket holds now, under the role. False when
+// the stream ended.
+bool read_available(int fd, FrameReader &frames) {
     std::span<uint8_t> frame;
     AXMSG_HEADER_T h{};
     for (;;) {
-        switch (reader.next(fd, frame, h)) {
-            case FrameReader::Result::kFrame: {
-                AXMSG_T msg{};
-                msg.dst_unit = h.dst_unit;
-                msg.dst_proc = h.dst_proc;
-                msg.src_unit = h.src_unit;
-                msg.src_proc = h.src_proc;
-                msg.msg_type = h.msg_type;
-                msg.data = frame.data() + AXMSG_HEADER_LEN;
-                msg.data_len = h.data_len;
-                iovec piece{msg.data, msg.data_len};
-                msg.iov = &piece;
-                msg.iov_num = 1;
-                if (axmsg_deliver(&msg) != 0) {
-                    PFM_DBG(MID_AXMSG, "msg type %u from proc %u not handled",
-                            static_cast<unsigned>(h.msg_type), static_cast<unsigned>(h.src_proc));
-                }
-                break;
-            }
-            case FrameReader::Result::kBadHeader:
-                PFM_ERR(MID_AXMSG, "read error marker %d, check 0x%x", static_cast<int>(h.marker),
-                        static_cast<unsigned>(h.check));
-                break;
-            case FrameReader::Result::kTooLong:
-                PFM_ERR(MID_AXMSG, "hub announced %u payload bytes (limit %u), reconnecting",
-                        static_cast<unsigned>(h.data_len), static_cast<unsigned>(AXMSG_MAX_DATA_LEN));
-                return;
-            case FrameReader::Result::kNoMemory:
-                PFM_ERR(MID_AXMSG, "memory is not enough");
-                return;
-            case FrameReader::Result::kEnd:
-                return;
+        FrameReader::Result r = frames.next_buffered(frame, h);
+        if (r == FrameReader::Result::kFrame) {
+            deliver(frame, h);
+            continue;
         }
+        if (stream_fault(r, h)) return false;
+        if (r != FrameReader::Result::kEmpty) continue;
+        switch (frames.fill(fd)) {
+            case FrameReader::Fill::kFull:
+                break;
+            case FrameReader::Fill::kShort:
+                // Handed out below; what comes after this read wakes a reader.
+                while ((r = frames.next_buffered(frame, h)) == FrameReader::Result::kFrame ||
+                       r == FrameReader::Result::kBadHeader) {
+                    if (r == FrameReader::Result::kFrame)
+                        deliver(frame, h);
+                    else
+                        stream_fault(r, h);
+                }
+                return !stream_fault(r, h);
+            case FrameReader::Fill::kWouldBlock:
+                return true;
+            case FrameReader::Fill::kNoMemory:
+                PFM_ERR(MID_AXMSG, "memory is not enough");
+                return false;
+            case FrameReader::Fill::kEnd:
+                return false;
+        }
+    }
+}
+
+// Waits until new bytes arrive on the socket or the wake-up is set.
+void reader_wait(const Client &c) {
+    epoll_event events[2];
+    int n = epoll_wait(c.ep_reader, events, 2, -1);
+    for (int i = 0; i < n; ++i)
+        if (events[i].data.fd == c.wake) clear_wake(c);
+}
+
+// Reads and delivers messages until the stream ends; returns holding the role.
+void serve(Client &c, int fd, FrameReader &frames) {
+    for (;;) {
+        deliver_inbox(c);
+        if (reader_take_role(c)) {
+            bool broken;
+            {
+                std::lock_guard<std::mutex> guard(c.role.mu);
+                broken = c.role.broken;
+            }
+            if (broken || !read_available(fd, frames)) return;
+            reader_release_role(c);
+        }
+        // With the role taken the caller reads what came; switching the
+        // socket back on wakes this thread for bytes it left.
+        reader_wait(c);
     }
 }
 
 void sleep_unless_stopped(const Client &c, unsigned ms) {
     for (unsigned waited = 0; waited < ms && !c.stop.load(); ++waited) pal_usleep(kPollStepUs);
+}
+
+// Makes `fd` the connection callers and the reader thread read; false when
+// it cannot be watched.
+bool open_reading(Client &c, int fd, FrameReader &frames) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    if (!watch(c.ep_callers, EPOLL_CTL_ADD, fd, EPOLLIN)) return false;
+    if (!watch(c.ep_reader, EPOLL_CTL_ADD, fd, kReaderEvents)) {
+        epoll_ctl(c.ep_callers, EPOLL_CTL_DEL, fd, nullptr);
+        return false;
+    }
+    frames.reset();
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    c.role.fd = fd;
+    c.role.frames = &frames;
+    c.role.taken = false;
+    c.role.broken = false;
+    return true;
+}
+
+// Ends reading `fd`; the reader thread holds the role.
+void close_reading(Client &c, int fd) {
+    deliver_inbox(c);
+    {
+        std::lock_guard<std::mutex> guard(c.role.mu);
+        c.role.fd = -1;
+        c.role.frames = nullptr;
+        c.role.broken = false;
+        c.role.taken = false;
+    }
+    epoll_ctl(c.ep_callers, EPOLL_CTL_DEL, fd, nullptr);
+    epoll_ctl(c.ep_reader, EPOLL_CTL_DEL, fd, nullptr);
 }
 
 void reader_main(void *arg) {
@@ -160,9 +427,17 @@ void reader_main(void *arg) {
                 backoff_ms = std::min(backoff_ms * 2, kRetryMaxMs);
                 continue;
             }
+            if (!open_reading(c, fd, reader)) {
+                PFM_ERR(MID_AXMSG, "cannot watch the hub connection: %s", std::strerror(errno));
+                close(fd);
+                sleep_unless_stopped(c, backoff_ms);
+                backoff_ms = std::min(backoff_ms * 2, kRetryMaxMs);
+                continue;
+            }
             {
                 pc::pal::MutexGuard guard(c.lock);
                 if (c.stop.load()) {  // closed while connecting
+                    close_reading(c, fd);
                     close(fd);
                     break;
                 }
@@ -171,13 +446,13 @@ void reader_main(void *arg) {
             c.connects.fetch_add(1);
             c.connected.store(true);
             long long since = pal_time_msecs();
-            reader.reset();
-            serve(fd, reader);
+            serve(c, fd, reader);
             c.connected.store(false);
             {
                 pc::pal::MutexGuard guard(c.lock);
                 c.fd = -1;
             }
+            close_reading(c, fd);
             close(fd);
             // A hub that refuses the hello closes at once: do not spin on it.
             backoff_ms = pal_time_msecs() - since >= kStableConnectionMs
@@ -187,6 +462,78 @@ void reader_main(void *arg) {
         }
     }
     c.running.store(false);
+}
+
+// ---- A caller that waits ------------------------------------------------------
+
+enum class Pumped { kDone, kTimeOut, kEnd };
+
+// Reads under the role until done(arg) holds, the time is up or the stream
+// ends; messages of `msg_type` are delivered here, others go to the reader.
+Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg,
+            unsigned timeout_ms) {
+    const long long deadline = timeout_ms == PAL_WAIT_FOREVER ? 0 : pal_time_msecs() + timeout_ms;
+    std::span<uint8_t> frame;
+    AXMSG_HEADER_T h{};
+    bool drained = true;  // epoll reports bytes that came before we took the role
+    for (;;) {
+        FrameReader::Result r = frames.next_buffered(frame, h);
+        if (r == FrameReader::Result::kFrame) {
+            if (h.msg_type == msg_type)
+                deliver(frame, h);
+            else
+                hand_to_reader(c, frame);
+            continue;
+        }
+        if (stream_fault(r, h)) return Pumped::kEnd;
+        if (r != FrameReader::Result::kEmpty) continue;
+        if (!drained) {
+            switch (frames.fill(fd)) {
+                case FrameReader::Fill::kFull:
+                    break;
+                case FrameReader::Fill::kShort:
+                case FrameReader::Fill::kWouldBlock:
+                    drained = true;
+                    break;
+                case FrameReader::Fill::kNoMemory:
+                    PFM_ERR(MID_AXMSG, "memory is not enough");
+                    return Pumped::kEnd;
+                case FrameReader::Fill::kEnd:
+                    return Pumped::kEnd;
+            }
+            continue;
+        }
+        if (done(arg)) return Pumped::kDone;
+        int wait_ms = -1;
+        if (timeout_ms != PAL_WAIT_FOREVER) {
+            const long long left = deadline - pal_time_msecs();
+            if (left <= 0) return Pumped::kTimeOut;
+            wait_ms = static_cast<int>(std::min<long long>(left, INT_MAX));
+        }
+        epoll_event ev{};
+        int n = epoll_wait(c.ep_callers, &ev, 1, wait_ms);
+        if (n > 0) drained = false;
+        if (n < 0 && errno != EINTR) return Pumped::kEnd;
+    }
+}
+
+int client_wait(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms) {
+    auto &c = *static_cast<Client *>(ctx);
+    if (done(arg)) return 1;
+    int fd = -1;
+    FrameReader *frames = nullptr;
+    if (!caller_take_role(c, fd, frames)) return 0;
+    Pumped p = pump(c, fd, *frames, msg_type, done, arg, timeout_ms);
+    caller_release_role(c, fd, p == Pumped::kEnd);
+    switch (p) {
+        case Pumped::kDone:
+            return 1;
+        case Pumped::kTimeOut:
+            return -1;
+        case Pumped::kEnd:
+            return 0;
+    }
+    return 0;
 }
 
 bool wait_for(const std::atomic<bool> &flag, bool value, unsigned timeout_ms) {
@@ -217,9 +564,10 @@ PC_API int axmsg_client_init(int pid, unsigned connect_timeout_ms) {
         return -1;
     }
     if (c.lock == nullptr && (c.lock = pal_mutex_create("axmsg_client")) == nullptr) return -1;
+    if (create_wait_objects(c) != 0) return -1;
     c.pid = static_cast<uint32_t>(pid);
     c.stop.store(false);
-    AXMSG_TRANSPORT_T transport{client_send, &c};
+    AXMSG_TRANSPORT_T transport{client_send, &c, client_wait};
     if (axmsg_transport_set(&transport) != 0) return -1;
     c.running.store(true);
     if (pal_thread_create("axmsg_client", kReaderStack, kReaderPriority, reader_main, &c) ==
@@ -261,6 +609,7 @@ PC_API int axmsg_client_close(void) {
         pc::pal::MutexGuard guard(c.lock);
         if (c.fd >= 0) shutdown(c.fd, SHUT_RDWR);
     }
+    wake_reader(c);
     if (!wait_for(c.running, false, kStopWaitMs)) {
         PFM_ERR(MID_AXMSG, "the messaging client's reader did not stop");
         return -1;

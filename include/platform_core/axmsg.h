@@ -185,9 +185,18 @@ PC_API int axmsg_serv_clients_print(void);
 typedef int (*AXMSG_TRANSPORT_SEND_T)(void *ctx, const AXMSG_HEADER_T *header, const struct iovec *iov,
                                       int count);
 
+/* True (non-zero) once what a waiting caller waits for has happened. */
+typedef int (*AXMSG_WAIT_DONE_T)(void *arg);
+
+/* Optional: lets a caller that waits for a reply read the hub connection
+ * itself while no other thread reads it (see axmsg_transport_wait). */
+typedef int (*AXMSG_TRANSPORT_WAIT_T)(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg,
+                                      unsigned timeout_ms);
+
 typedef struct axmsg_transport_s {
     AXMSG_TRANSPORT_SEND_T send;
     void *ctx;
+    AXMSG_TRANSPORT_WAIT_T wait; /* may be null */
 } AXMSG_TRANSPORT_T;
 
 /* Installs the transport (copied) or removes it (null). Refused (-1) in the
@@ -196,6 +205,17 @@ PC_API int axmsg_transport_set(const AXMSG_TRANSPORT_T *transport);
 /* Hands a received message to this process's handler of msg->msg_type, on
  * the calling thread. -1 when none is registered or the type is invalid. */
 PC_API int axmsg_deliver(AXMSG_T *msg);
+/* Waits until done(arg) is true, for at most `timeout_ms` (PAL_WAIT_FOREVER:
+ * no limit), reading the hub connection on the calling thread while no
+ * other thread reads it: the caller then gets its reply without a hand-off
+ * between threads. Messages of `msg_type` that it reads are delivered on the
+ * calling thread (their handler must not block); every other message goes
+ * to the messaging client's reader thread as usual. Returns 1 when done,
+ * -1 when the time ran out, and 0 when the caller must wait by its own
+ * means (another thread reads the connection, there is none, or this
+ * process runs the hub): a reply then arrives through its handler on
+ * another thread. */
+PC_API int axmsg_transport_wait(uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms);
 
 PC_END_DECLS
 

@@ -2,6 +2,7 @@
 // axmsg_connection.h for the locking and lifetime rules).
 #include "ipc/axmsg_connection.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,12 +67,21 @@ bool source_ok(const Connection &c, const AXMSG_HEADER_T &h) {
     return false;
 }
 
+// The reader blocks in read() while the peer is silent: one system call per
+// burst of messages instead of a failed read and a poll. Writers never block
+// in the kernel whatever the socket's mode: they send with MSG_DONTWAIT.
+void make_reads_blocking(int fd) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 void reader_main(Connection &c) {
     int fd;
     {
         pal::MutexGuard guard(c.lock);
         fd = c.fd;
     }
+    make_reads_blocking(fd);
     {
         FrameReader reader("axmsg_serv");
         std::span<uint8_t> frame;
@@ -102,6 +112,7 @@ void reader_main(Connection &c) {
                     open = false;
                     break;
                 case FrameReader::Result::kEnd:
+                case FrameReader::Result::kEmpty:  // next() waits instead
                     open = false;
                     break;
             }

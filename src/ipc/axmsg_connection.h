@@ -12,8 +12,9 @@
 //      when `in_use` is clear, stores the socket and starts the record's
 //      reader thread ("axmsg serv <pid>").
 //   2. Writers (any thread that sends to that process) take the mutex for
-//      the whole message, so messages never interleave. The socket is
-//      non-blocking: a writer waits at most kWriteStallMs for the peer to
+//      the whole message, so messages never interleave. Writers send
+//      with MSG_DONTWAIT (the reader alone blocks in the kernel, in read()):
+//      a writer waits at most kWriteStallMs for the peer to
 //      take a byte. A writer that meets a hard error or that limit only
 //      shuts the socket down (a peer that stops reading is disconnected and
 //      its senders get -1, never a hang); it never closes it.

@@ -11,7 +11,9 @@
 // FrameReader reads a stream into one reusable buffer and hands out one
 // complete message (header and payload, contiguous) at a time, so a message
 // costs one read in the common case and no allocation. A frame stays valid
-// until the next call to next(); its start is aligned for any type. The
+// until the next call to next(), next_buffered() or fill(); its start is
+// aligned for any type. next() blocks until a message is there; a reader
+// that waits by other means (epoll) uses next_buffered() and fill(). The
 // buffer grows with the bytes that arrive, never ahead of them on a header's
 // word alone, so a peer that announces a large message and goes silent holds
 // no more memory than it sent.
@@ -157,6 +159,16 @@ public:
         kTooLong,    // data_len above AXMSG_MAX_DATA_LEN: the stream must end
         kNoMemory,   // the buffer could not grow to the message
         kEnd,        // end of stream or a read error
+        kEmpty,      // next_buffered(): no complete message is buffered
+    };
+
+    // What one read from the socket brought (fill()).
+    enum class Fill {
+        kShort,       // bytes, fewer than there was room for: the socket held no more
+        kFull,        // bytes, as many as there was room for: more may wait
+        kWouldBlock,  // nothing to read on a non-blocking socket
+        kNoMemory,    // the buffer could not grow to the message
+        kEnd,         // end of stream or a read error
     };
 
     explicit FrameReader(const char *tag) : tag_(tag) {}
@@ -165,60 +177,104 @@ public:
     FrameReader &operator=(const FrameReader &) = delete;
 
     // Drops everything buffered (a new stream starts).
-    void reset() { begin_ = end_ = 0; }
+    void reset() { begin_ = end_ = consumed_ = 0; }
 
     // Reads from `fd` until one message is buffered. On kFrame, `frame` is
     // the header followed by its payload and `header` its decoded header;
-    // on kBadHeader, `header` is the refused header.
+    // on kBadHeader, `header` is the refused header. Never kEmpty: on a
+    // non-blocking socket it waits for data.
     Result next(int fd, std::span<uint8_t> &frame, AXMSG_HEADER_T &header) {
-        begin_ += consumed_;
-        consumed_ = 0;
-        if (begin_ == end_) {
-            begin_ = end_ = 0;
-            if (cap_ > kShrinkAbove && !resize(kDefaultCapacity)) return Result::kNoMemory;
-        }
-        if (buf_ == nullptr && !resize(kDefaultCapacity)) return Result::kNoMemory;
         for (;;) {
-            size_t avail = end_ - begin_;
-            size_t need = AXMSG_HEADER_LEN;
-            if (avail >= AXMSG_HEADER_LEN) {
-                header = decode_header({buf_ + begin_, AXMSG_HEADER_LEN});
-                if (!header_ok(header)) {
-                    begin_ += AXMSG_HEADER_LEN;
-                    return Result::kBadHeader;
-                }
-                if (header.data_len > AXMSG_MAX_DATA_LEN) return Result::kTooLong;
-                need = AXMSG_HEADER_LEN + size_t{header.data_len};
-                if (avail >= need) {
-                    if (begin_ % kAlign != 0) compact();
-                    frame = {buf_ + begin_, need};
-                    consumed_ = need;
-                    return Result::kFrame;
-                }
+            Result r = next_buffered(frame, header);
+            if (r != Result::kEmpty) return r;
+            switch (fill(fd)) {
+                case Fill::kShort:
+                case Fill::kFull:
+                    break;
+                case Fill::kWouldBlock:
+                    if (!wait_ready(fd, POLLIN, -1)) return Result::kEnd;
+                    break;
+                case Fill::kNoMemory:
+                    return Result::kNoMemory;
+                case Fill::kEnd:
+                    return Result::kEnd;
             }
-            if (end_ == cap_) {
-                // Full: make room at the front first, then grow by doubling,
-                // so the buffer only grows as fast as bytes arrive.
-                compact();
-                if (end_ == cap_ && !resize(std::min(need, cap_ * 2))) return Result::kNoMemory;
-            }
-            ssize_t n = read(fd, buf_ + end_, cap_ - end_);
+        }
+    }
+
+    // The next message among the bytes already read, without reading; the
+    // results are those of next(), or kEmpty. The frame handed out last is
+    // given up first.
+    Result next_buffered(std::span<uint8_t> &frame, AXMSG_HEADER_T &header) {
+        if (!release_frame()) return Result::kNoMemory;
+        need_ = AXMSG_HEADER_LEN;
+        size_t avail = end_ - begin_;
+        if (avail < AXMSG_HEADER_LEN) return Result::kEmpty;
+        header = decode_header({buf_ + begin_, AXMSG_HEADER_LEN});
+        if (!header_ok(header)) {
+            begin_ += AXMSG_HEADER_LEN;
+            return Result::kBadHeader;
+        }
+        if (header.data_len > AXMSG_MAX_DATA_LEN) return Result::kTooLong;
+        need_ = AXMSG_HEADER_LEN + size_t{header.data_len};
+        if (avail < need_) return Result::kEmpty;
+        if (begin_ % kAlign != 0) compact();
+        frame = {buf_ + begin_, need_};
+        consumed_ = need_;
+        return Result::kFrame;
+    }
+
+    // One read from `fd` into the buffer, after next_buffered() found no
+    // complete message (the frame handed out last is given up).
+    Fill fill(int fd) {
+        if (!release_frame()) return Fill::kNoMemory;
+        if (end_ == cap_) {
+            // Full: make room at the front first, then grow by doubling,
+            // so the buffer only grows as fast as bytes arrive.
+            compact();
+            if (end_ == cap_ && !resize(std::min(std::max(need_, cap_ + 1), cap_ * 2)))
+                return Fill::kNoMemory;
+        }
+        for (;;) {
+            const size_t room = cap_ - end_;
+            ssize_t n = read(fd, buf_ + end_, room);
             if (n > 0) {
                 end_ += static_cast<size_t>(n);
-            } else if (n == 0) {
-                return Result::kEnd;
-            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                if (!wait_ready(fd, POLLIN, -1)) return Result::kEnd;
-            } else if (errno != EINTR) {
-                return Result::kEnd;
+                return static_cast<size_t>(n) < room ? Fill::kShort : Fill::kFull;
             }
+            if (n == 0) return Fill::kEnd;
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return Fill::kWouldBlock;
+            return Fill::kEnd;
         }
+    }
+
+    // True when a whole message is buffered beyond the frame handed out last.
+    bool has_buffered_frame() const {
+        size_t from = begin_ + consumed_;
+        if (end_ - from < AXMSG_HEADER_LEN) return false;
+        AXMSG_HEADER_T h = decode_header({buf_ + from, AXMSG_HEADER_LEN});
+        return !header_ok(h) || h.data_len > AXMSG_MAX_DATA_LEN ||
+               end_ - from >= AXMSG_HEADER_LEN + size_t{h.data_len};
     }
 
 private:
     static constexpr size_t kDefaultCapacity = 64 * 1024;
     static constexpr size_t kShrinkAbove = 1024 * 1024;
     static constexpr size_t kAlign = alignof(std::max_align_t);
+
+    // Gives up the frame handed out last; an emptied buffer starts over at
+    // its front (and at its default size once it grew large). False when
+    // the buffer cannot be had.
+    bool release_frame() {
+        begin_ += consumed_;
+        consumed_ = 0;
+        if (begin_ == end_) {
+            begin_ = end_ = 0;
+            if (cap_ > kShrinkAbove && !resize(kDefaultCapacity)) return false;
+        }
+        return buf_ != nullptr || resize(kDefaultCapacity);
+    }
 
     void compact() {
         if (begin_ == 0) return;
@@ -239,9 +295,10 @@ private:
     const char *tag_;  // accounting tag of the buffer
     uint8_t *buf_ = nullptr;
     size_t cap_ = 0;
-    size_t begin_ = 0;     // first byte not yet handed out
-    size_t end_ = 0;       // end of the bytes read
-    size_t consumed_ = 0;  // length of the frame handed out last
+    size_t begin_ = 0;                // first byte not yet handed out
+    size_t end_ = 0;                  // end of the bytes read
+    size_t consumed_ = 0;             // length of the frame handed out last
+    size_t need_ = AXMSG_HEADER_LEN;  // bytes the message at begin_ needs in all
 };
 
 }  // namespace pc::ipc

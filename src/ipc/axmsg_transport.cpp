@@ -4,7 +4,7 @@
 // In the process that serves the hub the sends take the hub's path. In any
 // other process a message for the process itself is delivered on the
 // caller's thread and every other message is written through the transport
-// the messaging client installed. The transport's two words are atomics;
+// the messaging client installed. The transport's words are atomics;
 // the client installs it once and its context lives as long as the process.
 #include <atomic>
 
@@ -18,6 +18,7 @@
 namespace {
 
 std::atomic<AXMSG_TRANSPORT_SEND_T> g_send{nullptr};
+std::atomic<AXMSG_TRANSPORT_WAIT_T> g_wait{nullptr};
 std::atomic<void *> g_ctx{nullptr};
 
 int transport_write(const AXMSG_T *msg, int multicast) {
@@ -57,11 +58,20 @@ PC_API int axmsg_transport_set(const AXMSG_TRANSPORT_T *transport) {
     }
     if (transport == nullptr || transport->send == nullptr) {
         g_send.store(nullptr, std::memory_order_release);
+        g_wait.store(nullptr, std::memory_order_release);
         return 0;
     }
     g_ctx.store(transport->ctx, std::memory_order_release);
+    g_wait.store(transport->wait, std::memory_order_release);
     g_send.store(transport->send, std::memory_order_release);
     return 0;
+}
+
+PC_API int axmsg_transport_wait(uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms) {
+    if (done == nullptr || pc::ipc::hub_serving()) return 0;
+    AXMSG_TRANSPORT_WAIT_T wait = g_wait.load(std::memory_order_acquire);
+    if (wait == nullptr || g_send.load(std::memory_order_acquire) == nullptr) return 0;
+    return wait(g_ctx.load(std::memory_order_acquire), msg_type, done, arg, timeout_ms);
 }
 
 PC_API int axmsg_send(AXMSG_T *msg) {

@@ -3,9 +3,12 @@
 // A call collects its destination units, encodes the input set and sends
 // one multicast message of module MID_AXRPC. A synchronous call first takes
 // a wait-queue slot, then waits on the slot's condition for one reply per
-// unit (axrpc_wait_queue.h for the locks), and finally copies each reply's
-// parameters into the caller's group: data and flags by value, pointer
-// parameters into new blocks that the group releases with axrpcFreeBuf.
+// unit (axrpc_wait_queue.h for the locks; in a process other than the core
+// a call that waits alone reads its replies itself, see wait_replies), and
+// finally copies each reply's parameters into the caller's group: data and
+// flags by value, pointer parameters into new blocks that the group
+// releases with axrpcFreeBuf.
+#include <atomic>
 #include <cstring>
 
 #include "ipc/axmsg_unit.h"
@@ -23,6 +26,18 @@ namespace pc::ipc::rpc {
 namespace {
 
 constexpr unsigned kMsPerSecond = 1000;
+
+// Synchronous calls of this process that hold a slot.
+std::atomic<int> g_calls_waiting{0};
+
+// Counts a call from the moment it holds its slot until it returns.
+class CountedCall {
+public:
+    CountedCall() { g_calls_waiting.fetch_add(1, std::memory_order_relaxed); }
+    ~CountedCall() { g_calls_waiting.fetch_sub(1, std::memory_order_relaxed); }
+    CountedCall(const CountedCall &) = delete;
+    CountedCall &operator=(const CountedCall &) = delete;
+};
 
 // The units of `dstUnits` that can be reached, as a bit set; `count` of them.
 uint32_t collect_units(uint32_t dstUnits, int *count) {
@@ -104,16 +119,36 @@ int copy_reply(const AXRPC_PARA_T *reply, AXRPC_PARA_T *dst) {
     return 0;
 }
 
-// Waits for `count` replies; false after a time-out.
+// True once every awaited reply of the slot `arg` is in.
+int replies_in(void *arg) {
+    auto *node = static_cast<AXRPC_WAIT_QUE_NODE_T *>(arg);
+    pc::pal::MutexGuard guard(node->condLock);
+    return node->waitNum < 1 ? 1 : 0;
+}
+
+// Waits for `count` replies; false after a time-out. In a process other
+// than the core a call that is the process's only one waiting first tries
+// to read its replies from the hub connection itself (they are stored by
+// the same handler either way). Otherwise it sleeps on the slot's
+// condition: with several calls waiting the client's reader thread takes
+// the replies off the connection in batches, where a caller reading for
+// all of them would only add wake-ups of that thread.
 bool wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
     const long long deadline = waitMs == PAL_WAIT_FOREVER ? 0 : pal_time_msecs() + waitMs;
+    {
+        pc::pal::MutexGuard guard(node->condLock);
+        node->waitNum += count;
+        if (node->waitNum < 1) return true;
+    }
+    const int read_self = g_calls_waiting.load(std::memory_order_relaxed) == 1
+                              ? axmsg_transport_wait(MID_AXRPC, replies_in, node, waitMs)
+                              : 0;
     pc::pal::MutexGuard guard(node->condLock);
-    node->waitNum += count;
     while (node->waitNum >= 1) {
         unsigned left = PAL_WAIT_FOREVER;
         if (waitMs != PAL_WAIT_FOREVER) {
             const long long now = pal_time_msecs();
-            if (now >= deadline) {
+            if (read_self < 0 || now >= deadline) {
                 node->waitNum = 0;
                 return false;
             }
@@ -158,6 +193,7 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
         PFM_ERR(kMid, "Get sequence error\n");
         return -1;
     }
+    const CountedCall counted;
     AXRPC_WAIT_QUE_NODE_T *node = axrpcGetWaitQue(seq);
     if (node == nullptr) {
         PFM_ERR(kMid, "Get wait queue error, seq: %d\n", seq);

@@ -20,7 +20,9 @@ struct WaitQueue {
     AXRPC_WAIT_QUE_NODE_T nodes[AXRPC_WAIT_QUE_NUM];
 };
 
-WaitQueue g_wq;
+// Never destroyed: worker and messaging threads may still store replies
+// while the process exits.
+WaitQueue &g_wq = *new WaitQueue;
 
 // Clears a slot's call and reply fields. Under the slot's nodeLock.
 void clear_node_locked(AXRPC_WAIT_QUE_NODE_T *node) {
@@ -128,9 +130,19 @@ void wait_queue_store_reply(uint8_t *block, size_t length, uint32_t src_unit) {
         slot.ret = env.ret;
     }
     slot.received = 1;
-    pc::pal::MutexGuard cond_guard(node->condLock);
-    node->waitNum--;
-    if (node->waitNum < 1) pal_cond_signal(node->cond);
+    bool wake;
+    {
+        pc::pal::MutexGuard cond_guard(node->condLock);
+        node->waitNum--;
+        wake = node->waitNum < 1;
+    }
+    // The caller is woken once both locks are free: woken earlier, it would
+    // only block again on the lock this thread still holds. It checks
+    // waitNum under condLock, so no wake-up is lost; the condition outlives
+    // the slot's calls, so a late signal at most wakes a newer caller of
+    // the slot, which finds its own count and sleeps on.
+    node_guard.release();
+    if (wake) pal_cond_signal(node->cond);
 }
 
 }  // namespace pc::ipc::rpc

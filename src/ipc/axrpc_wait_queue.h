@@ -16,7 +16,8 @@
 // alone to unpack the reply.
 //
 // The storing thread (the messaging thread that delivered the reply)
-// decrements waitNum and signals when it drops below 1; a reply that comes
+// decrements waitNum and signals when it drops below 1, after giving both
+// locks back (the woken caller needs them at once); a reply that comes
 // before the caller starts waiting leaves waitNum negative, so the caller's
 // "waitNum += count" reaches 0 and it does not wait at all.
 #pragma once

@@ -5,6 +5,10 @@
 //            whose late reply is dropped, then a fresh round trip
 //   flood  - 128 calls held outstanding in the core, the 129th refused,
 //            then all 128 complete
+//   crowd  - many threads calling at once: replies come back in any order,
+//            some calls make the core call this process back and send it a
+//            message of another module first, and one call times out while
+//            the others' replies flow
 // Exits 0 when every result was as expected, else the number of the first
 // failed check.
 #include <unistd.h>
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "axmsg_client/axmsg_client.h"
+#include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
@@ -96,6 +101,40 @@ int scenario_flood() {
     return 0;
 }
 
+constexpr int kCrowdCallers = 8;
+constexpr int kCrowdCalls = 40;
+constexpr int kCallBackEvery = 5;  // every 5th call makes the core call back
+constexpr uint32_t kNoteMid = 90;  // the core's note before it calls back
+std::atomic<int> g_notes{0};
+
+int on_note(AXMSG_T *) { return ++g_notes, 0; }
+
+int scenario_crowd() {
+    std::atomic<int> wrong{0}, call_backs{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCrowdCallers; ++i)
+        callers.emplace_back([&, i] {
+            for (int j = 0; j < kCrowdCalls; ++j) {
+                const int n = i * 1000 + j;
+                const bool back = j % kCallBackEvery == 0;
+                int got = 0;
+                int rc = call(back ? "core_call_back" : "core_jitter", n, 10, &got);
+                if (back) ++call_backs;
+                if (rc != 0 || got != (back ? n + 1000 : n + 1)) ++wrong;
+            }
+        });
+    // One caller gives up while the replies of the others keep coming.
+    int slow = call("core_slow", 0, 1, nullptr);
+    for (auto &t : callers) t.join();
+    if (slow != AXRPC_RET_TIMEOUT) return 30;
+    if (wrong.load() != 0) return 31;
+    for (int i = 0; i < 500 && g_notes.load() < call_backs.load(); ++i) usleep(10000);
+    if (g_notes.load() != call_backs.load()) return 32;
+    int got = 0;
+    if (call("core_echo", 3, 5, &got) != 0 || got != 4) return 33;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -104,9 +143,11 @@ int main(int argc, char **argv) {
     simProcessSetPid(pid);
     if (axmsg_client_init(pid, 10000) != 0) return 3;
     if (axrpcInit() != 0 || axrpcRegisterFunc("peer_echo", peer_echo) != 0) return 4;
+    if (axmsg_reg(kNoteMid, on_note) != 0) return 5;
     int rc = 0;
     if (std::strcmp(argv[2], "calls") == 0) rc = scenario_calls();
     if (std::strcmp(argv[2], "flood") == 0) rc = scenario_flood();
+    if (std::strcmp(argv[2], "crowd") == 0) rc = scenario_crowd();
     if (std::strcmp(argv[2], "serve") == 0)
         for (;;) pause();
     std::fflush(stdout);

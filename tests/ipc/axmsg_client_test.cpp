@@ -1,11 +1,21 @@
 // The messaging client: this test program is an application process; the
 // core runs as a helper process that can be killed and started again.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <map>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -129,6 +139,316 @@ TEST(AxmsgClient, TalksThroughTheHubAndReconnectsAfterCoreRestart) {
     EXPECT_FALSE(axmsg_client_connected());
     EXPECT_FALSE(echo_round_trip(6));
     stop_core(core, SIGTERM);
+}
+
+// ---- A caller that waits reads the connection itself ------------------------
+//
+// The test plays the hub with a plain socket, so it decides exactly what
+// arrives, in what pieces and when.
+
+constexpr uint32_t kReplyMid = 61;  // the type a waiting caller delivers itself
+constexpr uint32_t kOtherMid = 62;  // every other message goes to the reader thread
+constexpr int kHubWaitMs = 10000;
+
+// Who got which message, on which thread.
+struct Seen {
+    std::mutex lock;
+    std::condition_variable cv;
+    std::map<std::pair<uint32_t, uint8_t>, int> count;  // (type, token) -> deliveries
+    std::map<std::pair<uint32_t, uint8_t>, std::thread::id> thread;
+};
+Seen g_seen;
+
+constexpr uint8_t kSlowToken = 200;  // its handler takes a while
+
+int on_seen(AXMSG_T *msg) {
+    uint8_t token = msg->data_len > 0 ? static_cast<uint8_t *>(msg->data)[0] : 0;
+    if (token == kSlowToken) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> guard(g_seen.lock);
+    ++g_seen.count[{msg->msg_type, token}];
+    g_seen.thread[{msg->msg_type, token}] = std::this_thread::get_id();
+    g_seen.cv.notify_all();
+    return 0;
+}
+
+int seen_count(uint32_t mid, uint8_t token) {
+    std::lock_guard<std::mutex> guard(g_seen.lock);
+    auto it = g_seen.count.find({mid, token});
+    return it == g_seen.count.end() ? 0 : it->second;
+}
+
+std::thread::id seen_thread(uint32_t mid, uint8_t token) {
+    std::lock_guard<std::mutex> guard(g_seen.lock);
+    return g_seen.thread[{mid, token}];
+}
+
+bool wait_seen(uint32_t mid, uint8_t token, int timeout_ms = kHubWaitMs) {
+    std::unique_lock<std::mutex> lock(g_seen.lock);
+    return g_seen.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+        return g_seen.count[{mid, token}] > 0;
+    });
+}
+
+// What a waiting caller waits for: one reply token; `asked` counts how often
+// the client consulted it (once before it takes the read role, then each
+// time it is about to sleep on the socket).
+struct Expect {
+    uint8_t token;
+    std::atomic<int> asked{0};
+};
+
+int reply_arrived(void *arg) {
+    auto *e = static_cast<Expect *>(arg);
+    e->asked.fetch_add(1);
+    return seen_count(kReplyMid, e->token) > 0 ? 1 : 0;
+}
+
+// The bytes of one message from the core to this process.
+std::vector<uint8_t> frame(uint32_t mid, uint8_t token, size_t payload_len = 8) {
+    std::vector<uint8_t> payload(payload_len, 0xA5);
+    payload[0] = token;
+    iovec piece{payload.data(), payload.size()};
+    AXMSG_T m{};
+    m.dst_unit = 1;
+    m.dst_proc = kSelfPid;
+    m.src_unit = 1;
+    m.src_proc = PID_CORE;
+    m.msg_type = mid;
+    m.iov = &piece;
+    m.iov_num = 1;
+    AXMSG_HEADER_T h;
+    axmsg_create_header(&h, &m, 0);
+    std::vector<uint8_t> bytes(reinterpret_cast<uint8_t *>(&h), reinterpret_cast<uint8_t *>(&h) + sizeof h);
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+class FakeHub {
+public:
+    FakeHub() {
+        listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(AXMSG_SERV_PORT);
+        inet_pton(AF_INET, AXMSG_SERV_ADDR, &addr.sin_addr);
+        listening_ = bind(listen_fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+                     listen(listen_fd_, 4) == 0;
+    }
+    ~FakeHub() {
+        if (fd_ >= 0) close(fd_);
+        close(listen_fd_);
+    }
+    bool listening() const { return listening_; }
+
+    // Accepts the client and reads its hello.
+    bool accept_client() {
+        pollfd p{listen_fd_, POLLIN, 0};
+        if (poll(&p, 1, kHubWaitMs) != 1) return false;
+        if (fd_ >= 0) close(fd_);
+        fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        uint8_t hello[AXMSG_HEADER_LEN + AXMSG_HELLO_LEN];
+        size_t got = 0;
+        while (fd_ >= 0 && got < sizeof hello) {
+            ssize_t n = read(fd_, hello + got, sizeof hello - got);
+            if (n <= 0) return false;
+            got += static_cast<size_t>(n);
+        }
+        return fd_ >= 0;
+    }
+    bool send(const std::vector<uint8_t> &bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    void hang_up() {
+        close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int listen_fd_ = -1;
+    int fd_ = -1;
+    bool listening_ = false;
+};
+
+class ClientWait : public ::testing::Test {
+protected:
+    void SetUp() override {
+        simProcessSetPid(kSelfPid);
+        ASSERT_TRUE(hub.listening());
+        ASSERT_EQ(axmsg_reg(kReplyMid, on_seen), 0);
+        ASSERT_EQ(axmsg_reg(kOtherMid, on_seen), 0);
+        ASSERT_GE(axmsg_client_init(kSelfPid, 0), 0);
+        ASSERT_TRUE(hub.accept_client());
+        ASSERT_EQ(axmsg_client_wait_connected(kHubWaitMs), 0);
+    }
+    void TearDown() override { EXPECT_EQ(axmsg_client_close(), 0); }
+
+    // Starts a caller waiting for reply `e.token` and returns once it reads
+    // the socket itself (it asked a second time, about to sleep on it).
+    std::thread start_waiter(Expect &e, int &result, std::thread::id &id, unsigned timeout_ms) {
+        std::thread t([&e, &result, &id, timeout_ms] {
+            id = std::this_thread::get_id();
+            result = axmsg_transport_wait(kReplyMid, reply_arrived, &e, timeout_ms);
+        });
+        for (int i = 0; i < kHubWaitMs && e.asked.load() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return t;
+    }
+
+    FakeHub hub;
+};
+
+TEST_F(ClientWait, CallerReadsItsReplyAndHandsTheRestToTheReader) {
+    Expect e{1};
+    int result = 99;
+    std::thread::id caller;
+    std::thread waiter = start_waiter(e, result, caller, kHubWaitMs);
+    ASSERT_GE(e.asked.load(), 2) << "the caller never read the connection itself";
+
+    // A message for the reader first, then the reply in two pieces, and a
+    // second message for the reader in the same write as the reply's tail.
+    ASSERT_TRUE(hub.send(frame(kOtherMid, 1)));
+    std::vector<uint8_t> reply = frame(kReplyMid, 1);
+    std::vector<uint8_t> head(reply.begin(), reply.begin() + 10);
+    std::vector<uint8_t> tail(reply.begin() + 10, reply.end());
+    std::vector<uint8_t> other = frame(kOtherMid, 2);
+    tail.insert(tail.end(), other.begin(), other.end());
+    ASSERT_TRUE(hub.send(head));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(hub.send(tail));
+    waiter.join();
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(seen_count(kReplyMid, 1), 1);
+    EXPECT_EQ(seen_thread(kReplyMid, 1), caller) << "the reply went through another thread";
+    for (uint8_t token : {1, 2}) {
+        ASSERT_TRUE(wait_seen(kOtherMid, token)) << "message " << int{token} << " for the reader was lost";
+        EXPECT_EQ(seen_count(kOtherMid, token), 1);
+        EXPECT_NE(seen_thread(kOtherMid, token), caller) << "a handler ran inside the waiting caller";
+    }
+
+    // The caller is gone: the reader thread reads again, replies included.
+    ASSERT_TRUE(hub.send(frame(kReplyMid, 3)));
+    ASSERT_TRUE(wait_seen(kReplyMid, 3));
+    EXPECT_NE(seen_thread(kReplyMid, 3), caller);
+
+    // A reply and a message for the reader read together, with the reader
+    // thread asleep on the socket: the caller hands the message over before
+    // it leaves.
+    Expect e2{7};
+    waiter = start_waiter(e2, result, caller, kHubWaitMs);
+    ASSERT_GE(e2.asked.load(), 2);
+    std::vector<uint8_t> both = frame(kReplyMid, 7);
+    other = frame(kOtherMid, 8);
+    both.insert(both.end(), other.begin(), other.end());
+    ASSERT_TRUE(hub.send(both));
+    waiter.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(seen_thread(kReplyMid, 7), caller);
+    ASSERT_TRUE(wait_seen(kOtherMid, 8, 2000)) << "a message read with the reply was stranded";
+    EXPECT_NE(seen_thread(kOtherMid, 8), caller);
+}
+
+TEST_F(ClientWait, BytesArrivingWhileTheCallerHandlesItsReplyAreNotStranded) {
+    Expect e{kSlowToken};
+    int result = 99;
+    std::thread::id caller;
+    std::thread waiter = start_waiter(e, result, caller, kHubWaitMs);
+    ASSERT_GE(e.asked.load(), 2);
+    ASSERT_TRUE(hub.send(frame(kReplyMid, kSlowToken)));
+    // Arrives while the caller runs the reply's handler: the reader thread
+    // sees it come and finds the connection taken.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_TRUE(hub.send(frame(kOtherMid, 21)));
+    waiter.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_TRUE(wait_seen(kOtherMid, 21, 2000)) << "the message that came meanwhile was never read";
+}
+
+TEST_F(ClientWait, TimeOutGivesTheConnectionBackToTheReader) {
+    Expect e{4};
+    int result = 99;
+    std::thread::id caller;
+    auto t0 = std::chrono::steady_clock::now();
+    std::thread waiter = start_waiter(e, result, caller, 300);
+    waiter.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(290));
+
+    ASSERT_TRUE(hub.send(frame(kReplyMid, 4)));  // too late for the caller
+    ASSERT_TRUE(wait_seen(kReplyMid, 4));
+    EXPECT_NE(seen_thread(kReplyMid, 4), caller);
+}
+
+TEST_F(ClientWait, HubClosingMidMessageEndsTheWaitAndTheClientReconnects) {
+    Expect e{5};
+    int result = 99;
+    std::thread::id caller;
+    unsigned connects = axmsg_client_connect_count();
+    auto t0 = std::chrono::steady_clock::now();
+    std::thread waiter = start_waiter(e, result, caller, kHubWaitMs);
+    std::vector<uint8_t> half = frame(kReplyMid, 5);
+    half.resize(AXMSG_HEADER_LEN + 3);
+    ASSERT_TRUE(hub.send(half));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    hub.hang_up();
+    waiter.join();
+    EXPECT_EQ(result, 0) << "the caller must fall back to waiting by other means";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(kHubWaitMs / 2));
+    EXPECT_EQ(seen_count(kReplyMid, 5), 0) << "half a message was delivered";
+
+    ASSERT_TRUE(hub.accept_client());
+    ASSERT_EQ(axmsg_client_wait_connected(kHubWaitMs), 0);
+    EXPECT_EQ(axmsg_client_connect_count(), connects + 1);
+    ASSERT_TRUE(hub.send(frame(kReplyMid, 6)));
+    EXPECT_TRUE(wait_seen(kReplyMid, 6));
+}
+
+TEST_F(ClientWait, ManyCallersGetTheirRepliesInAnyOrder) {
+    constexpr int kCallers = 6;
+    constexpr uint8_t kFirstToken = 10;
+    std::deque<Expect> expects;
+    for (int i = 0; i < kCallers; ++i) expects.emplace_back().token = static_cast<uint8_t>(kFirstToken + i);
+    std::atomic<int> read_self{0}, failed{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCallers; ++i)
+        callers.emplace_back([&, i] {
+            Expect &e = expects[static_cast<size_t>(i)];
+            int rc = axmsg_transport_wait(kReplyMid, reply_arrived, &e, kHubWaitMs);
+            if (rc == 1) ++read_self;
+            // One caller at a time reads; the others sleep until their reply
+            // comes through whoever reads it.
+            if (rc == 0 && !wait_seen(kReplyMid, e.token)) ++failed;
+            if (rc < 0) ++failed;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    // Replies in reverse order between messages for the reader, cut into
+    // pieces of any size.
+    std::vector<uint8_t> stream;
+    for (int i = kCallers - 1; i >= 0; --i) {
+        std::vector<uint8_t> reply = frame(kReplyMid, static_cast<uint8_t>(kFirstToken + i), 40 + 13 * i);
+        std::vector<uint8_t> other = frame(kOtherMid, static_cast<uint8_t>(kFirstToken + i));
+        stream.insert(stream.end(), other.begin(), other.end());
+        stream.insert(stream.end(), reply.begin(), reply.end());
+    }
+    std::mt19937 rng(17);
+    for (size_t at = 0; at < stream.size();) {
+        size_t n = std::min(stream.size() - at, size_t{1} + rng() % 90);
+        ASSERT_TRUE(hub.send(std::vector<uint8_t>(stream.begin() + at, stream.begin() + at + n)));
+        at += n;
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
+    }
+    for (auto &t : callers) t.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_GE(read_self.load(), 1) << "no caller ever read its own reply";
+    for (int i = 0; i < kCallers; ++i) {
+        auto token = static_cast<uint8_t>(kFirstToken + i);
+        EXPECT_EQ(seen_count(kReplyMid, token), 1) << "reply " << int{token};
+        EXPECT_TRUE(wait_seen(kOtherMid, token));
+        EXPECT_EQ(seen_count(kOtherMid, token), 1) << "message " << int{token};
+    }
 }
 
 }  // namespace

@@ -38,6 +38,43 @@ int core_block(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
     return core_echo(in, out);
 }
 int core_release(AXRPC_PARA_T *, AXRPC_PARA_T *) { return g_release = true, 0; }
+// Answers after a pause that differs from call to call, so replies overtake
+// each other.
+int core_jitter(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
+    int n = 0;
+    axrpcGetInt(in, "n", &n);
+    std::this_thread::sleep_for(std::chrono::microseconds((n * 7 % 5) * 400));
+    return core_echo(in, out);
+}
+// Sends the caller a message of another module, then calls its "peer_echo"
+// and answers with that result: the caller's process gets a request and a
+// message while its own call waits.
+int core_call_back(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
+    constexpr uint32_t kNoteMid = 90;
+    const auto *env = static_cast<const AXRPC_ENV_T *>(pal_tls_key_get(envTls));
+    int n = 0;
+    axrpcGetInt(in, "n", &n);
+    uint8_t note = 1;
+    iovec piece{&note, sizeof note};
+    AXMSG_T m{};
+    m.dst_unit = static_cast<uint32_t>(env->unit);
+    m.dst_proc = static_cast<uint32_t>(env->pid);
+    m.msg_type = kNoteMid;
+    m.iov = &piece;
+    m.iov_num = 1;
+    axmsg_send(&m);
+    AXRPC_PARA_T ask;
+    AXRPC_PARA_GROUP_T answer;
+    axrpcParaInit(&ask);
+    axrpcParaGroupInit(&answer);
+    axrpcAddInt(&ask, "n", n);
+    int got = -1;
+    if (axrpcCallFunctionSync(1u << env->unit, env->pid, "peer_echo", &ask, 5, 0, &answer) == 0)
+        axrpcGetInt(&answer.paraSet, "n", &got);
+    axrpcParaFree(&ask);
+    axrpcParaGroupFree(&answer);
+    return axrpcAddInt(out, "n", got);
+}
 
 class RpcProcesses : public ::testing::Test {
 protected:
@@ -49,7 +86,9 @@ protected:
                                {"core_fail", core_fail},
                                {"core_slow", core_slow},
                                {"core_block", core_block},
-                               {"core_release", core_release}})
+                               {"core_release", core_release},
+                               {"core_jitter", core_jitter},
+                               {"core_call_back", core_call_back}})
             ASSERT_EQ(axrpcRegisterFunc(name, f), 0);
     }
 };
@@ -71,6 +110,13 @@ TEST_F(RpcProcesses, HundredTwentyEightOutstandingThenRefused) {
     std::string text = out.text();
     EXPECT_EQ(status, 0) << text;
     EXPECT_NE(text.find("Get sequence error"), std::string::npos);
+}
+
+TEST_F(RpcProcesses, CrowdOfCallersInOnePeer) {
+    pc::test::CaptureStdout out;
+    pid_t peer = pc::test::spawn_helper("rpc_call_peer", {"12", "crowd"});
+    int status = pc::test::wait_child_for(peer, 120000);
+    EXPECT_EQ(status, 0) << out.text();
 }
 
 TEST_F(RpcProcesses, CoreCallsThePeerSyncAndAsync) {

@@ -7,6 +7,11 @@
  * starts one reader thread, "axmsg_client", which hands every message
  * addressed to this process to the handler registered with axmsg_reg.
  *
+ * A thread that waits for a reply (a synchronous RPC call, or any caller of
+ * axmsg_transport_wait) reads the connection itself while no other thread
+ * does, so its reply reaches it without a hand-off; messages of other types
+ * that it reads are still delivered by the reader thread.
+ *
  * When the core goes away the reader closes the connection, sends fail with
  * -1 (nothing is queued) and the reader reconnects, with a new hello, as
  * soon as the hub listens again.
