@@ -78,6 +78,20 @@ constexpr unsigned kModuleQueueLen = 300;  // room for a batch; the user's queue
 constexpr unsigned kDeliveryMsgSize = 100;
 constexpr size_t kNlHeader = AXPACKET_NL_HDR_LEN;
 
+// Runs `work` on a thread of its own and answers how long it took, in ns.
+template <class Fn>
+double ns_on_own_thread(Fn work) {
+    double ns = 0;
+    std::thread t([&] {
+        auto t0 = std::chrono::steady_clock::now();
+        work();
+        auto t1 = std::chrono::steady_clock::now();
+        ns = std::chrono::duration<double, std::nano>(t1 - t0).count();
+    });
+    t.join();
+    return ns;
+}
+
 std::atomic<uint64_t> g_delivered{0};
 int on_frame(AX_PACKET_T *) { return ++g_delivered, 0; }
 
@@ -132,14 +146,9 @@ void distribute(benchmark::State &state, const char *label, uint32_t regs, uint3
         uint32_t kernel_expect = simKernelPacketRxCount() + (word < regs ? 0 : kBatch);
         // Distribution runs on the driver's receive thread, never on the
         // process's main thread: time it on a thread of its own.
-        double ns = 0;
-        std::thread rx([&] {
-            auto t0 = std::chrono::steady_clock::now();
+        const double ns = ns_on_own_thread([&] {
             for (drv_nic_pkt_t *d : batch) axpacketDistribute(d);
-            auto t1 = std::chrono::steady_clock::now();
-            ns = std::chrono::duration<double, std::nano>(t1 - t0).count();
         });
-        rx.join();
         state.SetIterationTime(ns / 1e9);
         total_ns += ns;
         frames += kBatch;
@@ -267,15 +276,10 @@ void match_only(benchmark::State &state, const char *label, uint32_t regs, uint3
     double total_ns = 0;
     uint64_t frames = 0;
     for (auto _ : state) {
-        double ns = 0;
-        std::thread rx([&] {  // as in distribute: not on the main thread
-            auto t0 = std::chrono::steady_clock::now();
+        const double ns = ns_on_own_thread([&] {  // as in distribute: not on the main thread
             for (int n = 0; n < kBatch; ++n)
                 benchmark::DoNotOptimize(axpacketFilterParseNonIp(&rec, kType, dmac, smac));
-            auto t1 = std::chrono::steady_clock::now();
-            ns = std::chrono::duration<double, std::nano>(t1 - t0).count();
         });
-        rx.join();
         state.SetIterationTime(ns / 1e9);
         total_ns += ns;
         frames += kBatch;
