@@ -14,6 +14,7 @@
 #include "ipc/axmsg_unit.h"
 #include "ipc/axrpc_common.h"
 #include "ipc/axrpc_msg.h"
+#include "ipc/axrpc_service.h"
 #include "ipc/axrpc_wait_queue.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
@@ -126,7 +127,8 @@ int replies_in(void *arg) {
     return node->waitNum < 1 ? 1 : 0;
 }
 
-// Waits for `count` replies; false after a time-out. In a process other
+// Waits for `count` replies; false after a time-out or when the service
+// goes down meanwhile. In a process other
 // than the core a call that is the process's only one waiting first tries
 // to read its replies from the hub connection itself (they are stored by
 // the same handler either way). Otherwise it sleeps on the slot's
@@ -145,6 +147,10 @@ bool wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
                               : 0;
     pc::pal::MutexGuard guard(node->condLock);
     while (node->waitNum >= 1) {
+        if (!service_ready()) {
+            node->waitNum = 0;
+            return false;
+        }
         unsigned left = PAL_WAIT_FOREVER;
         if (waitMs != PAL_WAIT_FOREVER) {
             const long long now = pal_time_msecs();
@@ -180,6 +186,11 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
     PFM_ENSURE_RET(kMid, NULL != inPara, -1);
     PFM_ENSURE_RET(kMid, NULL != outParaGroup, -1);
     PFM_DBG(kMid, "RPC sync funcname:%s\n", funcName);
+    const ServicePass pass;  // the wait queue lives while the call holds it
+    if (!pass.open()) {
+        PFM_ERR(kMid, "RPC service not running\n");
+        return -1;
+    }
 
     const AXRPC_ENV_T env = new_call_env(userArg);
     int count = 0;
@@ -219,6 +230,11 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
 
     int result = AXRPC_RET_OK;
     if (!wait_replies(node, count, ms)) {
+        if (!service_ready()) {
+            PFM_ERR(kMid, "RPC service stopped while calling %s\n", funcName);
+            axrpcReleaseSequence(seq);
+            return -1;
+        }
         PFM_ERR(kMid, "Time out in rpcing to %s, %d/(%d,%s)!!!!\n", funcName, static_cast<int>(dstUnits),
                 dstPid, pidNameGet(dstPid));
         result = AXRPC_RET_TIMEOUT;

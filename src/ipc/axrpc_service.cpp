@@ -3,6 +3,12 @@
 // Start-up order: registry, spin-lock set-up, the thread-local key envTls,
 // the wait queue, the work queues with their workers and the scheduler,
 // and last the MID_AXRPC handler. A failing step undoes everything.
+//
+// Tear-down marks the service down, wakes the waiting callers and waits up
+// to kPassGraceMs for every ServicePass to be given back before it destroys
+// anything (axrpc_service.h). A caller that stays longer (one that reads its
+// own replies and is still inside its time-out) keeps every object alive:
+// they are left as they are, and a later axrpcInit takes them up again.
 #include <atomic>
 #include <cstring>
 
@@ -24,12 +30,41 @@ namespace pc::ipc::rpc {
 
 namespace {
 
+constexpr unsigned kPassGraceMs = 3000;
+constexpr unsigned kPassPollUs = 1000;
+
+// Both sides of the pass use sequentially consistent order: a pass counted
+// before the service went down is seen by the tear-down, and a pass taken
+// after it sees the service down.
 std::atomic<bool> g_ready{false};
+std::atomic<int> g_passes{0};
 std::atomic<bool> g_lib_up{false};
+
+// Marks the service down and lets the callers waiting for replies go. True
+// once no pass is held; false if some are still held after the grace time.
+bool close_service() {
+    g_ready.store(false);
+    wait_queue_wake_all();
+    for (unsigned waited = 0; g_passes.load() > 0; waited += kPassPollUs) {
+        if (waited >= kPassGraceMs * 1000) {
+            PFM_ERR(kMid, "RPC still in use by %d threads, service objects kept\n", g_passes.load());
+            return false;
+        }
+        pal_usleep(kPassPollUs);
+    }
+    return true;
+}
 
 }  // namespace
 
 bool service_ready() { return g_ready.load(std::memory_order_acquire); }
+
+ServicePass::ServicePass() {
+    g_passes.fetch_add(1);
+    open_ = g_ready.load();
+}
+
+ServicePass::~ServicePass() { g_passes.fetch_sub(1); }
 
 }  // namespace pc::ipc::rpc
 
@@ -57,7 +92,7 @@ PC_API int axrpcLibInit(void) {
 }
 
 PC_API int axrpcLibDestroy(void) {
-    g_ready.store(false, std::memory_order_release);
+    if (!close_service()) return 0;
     manage_queue_destroy();
     wait_queue_destroy();
     g_lib_up.store(false);
@@ -101,6 +136,7 @@ PC_API int axrpcInit(void) {
 }
 
 PC_API int axrpcDestroy(void) {
+    if (!close_service()) return 0;
     axrpcLibDestroy();
     registry_destroy();
     if (envTls != nullptr) {
@@ -113,7 +149,8 @@ PC_API int axrpcDestroy(void) {
 PC_API int axrpcMsg_cb(AXMSG_T *msg) {
     if (msg == nullptr) return -1;
     PFM_ENSURE_RET(kMid, MID_AXRPC == msg->msg_type, -1);
-    if (!service_ready()) {
+    const ServicePass pass;
+    if (!pass.open()) {
         PFM_ERR(kMid, "RPC service not running, message dropped\n");
         return -1;
     }

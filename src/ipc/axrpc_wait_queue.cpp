@@ -96,6 +96,14 @@ void wait_queue_destroy() {
     g_wq.lock = nullptr;
 }
 
+void wait_queue_wake_all() {
+    for (AXRPC_WAIT_QUE_NODE_T &node : g_wq.nodes) {
+        if (node.condLock == nullptr) continue;
+        pc::pal::MutexGuard guard(node.condLock);
+        if (node.waitNum >= 1) pal_cond_signal(node.cond);
+    }
+}
+
 void wait_queue_store_reply(uint8_t *block, size_t length, uint32_t src_unit) {
     AXRPC_MSG_HEADER_T header{};
     AXRPC_ENV_T env{};

@@ -55,6 +55,9 @@ namespace pc::ipc::rpc {
 int wait_queue_init();
 // Destroys every object that exists; harmless when repeated.
 void wait_queue_destroy();
+// Wakes every caller waiting on a slot's condition (the service is going
+// down; a caller checks service_ready under condLock before it waits).
+void wait_queue_wake_all();
 
 // Stores the reply held in `block` (a private copy of a response message of
 // `length` bytes from `src_unit`) in its slot and wakes the caller. Takes

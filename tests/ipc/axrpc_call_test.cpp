@@ -366,4 +366,43 @@ TEST_F(RpcLocal, MalformedRequestsNeverReachTheFunction) {
     EXPECT_EQ(g_calls, 0);
 }
 
+// Runs after RpcLocal has torn its service down. A caller still waiting
+// when the service is destroyed is let go with an error instead of waiting
+// on a condition that no longer exists; its late reply is dropped, and a
+// call after the tear-down is refused.
+TEST(RpcTearDown, DestroyLetsWaitingCallersGo) {
+    simProcessSetPid(kSelf);
+    ASSERT_EQ(axrpcInit(), 0);
+    ASSERT_EQ(axrpcRegisterFunc("sleeper", sleeper), 0);
+    g_sleep_ms = 600;
+    AXRPC_PARA_T in{};
+    ASSERT_EQ(axrpcParaInit(&in), 0);
+    pc::test::CaptureStdout capture;
+    std::atomic<int> result{99};
+    std::atomic<long long> waited_ms{0};
+    std::thread caller([&] {
+        AXRPC_PARA_GROUP_T group{};
+        axrpcParaGroupInit(&group);
+        const auto start = std::chrono::steady_clock::now();
+        result = axrpcCallFunctionSync(kUnit1, kSelf, "sleeper", &in, AXRPC_WAIT_FOREVER, 0, &group);
+        waited_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+        axrpcParaGroupFree(&group);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(axrpcDestroy(), 0);
+    caller.join();
+    EXPECT_EQ(result, -1);
+    EXPECT_LT(waited_ms, 600) << "the caller left when the service went down, not with the reply";
+    AXRPC_PARA_GROUP_T group{};
+    axrpcParaGroupInit(&group);
+    EXPECT_EQ(axrpcCallFunctionSync(kUnit1, kSelf, "sleeper", &in, 1, 0, &group), -1);
+    axrpcParaGroupFree(&group);
+    axrpcParaFree(&in);
+    const std::string text = capture.text();
+    EXPECT_NE(text.find("RPC service stopped while calling sleeper"), std::string::npos) << text;
+    EXPECT_NE(text.find("RPC service not running"), std::string::npos) << text;
+}
+
 }  // namespace
