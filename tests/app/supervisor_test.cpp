@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -119,12 +120,18 @@ TEST_F(SupervisorRoot, StartUpReportsStartedAndAliveAndMovesOutputToTheConsole) 
         codes.insert(got.code);
     }
     EXPECT_EQ(codes, (std::set<uint32_t>{MS_MSG_APP_STARTED, MS_MSG_APP_ALIVE}));
+    // The heartbeat thread may report before the child has printed its line.
+    std::string text;
+    for (int waited_ms = 0; waited_ms < 10000 && text.find('\n') == std::string::npos; waited_ms += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::ifstream in(console);
+        std::stringstream read;
+        read << in.rdbuf();
+        text = read.str();
+    }
     kill(child, SIGKILL);
     pc::test::wait_child(child);
-    std::ifstream in(console);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "on the console 0 32\n");
+    EXPECT_EQ(text, "on the console 0 32\n");
     EXPECT_EQ(appStartUpRsp(nullptr), -1);
 }
 
