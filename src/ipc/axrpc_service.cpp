@@ -55,6 +55,13 @@ bool close_service() {
     return true;
 }
 
+// The wait queue and the work queues with their threads; after close_service.
+void destroy_queues() {
+    manage_queue_destroy();
+    wait_queue_destroy();
+    g_lib_up.store(false);
+}
+
 }  // namespace
 
 bool service_ready() { return g_ready.load(std::memory_order_acquire); }
@@ -92,10 +99,7 @@ PC_API int axrpcLibInit(void) {
 }
 
 PC_API int axrpcLibDestroy(void) {
-    if (!close_service()) return 0;
-    manage_queue_destroy();
-    wait_queue_destroy();
-    g_lib_up.store(false);
+    if (close_service()) destroy_queues();
     return 0;
 }
 
@@ -137,7 +141,7 @@ PC_API int axrpcInit(void) {
 
 PC_API int axrpcDestroy(void) {
     if (!close_service()) return 0;
-    axrpcLibDestroy();
+    destroy_queues();
     registry_destroy();
     if (envTls != nullptr) {
         pal_tls_key_delete(envTls);
