@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ipc/axmsg_departure.h"
 #include "ipc/axmsg_stream.h"
 #include "ipc/axmsg_unit.h"
 #include "pal/mutex_guard.h"
@@ -40,15 +41,20 @@ void connection_name(uint32_t pid, char (&name)[kNameLen]) {
     std::snprintf(name, sizeof name, "axmsg serv %u", static_cast<unsigned>(pid));
 }
 
-// Ends the connection: only the reader thread of `c` calls this.
+// Ends the connection: only the reader thread of `c` calls this. Writers
+// fail from the moment `fd` is cleared; the record stays taken while the
+// services drop what the process registered, so a new hello for the same id
+// is refused until its tables are clean.
 void close_connection(Connection &c, int fd) {
     PFM_DBG(MID_AXMSG, "sock %d close", fd);
     {
         pal::MutexGuard guard(c.lock);
         c.fd = -1;
-        c.in_use = false;
     }
     close(fd);
+    process_gone_notify(c.pid);
+    pal::MutexGuard guard(c.lock);
+    c.in_use = false;
 }
 
 // The record `p` points at, or null when it is not one of the table's.

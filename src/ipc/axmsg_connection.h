@@ -22,8 +22,10 @@
 //   unit of its connection: a peer never speaks for another process.
 //   3. The reader thread alone reads the socket and alone closes it: when a
 //      read fails (the peer closed, or a writer shut the socket down), it
-//      clears `fd` and `in_use` under the mutex and closes the socket after
-//      letting go of the mutex. A descriptor number is therefore never
+//      clears `fd` under the mutex and closes the socket after letting go
+//      of the mutex; then the services drop what the process registered
+//      (axmsg_departure.h) and only after that is `in_use` cleared, so a
+//      new hello for the id waits for clean tables. A descriptor number is therefore never
 //      reused while a writer or the reader may still use it, and a writer
 //      that comes later finds `fd` == -1 and fails with "error client".
 #pragma once

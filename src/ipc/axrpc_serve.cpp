@@ -93,6 +93,10 @@ void handle_work_item(const WorkItem &item) {
         AXRPC_ENV_T env{};
         FlatParaView inPara;
         if (parse_message({item.block, item.length}, &header, &env, &inPara)) {
+            // The caller is who the hub delivered the request from, whatever
+            // its environment says: a function may trust env.pid.
+            env.unit = item.srcUnit;
+            env.pid = item.srcProc;
             PFM_DBG(kMid, "Call function\n");
             process_call(item, header, env, inPara);
         }
