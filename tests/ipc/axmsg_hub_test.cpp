@@ -3,9 +3,11 @@
 // using the messaging client.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -446,6 +448,12 @@ TEST_F(AxmsgHub, RestartedProcessTakesOverFromADeadConnectionWhoseReaderIsBusy) 
         ASSERT_TRUE(old->send(make_header(28, 27, kTestMid, static_cast<uint32_t>(big.size())), big));
     });
     flood.join();
+    // The hub has read it all once nothing waits in our send queue (a FIN
+    // would queue behind unsent bytes).
+    for (int i = 0, queued = 1; i < 500 && queued > 0; ++i) {
+        ioctl(old->fd(), SIOCOUTQ, &queued);
+        if (queued > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     auto stalled = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
