@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "packet/pktctl_stack.h"
+#include "pktctl/pktctl_stack.h"
 #include "platform_core/appintf.h"
 #include "platform_core/classifier.h"
 #include "platform_core/pktctl.h"
