@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pal/mutex_guard.h"
+#include "pktctl/pktctl.h"
 #include "pktctl/pktctl_stack.h"
 #include "pktctl/pktctl_table.h"
 #include "platform_core/appintf.h"

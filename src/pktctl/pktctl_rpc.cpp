@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pktctl/pktctl.h"
 #include "pktctl/pktctl_stack.h"
 #include "pktctl/pktctl_table.h"
 #include "platform_core/platform.h"

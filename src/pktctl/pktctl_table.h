@@ -9,12 +9,11 @@
 
 #include <cstdint>
 
+#include "pktctl/pktctl.h"
 #include "platform_core/pal.h"
 #include "platform_core/pktctl.h"
 
 namespace pc::pktctl {
-
-constexpr unsigned kMid = MID_PKTCTL;
 
 // The mutex "pktCtl"; null before axPktCtlInit (or table_lock_create).
 pal_mutex_t table_lock();

@@ -1,5 +1,5 @@
 // Validity checks a descriptor passes before it is sent.
-#include "ipc/hub/axmsg_unit.h"
+#include "ipc/hub/hub.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/platform.h"
 

@@ -15,9 +15,8 @@
 #include <mutex>
 #include <new>
 
-#include "ipc/hub/axmsg_peer_gone.h"
 #include "ipc/hub/axmsg_stream.h"
-#include "ipc/hub/axmsg_unit.h"
+#include "ipc/hub/hub.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"

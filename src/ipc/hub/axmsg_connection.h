@@ -26,7 +26,7 @@
 //   3. Retiring: when the reader's read fails (the peer closed, or a writer
 //      shut the socket down), the connection is retired: `fd` is cleared
 //      (later writers fail with "error client"), the process-gone hooks run
-//      (axmsg_peer_gone.h), and the record is free again. The reader then
+//      (hub.h), and the record is free again. The reader then
 //      closes its socket; it alone ever closes it, so a descriptor number is
 //      never reused while a writer may still use it.
 //   4. Take-over: a hello for a process whose record is still held by a

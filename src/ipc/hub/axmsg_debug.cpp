@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <span>
 
-#include "ipc/hub/axmsg_unit.h"
+#include "ipc/hub/hub.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"

@@ -1,5 +1,5 @@
-// The hub's process-gone hooks (see axmsg_peer_gone.h).
-#include "ipc/hub/axmsg_peer_gone.h"
+// The hub's process-gone hooks (see hub.h).
+#include "ipc/hub/hub.h"
 
 #include <array>
 #include <atomic>

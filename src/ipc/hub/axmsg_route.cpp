@@ -6,7 +6,7 @@
 #include "ipc/hub/axmsg_connection.h"
 #include "ipc/hub/axmsg_handlers.h"
 #include "ipc/hub/axmsg_stream.h"
-#include "ipc/hub/axmsg_unit.h"
+#include "ipc/hub/hub.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"

@@ -10,7 +10,7 @@
 
 #include "ipc/hub/axmsg_route.h"
 #include "ipc/hub/axmsg_server.h"
-#include "ipc/hub/axmsg_unit.h"
+#include "ipc/hub/hub.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"

@@ -1,5 +1,5 @@
-// Units of the stand-alone build (see axmsg_unit.h).
-#include "ipc/hub/axmsg_unit.h"
+// Units of the stand-alone build (see hub.h).
+#include "ipc/hub/hub.h"
 
 namespace pc::ipc {
 

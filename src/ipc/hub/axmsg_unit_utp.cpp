@@ -18,7 +18,7 @@
 #include <cstring>
 
 #include "ipc/hub/axmsg_stream.h"
-#include "ipc/hub/axmsg_unit.h"
+#include "ipc/hub/hub.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/pal.h"

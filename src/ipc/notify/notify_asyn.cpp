@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ipc/notify/notify.h"
 #include "ipc/notify/notify_table.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"

@@ -2,7 +2,8 @@
 // and the RPC functions through which processes reach each other.
 #include <cstring>
 
-#include "ipc/hub/axmsg_unit.h"
+#include "ipc/hub/hub.h"
+#include "ipc/notify/notify.h"
 #include "ipc/notify/notify_asyn.h"
 #include "ipc/notify/notify_table.h"
 #include "platform_core/axmsg.h"

@@ -8,12 +8,10 @@
 
 #include <atomic>
 
+#include "ipc/notify/notify.h"
 #include "platform_core/notify.h"
 
 namespace pc::ipc::notify {
-
-inline constexpr unsigned kMid = MID_NOTIFY;
-inline constexpr const char *kTag = "notify";
 
 struct NotifyNode {
     int proc;                        // subscriber's process

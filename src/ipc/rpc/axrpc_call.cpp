@@ -11,11 +11,11 @@
 #include <atomic>
 #include <cstring>
 
-#include "ipc/hub/axmsg_unit.h"
-#include "ipc/rpc/axrpc_common.h"
+#include "ipc/hub/hub.h"
 #include "ipc/rpc/axrpc_msg.h"
 #include "ipc/rpc/axrpc_service.h"
 #include "ipc/rpc/axrpc_wait_queue.h"
+#include "ipc/rpc/rpc.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "ipc/rpc/axrpc_common.h"
+#include "ipc/rpc/rpc.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ipc/rpc/axrpc_common.h"
+#include "ipc/rpc/rpc.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/platform.h"
 

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "ipc/hub/axmsg_unit.h"
-#include "ipc/rpc/axrpc_common.h"
+#include "ipc/hub/hub.h"
+#include "ipc/rpc/rpc.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
 

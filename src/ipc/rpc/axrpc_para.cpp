@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "ipc/rpc/axrpc_common.h"
+#include "ipc/rpc/rpc.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"

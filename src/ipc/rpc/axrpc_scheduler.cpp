@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ipc/rpc/axrpc_common.h"
 #include "ipc/rpc/axrpc_workers.h"
+#include "ipc/rpc/rpc.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/platform.h"

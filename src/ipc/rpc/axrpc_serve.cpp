@@ -1,9 +1,9 @@
 // Serving RPC requests (see axrpc_serve.h).
 #include "ipc/rpc/axrpc_serve.h"
 
-#include "ipc/rpc/axrpc_common.h"
 #include "ipc/rpc/axrpc_msg.h"
 #include "ipc/rpc/axrpc_wait_queue.h"
+#include "ipc/rpc/rpc.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/platform.h"

@@ -12,13 +12,13 @@
 #include <atomic>
 #include <cstring>
 
-#include "ipc/hub/axmsg_peer_gone.h"
-#include "ipc/rpc/axrpc_common.h"
+#include "ipc/hub/hub.h"
 #include "ipc/rpc/axrpc_msg.h"
 #include "ipc/rpc/axrpc_registry.h"
 #include "ipc/rpc/axrpc_service.h"
 #include "ipc/rpc/axrpc_wait_queue.h"
 #include "ipc/rpc/axrpc_workers.h"
+#include "ipc/rpc/rpc.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/platform.h"

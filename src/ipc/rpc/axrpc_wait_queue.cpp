@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "ipc/rpc/axrpc_common.h"
 #include "ipc/rpc/axrpc_msg.h"
+#include "ipc/rpc/rpc.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/platform.h"
 

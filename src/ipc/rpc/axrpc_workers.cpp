@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "ipc/rpc/axrpc_common.h"
 #include "ipc/rpc/axrpc_scheduler.h"
 #include "ipc/rpc/axrpc_serve.h"
+#include "ipc/rpc/rpc.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/platform.h"

@@ -1,8 +1,10 @@
 // Reading and writing shared data blocks by name.
 #include <cstring>
 
-#include "ipc/shm/shm_area.h"
+#include "ipc/shm/shm.h"
+#include "ipc/shm/shm_layout.h"
 #include "ipc/shm/shm_log.h"
+#include "ipc/shm/shm_rwlock.h"
 
 namespace {
 

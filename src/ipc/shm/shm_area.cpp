@@ -1,5 +1,5 @@
 // Creating, attaching and looking up the shared data area.
-#include "ipc/shm/shm_area.h"
+#include "ipc/shm/shm.h"
 
 #include <sys/ipc.h>
 #include <sys/prctl.h>
@@ -11,7 +11,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "ipc/shm/shm_layout.h"
 #include "ipc/shm/shm_log.h"
+#include "ipc/shm/shm_rwlock.h"
 #include "platform_core/sibling.h"
 
 namespace pc::ipc {

@@ -1,10 +1,12 @@
-// Readers-writer lock operations on a semaphore pair.
+// Readers-writer lock operations on a semaphore pair, and the lock of one
+// block (ShmBlockGuard, shm.h).
 #include "ipc/shm/shm_rwlock.h"
 
 #include <sys/sem.h>
 
 #include <cerrno>
 
+#include "ipc/shm/shm_layout.h"
 #include "ipc/shm/shm_log.h"
 #include "ipc/shm/shm_seqlock.h"
 
@@ -80,6 +82,15 @@ int shm_lock_take(int semid, int pair, ShmLockMode mode) {
 int shm_lock_give(int semid, int pair, ShmLockMode mode) {
     if (semid < 0 || !pair_in_range(pair)) return -1;
     return mode == ShmLockMode::Read ? read_give(semid, pair) : write_give(semid, pair);
+}
+
+ShmBlockGuard::ShmBlockGuard(const ShmAttachment &area, const ShmBlockRef &block, ShmLockMode mode)
+    : semid_(area.semid), pair_(block_pair(block.index)), mode_(mode) {
+    held_ = shm_lock_take(semid_, pair_, mode_) == 0;
+}
+
+ShmBlockGuard::~ShmBlockGuard() {
+    if (held_) shm_lock_give(semid_, pair_, mode_);
 }
 
 }  // namespace pc::ipc

@@ -11,9 +11,9 @@
 //   if (!guard.held()) return -1;
 #pragma once
 
-namespace pc::ipc {
+#include "ipc/shm/shm.h"
 
-enum class ShmLockMode { Read, Write };
+namespace pc::ipc {
 
 int shm_lock_take(int semid, int pair, ShmLockMode mode);
 int shm_lock_give(int semid, int pair, ShmLockMode mode);

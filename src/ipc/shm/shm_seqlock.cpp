@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "ipc/shm/shm.h"
+#include "ipc/shm/shm_layout.h"
+
 namespace pc::ipc {
 
 namespace {

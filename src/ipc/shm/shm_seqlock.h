@@ -6,12 +6,9 @@
 // change means no writer was inside during the copy, so the copy is whole.
 // Otherwise (a writer active, or one that died inside) the reader falls
 // back to the semaphore read lock. Readers that never meet a writer make
-// no system call at all.
+// no system call at all. The read (seq_read) is declared in shm.h, for the
+// blocks' users outside this folder.
 #pragma once
-
-#include <cstddef>
-
-#include "ipc/shm/shm_area.h"
 
 namespace pc::ipc {
 
@@ -19,9 +16,5 @@ namespace pc::ipc {
 // giving it back.
 void seq_write_begin(int pair);
 void seq_write_end(int pair);
-
-// Copies `len` bytes of `block` into `out` when that can be done without a
-// writer inside; false when the caller must take the read lock instead.
-bool seq_read(const ShmAttachment &area, const ShmBlockRef &block, void *out, size_t len);
 
 }  // namespace pc::ipc

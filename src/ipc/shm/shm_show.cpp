@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "ipc/shm/shm_area.h"
+#include "ipc/shm/shm.h"
+#include "ipc/shm/shm_layout.h"
 
 namespace {
 
