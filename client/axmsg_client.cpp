@@ -53,7 +53,7 @@
 #include <vector>
 
 #include "axmsg_reconnect.h"
-#include "ipc/axmsg_stream.h"
+#include "ipc/hub/axmsg_stream.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/notify.h"

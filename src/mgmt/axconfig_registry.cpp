@@ -2,7 +2,7 @@
 // which other processes register.
 #include <cstring>
 
-#include "ipc/axmsg_departure.h"
+#include "ipc/hub/axmsg_peer_gone.h"
 #include "mgmt/axconfig_state.h"
 #include "mgmt/mgmt_para.h"
 #include "mgmt/mgmt_stack_view.h"
@@ -110,7 +110,7 @@ extern "C" {
 PC_API int axConfigLibInit(void) {
     if (registryLock == nullptr) registryLock = pal_mutex_create("axConfig");
     PFM_ENSURE_RET(kMid, NULL != registryLock, -1);
-    PFM_CALL_RET(kMid, pc::ipc::process_gone_subscribe(drop_process));
+    PFM_CALL_RET(kMid, pc::ipc::add_process_gone_hook(drop_process));
     pc::pal::MutexGuard guard(registryLock);
     if (lAxcfgGetCfgFuncRegList == nullptr) lAxcfgGetCfgFuncRegList = dlistCreate(free_node, by_priority);
     if (lAxcfgDelPortFuncRegList == nullptr) lAxcfgDelPortFuncRegList = dlistCreate(free_node, by_priority);

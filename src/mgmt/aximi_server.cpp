@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ipc/hub/axmsg_peer_gone.h"
+#include "mgmt/aximi_cli_table.h"
 #include "mgmt/aximi_state.h"
 #include "mgmt/mgmt_para.h"
 #include "mgmt/mgmt_stack_view.h"
@@ -60,6 +62,18 @@ PC_API int axImiInit(void) {
         failed = "axrpcRegisterFunc(\"aximiServerManageFunc\", aximiServerManageFunc)";
     }
     if (rc == 0) {
+        rc = axrpcRegisterFunc(AXIMI_CLI_REG_FUNC, cli::serve_register);
+        failed = "axrpcRegisterFunc(\"aximiCliCmdReg\", aximiCliCmdReg)";
+    }
+    if (rc == 0) {  // a process's commands go with it
+        rc = pc::ipc::add_process_gone_hook(cli::table_drop_process);
+        failed = "add_process_gone_hook(cli::table_drop_process)";
+    }
+    if (rc == 0) {
+        rc = axrpcRegisterFunc(AXIMI_CLI_LIST_FUNC, cli::serve_list);
+        failed = "axrpcRegisterFunc(\"aximiCliCmdList\", aximiCliCmdList)";
+    }
+    if (rc == 0) {
         rc = direction_init();
         failed = "axshm_get_data_addr(AXIMI_OUTPUT_SHARE, (void**)&lIsLocalPrint, &len)";
     }
@@ -81,6 +95,8 @@ PC_API int axImiDeInit(void) {
     printHook.store(nullptr);
     table_destroy();
     axrpcUnRegisterFunc(AXIMI_SERVER_FUNC);
+    axrpcUnRegisterFunc(AXIMI_CLI_REG_FUNC);
+    axrpcUnRegisterFunc(AXIMI_CLI_LIST_FUNC);
     axrpcUnRegisterFunc(AXIMI_CLIENT_PRINT_FUNC);
     axrpcUnRegisterFunc(AXIMI_CLIENT_MANAGE_FUNC);
     // Also the user information service, so that the UI role can start again.

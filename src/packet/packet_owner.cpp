@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "ipc/axmsg_departure.h"
+#include "ipc/hub/axmsg_peer_gone.h"
 #include "packet/packet_registry.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/platform.h"
@@ -48,6 +48,6 @@ const char *last_refusal() { return t_refusal; }
 
 void clear_refusal() { t_refusal[0] = '\0'; }
 
-int follow_process_departures() { return ipc::process_gone_subscribe(drop_process); }
+int follow_process_departures() { return ipc::add_process_gone_hook(drop_process); }
 
 }  // namespace pc::packet

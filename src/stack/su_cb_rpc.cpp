@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ipc/axmsg_departure.h"
+#include "ipc/hub/axmsg_peer_gone.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/gdsl_hash.h"
 #include "platform_core/platform.h"
@@ -337,7 +337,7 @@ PC_API int suCbExeInit(void) {
 
 PC_API int stkUsoInit(void) {
     PFM_CALL_RET(kMid, suCbMngtInit());
-    PFM_CALL_RET(kMid, pc::ipc::process_gone_subscribe(su_cb_drop_process));
+    PFM_CALL_RET(kMid, pc::ipc::add_process_gone_hook(su_cb_drop_process));
     PFM_CALL_RET(kMid, axrpcRegisterFunc(SU_CB_MOD_REG_REPORT, _suCbModRegReportSrv));
     PFM_CALL_RET(kMid, axrpcRegisterFunc(SU_CB_MOD_UNREG_REPORT, _suCbModUnregReportSrv));
     PFM_CALL_RET(kMid, suCbExeInit());
