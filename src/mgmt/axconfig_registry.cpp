@@ -2,7 +2,7 @@
 // which other processes register.
 #include <cstring>
 
-#include "ipc/hub/axmsg_peer_gone.h"
+#include "ipc/hub/hub.h"
 #include "mgmt/axconfig_state.h"
 #include "mgmt/mgmt_para.h"
 #include "mgmt/mgmt_stack_view.h"

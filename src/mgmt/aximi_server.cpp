@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ipc/hub/axmsg_peer_gone.h"
+#include "ipc/hub/hub.h"
 #include "mgmt/aximi_cli_table.h"
 #include "mgmt/aximi_state.h"
 #include "mgmt/mgmt_para.h"

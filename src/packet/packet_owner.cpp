@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "ipc/hub/axmsg_peer_gone.h"
+#include "ipc/hub/hub.h"
 #include "packet/packet_registry.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/platform.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ipc/hub/axmsg_peer_gone.h"
+#include "ipc/hub/hub.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/gdsl_hash.h"
 #include "platform_core/platform.h"

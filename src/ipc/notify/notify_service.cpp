@@ -2,7 +2,6 @@
 // and the RPC functions through which processes reach each other.
 #include <cstring>
 
-#include "ipc/hub/axmsg_peer_gone.h"
 #include "ipc/hub/hub.h"
 #include "ipc/notify/notify.h"
 #include "ipc/notify/notify_asyn.h"
