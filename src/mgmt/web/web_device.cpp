@@ -33,7 +33,7 @@ int64_t now_ms() {
 // A fixed-size identity field as text: up to its first NUL, printable only.
 std::string field_text(const unsigned char *field, size_t len) {
     std::string text;
-    for (size_t i = 0; i < len && field[i] != 0; ++i)
+    for (size_t i = 0; i < len && field[i] != 0 && field[i] != 0xFF; ++i)  // blank flash reads 0xFF
         text.push_back(std::isprint(field[i]) != 0 ? static_cast<char>(field[i]) : '?');
     return text;
 }
