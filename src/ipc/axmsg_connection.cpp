@@ -3,6 +3,7 @@
 #include "ipc/axmsg_connection.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,7 +12,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <new>
 
+#include "ipc/axmsg_peer_gone.h"
 #include "ipc/axmsg_stream.h"
 #include "ipc/axmsg_unit.h"
 #include "pal/mutex_guard.h"
@@ -25,12 +29,24 @@ namespace {
 constexpr unsigned kReaderStack = 16384;
 constexpr unsigned kReaderPriority = 0;
 constexpr size_t kNameLen = 32;
+constexpr unsigned kHelloLockWaitMs = 100;
+
+enum class State { kFree, kOpen, kClosing };
 
 struct Connection {
     uint32_t pid = 0;            // fixed when the table is created
     pal_mutex_t lock = nullptr;  // created once, never destroyed
-    int fd = -1;                 // guarded by lock; closed only by the reader
-    bool in_use = false;         // guarded by lock; a reader thread owns the record
+    int fd = -1;                 // guarded by lock; closed only by its reader
+    State state = State::kFree;  // guarded by lock
+    uint64_t gen = 0;            // guarded by lock; the current (or last) connection
+    std::mutex retire_lock;      // one retiring at a time (the hooks run under it)
+};
+
+// What a reader thread serves: one generation of one record.
+struct ReaderStart {
+    Connection *conn;
+    int fd;
+    uint64_t gen;
 };
 
 std::array<Connection, PID_MAX> g_conns;
@@ -40,15 +56,33 @@ void connection_name(uint32_t pid, char (&name)[kNameLen]) {
     std::snprintf(name, sizeof name, "axmsg serv %u", static_cast<unsigned>(pid));
 }
 
-// Ends the connection: only the reader thread of `c` calls this.
-void close_connection(Connection &c, int fd) {
-    PFM_DBG(MID_AXMSG, "sock %d close", fd);
+// Retires generation `gen` of `c` if it is still the open connection:
+// writers lose it at once, its socket is shut down (its reader, wherever it
+// is, leaves at its next read), the process-gone hooks run, and the record
+// is free for a new hello. A second call for the same generation waits for
+// the first to finish and does nothing more.
+void retire(Connection &c, uint64_t gen) {
+    std::lock_guard<std::mutex> retiring(c.retire_lock);
+    int fd;
     {
         pal::MutexGuard guard(c.lock);
+        if (c.gen != gen || c.state != State::kOpen) return;
+        c.state = State::kClosing;
+        fd = c.fd;
         c.fd = -1;
-        c.in_use = false;
     }
-    close(fd);
+    // The descriptor is still open: its reader closes it only after this.
+    PFM_DBG(MID_AXMSG, "sock %d close", fd);
+    shutdown(fd, SHUT_RDWR);
+    run_process_gone_hooks(c.pid);
+    pal::MutexGuard guard(c.lock);
+    if (c.gen == gen) c.state = State::kFree;
+}
+
+// True when the peer of `fd` closed or the socket hung up.
+bool peer_gone(int fd) {
+    pollfd p{fd, POLLRDHUP, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 // The record `p` points at, or null when it is not one of the table's.
@@ -75,12 +109,7 @@ void make_reads_blocking(int fd) {
     if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
-void reader_main(Connection &c) {
-    int fd;
-    {
-        pal::MutexGuard guard(c.lock);
-        fd = c.fd;
-    }
+void reader_main(Connection &c, int fd, uint64_t gen) {
     make_reads_blocking(fd);
     {
         FrameReader reader("axmsg_serv");
@@ -118,7 +147,36 @@ void reader_main(Connection &c) {
             }
         }
     }
-    close_connection(c, fd);
+    retire(c, gen);
+    close(fd);
+}
+
+void reader_thread(void *arg) {
+    ReaderStart start = *static_cast<ReaderStart *>(arg);
+    delete static_cast<ReaderStart *>(arg);
+    reader_main(*start.conn, start.fd, start.gen);
+}
+
+enum class Holder { kFree, kAlive, kDead };
+
+// Who holds the record now; a dead holder's generation in `gen`. A writer
+// that keeps the record's lock is writing to a live peer (a write to a dead
+// one fails at once): the accept thread does not wait behind it.
+Holder holder_of(Connection &c, uint64_t &gen) {
+    pal::MutexGuard guard(c.lock, kHelloLockWaitMs);
+    if (!guard.held()) return Holder::kAlive;
+    gen = c.gen;
+    switch (c.state) {
+        case State::kFree:
+            return Holder::kFree;
+        case State::kClosing:
+            return Holder::kDead;
+        case State::kOpen:
+            // Under the lock the descriptor is still open (it is closed only
+            // after the connection was retired, which needs the lock).
+            return peer_gone(c.fd) ? Holder::kDead : Holder::kAlive;
+    }
+    return Holder::kAlive;
 }
 
 }  // namespace
@@ -143,23 +201,43 @@ int connections_init() {
 AttachResult connection_attach(uint32_t pid, int fd) {
     if (!g_ready.load() || !IS_PID_VALID(pid)) return AttachResult::kFailed;
     Connection &c = g_conns[pid];
+    uint64_t old_gen = 0;
+    switch (holder_of(c, old_gen)) {
+        case Holder::kFree:
+            break;
+        case Holder::kDead:
+            PFM_DBG(MID_AXMSG, "proc %d: the new connection takes over from a dead one",
+                    static_cast<int>(pid));
+            retire(c, old_gen);
+            break;
+        case Holder::kAlive:
+            PFM_ERR(MID_AXMSG, "proc %d sock %d has already connected", static_cast<int>(pid), fd);
+            return AttachResult::kAlreadyConnected;
+    }
+    auto *start = new (std::nothrow) ReaderStart{&c, fd, 0};
+    if (start == nullptr) return AttachResult::kFailed;
     {
         pal::MutexGuard guard(c.lock);
-        if (c.in_use) {
+        if (c.state != State::kFree) {  // only this thread attaches; kept as a guard
+            delete start;
             PFM_ERR(MID_AXMSG, "proc %d sock %d has already connected", static_cast<int>(pid), c.fd);
             return AttachResult::kAlreadyConnected;
         }
         c.fd = fd;
-        c.in_use = true;
+        c.state = State::kOpen;
+        start->gen = ++c.gen;
     }
+    const uint64_t gen = start->gen;
     char name[kNameLen];
     connection_name(pid, name);
-    if (pal_thread_create(name, kReaderStack, kReaderPriority, axmsg_serv_sub_thread, &c) ==
-        PAL_THREAD_INVALID) {
+    if (pal_thread_create(name, kReaderStack, kReaderPriority, reader_thread, start) == PAL_THREAD_INVALID) {
         PFM_ERR(MID_AXMSG, "create thread %s failed", name);
+        delete start;
         pal::MutexGuard guard(c.lock);
-        c.fd = -1;
-        c.in_use = false;
+        if (c.gen == gen) {
+            c.fd = -1;
+            c.state = State::kFree;
+        }
         return AttachResult::kFailed;
     }
     PFM_DBG(MID_AXMSG, "proc %d sock %d connected", static_cast<int>(pid), fd);
@@ -209,7 +287,16 @@ extern "C" {
 
 PC_API void axmsg_serv_sub_thread(void *record) {
     pc::ipc::Connection *c = pc::ipc::record_of(record);
-    if (c != nullptr) pc::ipc::reader_main(*c);
+    if (c == nullptr) return;
+    int fd;
+    uint64_t gen;
+    {
+        pc::pal::MutexGuard guard(c->lock);
+        if (c->state != pc::ipc::State::kOpen) return;
+        fd = c->fd;
+        gen = c->gen;
+    }
+    pc::ipc::reader_main(*c, fd, gen);
 }
 
 PC_API void axmsg_serv_close(void *record) {

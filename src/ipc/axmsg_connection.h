@@ -4,13 +4,16 @@
 // created once, when the hub starts, and lives as long as the process; it
 // is never destroyed, so a writer can always take it, whatever state the
 // connection is in. Under that mutex:
-//   - `fd` is the connected socket, -1 when there is none;
-//   - `in_use` says a reader thread owns the record.
+//   - `fd` is the socket writers use, -1 when there is none;
+//   - `state`: free, open (a reader thread serves the connection), or
+//     closing (the connection is being retired: the process-gone hooks run);
+//   - `gen` counts the connections the record has had; a reader knows the
+//     generation it serves and touches the record only while it still is.
 //
 // Lifetime of a connection:
-//   1. The accept thread reads the hello, takes the record under its mutex
-//      when `in_use` is clear, stores the socket and starts the record's
-//      reader thread ("axmsg serv <pid>").
+//   1. The accept thread reads the hello and takes the record when it is
+//      free, stores the socket and starts a reader thread ("axmsg serv
+//      <pid>") for that generation.
 //   2. Writers (any thread that sends to that process) take the mutex for
 //      the whole message, so messages never interleave. Writers send
 //      with MSG_DONTWAIT (the reader alone blocks in the kernel, in read()):
@@ -20,12 +23,19 @@
 //      its senders get -1, never a hang); it never closes it.
 //   The reader drops every message whose source is not the process and
 //   unit of its connection: a peer never speaks for another process.
-//   3. The reader thread alone reads the socket and alone closes it: when a
-//      read fails (the peer closed, or a writer shut the socket down), it
-//      clears `fd` and `in_use` under the mutex and closes the socket after
-//      letting go of the mutex. A descriptor number is therefore never
-//      reused while a writer or the reader may still use it, and a writer
-//      that comes later finds `fd` == -1 and fails with "error client".
+//   3. Retiring: when the reader's read fails (the peer closed, or a writer
+//      shut the socket down), the connection is retired: `fd` is cleared
+//      (later writers fail with "error client"), the process-gone hooks run
+//      (axmsg_peer_gone.h), and the record is free again. The reader then
+//      closes its socket; it alone ever closes it, so a descriptor number is
+//      never reused while a writer may still use it.
+//   4. Take-over: a hello for a process whose record is still held by a
+//      connection that is dead (the peer closed or the socket hung up) does
+//      not wait for that connection's reader, which may be busy for seconds
+//      (forwarding to a peer that does not read): the accept thread retires
+//      the old connection itself (shutting its socket down, so its reader
+//      leaves as soon as it is back) and attaches the new one. A hello for
+//      a process whose connection is alive is refused.
 #pragma once
 
 #include <sys/uio.h>

@@ -127,20 +127,22 @@ int replies_in(void *arg) {
     return node->waitNum < 1 ? 1 : 0;
 }
 
-// Waits for `count` replies; false after a time-out or when the service
-// goes down meanwhile. In a process other
+enum class WaitEnd { kReplied, kTimedOut, kStopped, kPeerGone };
+
+// Waits for `count` replies; ends early when the service goes down or the
+// process called went away meanwhile. In a process other
 // than the core a call that is the process's only one waiting first tries
 // to read its replies from the hub connection itself (they are stored by
 // the same handler either way). Otherwise it sleeps on the slot's
 // condition: with several calls waiting the client's reader thread takes
 // the replies off the connection in batches, where a caller reading for
 // all of them would only add wake-ups of that thread.
-bool wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
+WaitEnd wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
     const long long deadline = waitMs == PAL_WAIT_FOREVER ? 0 : pal_time_msecs() + waitMs;
     {
         pc::pal::MutexGuard guard(node->condLock);
         node->waitNum += count;
-        if (node->waitNum < 1) return true;
+        if (node->waitNum < 1) return WaitEnd::kReplied;
     }
     const int read_self = g_calls_waiting.load(std::memory_order_relaxed) == 1
                               ? axmsg_transport_wait(MID_AXRPC, replies_in, node, waitMs)
@@ -149,20 +151,24 @@ bool wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
     while (node->waitNum >= 1) {
         if (!service_ready()) {
             node->waitNum = 0;
-            return false;
+            return WaitEnd::kStopped;
+        }
+        if (node->peerGone) {
+            node->waitNum = 0;
+            return WaitEnd::kPeerGone;
         }
         unsigned left = PAL_WAIT_FOREVER;
         if (waitMs != PAL_WAIT_FOREVER) {
             const long long now = pal_time_msecs();
             if (read_self < 0 || now >= deadline) {
                 node->waitNum = 0;
-                return false;
+                return WaitEnd::kTimedOut;
             }
             left = static_cast<unsigned>(deadline - now);
         }
         pal_cond_wait(node->cond, node->condLock, left);
     }
-    return true;
+    return WaitEnd::kReplied;
 }
 
 unsigned wait_ms(unsigned short waitTime) {
@@ -215,6 +221,9 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
     PFM_DBG(kMid, "Wait time: %d\n", static_cast<int>(ms));
     PFM_DBG(kMid, "Seq: %d, Id: %d\n", seq, id);
 
+    // A process of this unit that goes away lets the call go at once.
+    if ((units & pc::ipc::unit_bit(pc::ipc::current_unit())) != 0) wait_queue_watch_peer(seq, dstPid);
+
     const AXRPC_MSG_HEADER_T header = make_header(funcName, AXRPC_CALL_SYNC, AXRPC_MSG_REQUEST, seq, id);
     MessageWriter writer;
     if (writer.build(&header, &env, inPara) != 0) {
@@ -229,15 +238,22 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
     }
 
     int result = AXRPC_RET_OK;
-    if (!wait_replies(node, count, ms)) {
-        if (!service_ready()) {
+    switch (wait_replies(node, count, ms)) {
+        case WaitEnd::kReplied:
+            break;
+        case WaitEnd::kStopped:
             PFM_ERR(kMid, "RPC service stopped while calling %s\n", funcName);
             axrpcReleaseSequence(seq);
             return -1;
-        }
-        PFM_ERR(kMid, "Time out in rpcing to %s, %d/(%d,%s)!!!!\n", funcName, static_cast<int>(dstUnits),
-                dstPid, pidNameGet(dstPid));
-        result = AXRPC_RET_TIMEOUT;
+        case WaitEnd::kPeerGone:
+            PFM_ERR(kMid, "Proc %d (%s) went away while calling %s\n", dstPid, pidNameGet(dstPid), funcName);
+            axrpcReleaseSequence(seq);
+            return -1;
+        case WaitEnd::kTimedOut:
+            PFM_ERR(kMid, "Time out in rpcing to %s, %d/(%d,%s)!!!!\n", funcName, static_cast<int>(dstUnits),
+                    dstPid, pidNameGet(dstPid));
+            result = AXRPC_RET_TIMEOUT;
+            break;
     }
     {
         pc::pal::MutexGuard guard(node->nodeLock);

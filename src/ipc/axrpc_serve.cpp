@@ -93,6 +93,9 @@ void handle_work_item(const WorkItem &item) {
         AXRPC_ENV_T env{};
         FlatParaView inPara;
         if (parse_message({item.block, item.length}, &header, &env, &inPara)) {
+            // The caller is who the hub says sent the message, not what it wrote.
+            env.unit = static_cast<int32_t>(item.srcUnit);
+            env.pid = static_cast<int32_t>(item.srcProc);
             PFM_DBG(kMid, "Call function\n");
             process_call(item, header, env, inPara);
         }

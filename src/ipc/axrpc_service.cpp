@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "ipc/axmsg_peer_gone.h"
 #include "ipc/axrpc_common.h"
 #include "ipc/axrpc_msg.h"
 #include "ipc/axrpc_registry.h"
@@ -53,6 +54,12 @@ bool close_service() {
         pal_usleep(kPassPollUs);
     }
     return true;
+}
+
+// The hub's hook: calls waiting on a process that went away end at once.
+void on_process_gone(uint32_t pid) {
+    const ServicePass pass;
+    if (pass.open()) wait_queue_peer_gone(pid);
 }
 
 // The wait queue and the work queues with their threads; after close_service.
@@ -134,6 +141,8 @@ PC_API int axrpcInit(void) {
         axrpcDestroy();
         return rc;
     }
+    // Only the process that serves the hub ever calls it.
+    pc::ipc::add_process_gone_hook(on_process_gone);
     g_ready.store(true, std::memory_order_release);
     PFM_DBG(kMid, "AXRPC init done\n");
     return 0;

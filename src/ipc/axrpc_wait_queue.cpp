@@ -36,8 +36,10 @@ void clear_node_locked(AXRPC_WAIT_QUE_NODE_T *node) {
     node->seq = 0;
     node->id = 0;
     node->isUsed = 0;
+    node->peerPid = 0;
     pc::pal::MutexGuard cond_guard(node->condLock);
     node->waitNum = 0;
+    node->peerGone = 0;
 }
 
 uint32_t next_call_id_locked() {
@@ -101,6 +103,24 @@ void wait_queue_wake_all() {
         if (node.condLock == nullptr) continue;
         pc::pal::MutexGuard guard(node.condLock);
         if (node.waitNum >= 1) pal_cond_signal(node.cond);
+    }
+}
+
+void wait_queue_watch_peer(int seq, int pid) {
+    AXRPC_WAIT_QUE_NODE_T *node = axrpcGetWaitQue(seq);
+    if (node == nullptr) return;
+    pc::pal::MutexGuard guard(node->nodeLock);
+    node->peerPid = pid;
+}
+
+void wait_queue_peer_gone(uint32_t pid) {
+    for (AXRPC_WAIT_QUE_NODE_T &node : g_wq.nodes) {
+        if (node.nodeLock == nullptr) continue;
+        pc::pal::MutexGuard guard(node.nodeLock);
+        if (!node.isUsed || node.peerPid != static_cast<int32_t>(pid)) continue;
+        pc::pal::MutexGuard cond_guard(node.condLock);
+        node.peerGone = 1;
+        pal_cond_signal(node.cond);
     }
 }
 

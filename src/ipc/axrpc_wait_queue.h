@@ -15,6 +15,10 @@
 // The waiting caller takes condLock alone while it waits, then nodeLock
 // alone to unpack the reply.
 //
+// A call to a process of this unit names that process in its slot
+// (`peerPid`); when the hub sees the process go, its waiting callers are
+// woken at once with `peerGone` set, instead of waiting out their time.
+//
 // The storing thread (the messaging thread that delivered the reply)
 // decrements waitNum and signals when it drops below 1, after giving both
 // locks back (the woken caller needs them at once); a reply that comes
@@ -46,6 +50,8 @@ struct AXRPC_WAIT_QUE_NODE_S {
     int32_t id = 0;                  // id of the call that holds the slot
     int32_t isUsed = 0;              // 1 while a call holds the slot
     int32_t waitNum = 0;             // replies still awaited (guarded by condLock)
+    int32_t peerPid = 0;             // process on this unit the call waits on, 0 for none
+    int32_t peerGone = 0;            // 1 once that process went away (guarded by condLock)
     AXRPC_WAIT_QUE_UNIT_S unit[AXRPC_UNIT_NUM];
 };
 
@@ -58,6 +64,13 @@ void wait_queue_destroy();
 // Wakes every caller waiting on a slot's condition (the service is going
 // down; a caller checks service_ready under condLock before it waits).
 void wait_queue_wake_all();
+
+// Names the process on this unit whose replies the call in slot `seq`
+// awaits (set before the request is sent).
+void wait_queue_watch_peer(int seq, int pid);
+// Lets go at once every call waiting on process `pid`, which went away
+// (a hub hook: runs in the core when the process's connection ends).
+void wait_queue_peer_gone(uint32_t pid);
 
 // Stores the reply held in `block` (a private copy of a response message of
 // `length` bytes from `src_unit`) in its slot and wakes the caller. Takes

@@ -274,12 +274,15 @@ int control(PKT_CTL_ENTRY_T want) {
             return rc;
         }
         want.pos = pos;
-        if (want.type == PKT_CTL_TYPE_IEEE) want.l2CacheId = g_ieee_count++;
+        // The learning entry's handle is taken only by an entry that is kept.
+        const bool ieee = want.type == PKT_CTL_TYPE_IEEE;
+        if (ieee) want.l2CacheId = g_ieee_count;
         if (int rc = program_rule(want); rc != 0) return rc;
         if (int rc = axPktCtlEntryInsert(&want); rc != 0) {
             PFM_CALL_FAILED(kMid, rc, "axPktCtlEntryInsert(&newEntry)");
             return rc;
         }
+        if (ieee) ++g_ieee_count;
         return 0;
     }
     PKT_CTL_ENTRY_T &rec = axPktCtlEntry[slot];
@@ -301,9 +304,16 @@ int control(PKT_CTL_ENTRY_T want) {
     return program_rule(rec);
 }
 
+// A name was given; logged as "Ensure name failed." when not.
+bool name_given(const char *name) {
+    if (name != nullptr) return true;
+    PFM_ENSURE_FAILED(kMid, "name");
+    return false;
+}
+
 // A new record with its name; -1 (logged) for a missing or too long name.
 int make_entry(const char *name, uint32_t type, PKT_CTL_ENTRY_T &e) {
-    PFM_ENSURE_RET(kMid, (NULL != name), -1);
+    if (!name_given(name)) return -1;
     PFM_ENSURE_RET(kMid, strlen(name) < PKT_CTL_NAME_LEN, -1);
     e = PKT_CTL_ENTRY_T{};
     std::strncpy(e.name, name, PKT_CTL_NAME_LEN - 1);
@@ -451,19 +461,28 @@ PC_API int axPktCtlStkCtl(const char *name, const uint8_t *dstMac, uint16_t ethe
 namespace pc::pktctl {
 
 int speed_set_local(const char *name, uint32_t speed) {
-    PFM_ENSURE_RET(kMid, (NULL != name), -1);
+    if (!name_given(name)) return -1;
     if (g_lock == nullptr) return -1;
     pc::pal::MutexGuard guard(g_lock);
     if (!guard.held()) return -1;
     int slot = find(name);
     if (slot < 0) return -1;
-    axPktCtlEntry[slot].speed = speed;
-    PFM_CALL_RET(kMid, adPktCtlSpeedSet(axPktCtlEntry[slot].pos, speed));
-    return 0;
+    PKT_CTL_ENTRY_T &rec = axPktCtlEntry[slot];
+    rec.speed = speed;
+    if (speed != 0) {
+        PFM_CALL_RET(kMid, adPktCtlSpeedSet(rec.pos, speed));
+        return 0;
+    }
+    // Speed 0 means unmetered, as everywhere in the table: a meter of rate
+    // 0 would drop every frame. Actions only accumulate, so the rule is
+    // made again from its record, without a meter.
+    PFM_CALL_RET(kMid, adPktCtlEntryDestroy(rec.pos));
+    PFM_CALL_RET(kMid, adPktCtlEntryCreate(rec.pos));
+    return program_rule(rec);
 }
 
 int speed_get_local(const char *name, uint32_t *speed) {
-    PFM_ENSURE_RET(kMid, (NULL != name), -1);
+    if (!name_given(name)) return -1;
     PFM_ENSURE_RET(kMid, (NULL != speed), -1);
     if (g_lock == nullptr) return -1;
     pc::pal::MutexGuard guard(g_lock);

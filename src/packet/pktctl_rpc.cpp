@@ -31,6 +31,9 @@ constexpr const char *kAction = "action";
 constexpr const char *kIsEnable = "isEnable";
 constexpr const char *kVid = "vid";
 constexpr const char *kPortList = "portList";
+// In a refusal's answer: the core's own result, so that the caller in
+// another process returns the same value as a caller in the core.
+constexpr const char *kRet = "ret";
 
 // The request's parameters, filled by the client half.
 class Request {
@@ -54,13 +57,23 @@ public:
         ok = ok && axrpcAddData(&in_, kPortList, AXRPC_PARA_TYPE_DATA, &l, sizeof l) == 0;
     }
 
-    // Runs `func` in the core; 0, or the call's status. `out` receives the answer.
+    // Runs `func` in the core; 0, or what the core's operation returned
+    // (-1 when the call itself failed or timed out). `out` receives the answer.
     int call(const char *func, AXRPC_PARA_T *out = nullptr) {
         if (!ok) return -1;
         AXRPC_PARA_GROUP_T group[AXRPC_UNIT_NUM];
         for (auto &g : group) axrpcParaGroupInit(&g);
-        int rc = axrpcCallFunctionSync(1u << current_unit(), PID_CORE, func, &in_, 0, 0, group);
-        if (rc == 0 && out != nullptr) rc = axrpcParaCopy(&group[0].paraSet, out);
+        const uint32_t unit = current_unit();
+        AXRPC_PARA_T *answer = unit >= 1 && unit <= AXRPC_UNIT_NUM ? &group[unit - 1].paraSet : nullptr;
+        int rc = axrpcCallFunctionSync(1u << unit, PID_CORE, func, &in_, 0, 0, group);
+        if (rc == AXRPC_RET_FUNC_ERR) {
+            int ret = 0;
+            rc = answer != nullptr && axrpcGetInt(answer, kRet, &ret) == 0 && ret != 0 ? ret : -1;
+        } else if (rc != AXRPC_RET_OK) {
+            rc = -1;
+        } else if (out != nullptr) {
+            rc = answer != nullptr ? axrpcParaCopy(answer, out) : -1;
+        }
         for (auto &g : group) axrpcParaGroupFree(&g);
         return rc;
     }
@@ -69,11 +82,13 @@ private:
     AXRPC_PARA_T in_;
 };
 
-// The caller learns of a refusal through the call's status.
-int answer(int rc) {
+// The caller learns of a refusal through the call's status, and of the
+// operation's own result through "ret" in the answer.
+int answer(AXRPC_PARA_T *outPara, int rc) {
     if (rc != 0 && envTls != nullptr) {
         if (auto *env = static_cast<AXRPC_ENV_T *>(pal_tls_key_get(envTls))) env->ret = rc;
     }
+    if (rc != 0 && outPara != nullptr) (void)axrpcAddInt(outPara, kRet, rc);
     return rc;
 }
 
@@ -161,7 +176,13 @@ private:
     up_list ports_{};
 };
 
-#define SRV_CHECK_IN(inPara) PFM_ENSURE_RET(kMid, (NULL != inPara), answer(-1))
+#define SRV_CHECK_IN(inPara)                   \
+    do {                                       \
+        if (NULL == (inPara)) {                \
+            PFM_ENSURE_FAILED(kMid, "inPara"); \
+            return answer(outPara, -1);        \
+        }                                      \
+    } while (0)
 
 }  // namespace
 
@@ -308,18 +329,18 @@ extern "C" {
 
 // ---- Core halves ----------------------------------------------------------------
 
-PC_API int axPktCtlIEEECtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlIEEECtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
     const uint8_t *mac = p.mac();
     const uint32_t speed = p.i32(kSpeed);
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(ieee_local(name, mac, speed, nullptr, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, ieee_local(name, mac, speed, nullptr, isEnable));
 }
 
-PC_API int axPktCtlIEEECtlByPort_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlIEEECtlByPort_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
@@ -327,11 +348,11 @@ PC_API int axPktCtlIEEECtlByPort_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     const uint32_t speed = p.i32(kSpeed);
     const up_list *ports = p.ports();
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(ieee_local(name, mac, speed, ports, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, ieee_local(name, mac, speed, ports, isEnable));
 }
 
-PC_API int axPktCtlL2Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlL2Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
@@ -340,22 +361,22 @@ PC_API int axPktCtlL2Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     const uint32_t speed = p.i32(kSpeed);
     const uint32_t action = p.i32(kAction);
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(l2_local(name, mac, static_cast<uint16_t>(etherType), speed, action, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, l2_local(name, mac, static_cast<uint16_t>(etherType), speed, action, isEnable));
 }
 
-PC_API int axPktCtlL2UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlL2UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
     const uint32_t etherType = p.i16(kEtherType);
     const uint32_t speed = p.i32(kSpeed);
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(l2uc_local(name, static_cast<uint16_t>(etherType), speed, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, l2uc_local(name, static_cast<uint16_t>(etherType), speed, isEnable));
 }
 
-PC_API int axPktCtlL3Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlL3Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
@@ -367,12 +388,12 @@ PC_API int axPktCtlL3Ctl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     const uint32_t speed = p.i32(kSpeed);
     const uint32_t action = p.i32(kAction);
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(l3_local(PKT_CTL_TYPE_L3, name, static_cast<uint16_t>(protocol), dstIp, srcIp, dstPort,
-                           srcPort, speed, action, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, l3_local(PKT_CTL_TYPE_L3, name, static_cast<uint16_t>(protocol), dstIp, srcIp,
+                                    dstPort, srcPort, speed, action, isEnable));
 }
 
-PC_API int axPktCtlL3UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlL3UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
@@ -380,12 +401,12 @@ PC_API int axPktCtlL3UcCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     const uint32_t dstPort = p.i16(kDstPort);
     const uint32_t speed = p.i32(kSpeed);
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(l3_local(PKT_CTL_TYPE_L3UC, name, static_cast<uint16_t>(protocol), 0, 0, dstPort, 0, speed,
-                           0, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, l3_local(PKT_CTL_TYPE_L3UC, name, static_cast<uint16_t>(protocol), 0, 0, dstPort,
+                                    0, speed, 0, isEnable));
 }
 
-PC_API int axPktCtlL3McCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlL3McCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
@@ -394,46 +415,46 @@ PC_API int axPktCtlL3McCtl_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
     const uint32_t dstPort = p.i16(kDstPort);
     const uint32_t speed = p.i32(kSpeed);
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(l3_local(PKT_CTL_TYPE_L3MC, name, static_cast<uint16_t>(protocol), dstIp, 0, dstPort, 0,
-                           speed, 0, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, l3_local(PKT_CTL_TYPE_L3MC, name, static_cast<uint16_t>(protocol), dstIp, 0,
+                                    dstPort, 0, speed, 0, isEnable));
 }
 
-PC_API int axPktCtlCpuMacSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlCpuMacSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const uint32_t vid = p.i32(kVid);
     const uint32_t isEnable = p.i32(kIsEnable);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(axPktCtlCpuMacSet(vid, isEnable));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, axPktCtlCpuMacSet(vid, isEnable));
 }
 
-PC_API int axPktCtlCpuPortSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlCpuPortSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const uint32_t speed = p.i32(kSpeed);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(axPktCtlCpuPortSpeedSet(speed));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, axPktCtlCpuPortSpeedSet(speed));
 }
 
-PC_API int axPktCtlSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
+PC_API int axPktCtlSpeedSet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
     const uint32_t speed = p.i32(kSpeed);
-    if (p.rc() != 0) return answer(p.rc());
-    return answer(speed_set_local(name, speed));
+    if (p.rc() != 0) return answer(outPara, p.rc());
+    return answer(outPara, speed_set_local(name, speed));
 }
 
 PC_API int axPktCtlSpeedGet_srv(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     SRV_CHECK_IN(inPara);
     Params p(inPara);
     const char *name = p.name();
-    if (p.rc() != 0) return answer(p.rc());
+    if (p.rc() != 0) return answer(outPara, p.rc());
     uint32_t speed = 0;
     int rc = speed_get_local(name, &speed);
     if (rc == 0 && outPara != nullptr) rc = axrpcAddInt(outPara, kSpeed, static_cast<int>(speed));
-    return answer(rc);
+    return answer(outPara, rc);
 }
 
 }  // extern "C"

@@ -3,9 +3,11 @@
 // using the messaging client.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,8 +72,10 @@ AXMSG_HEADER_T make_header(uint32_t src_proc, uint32_t dst_proc, uint32_t mid, u
 // A peer that speaks the wire protocol directly.
 class RawPeer {
 public:
-    RawPeer() {
+    // `rcvbuf` > 0 sets the receive buffer (a small window).
+    explicit RawPeer(int rcvbuf = 0) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        if (rcvbuf > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(AXMSG_SERV_PORT);
@@ -422,3 +426,49 @@ TEST_F(AxmsgHub, AnnouncedLengthReservesNoMemory) {
 }
 
 }  // namespace
+
+// A process restarting while its old connection's reader is busy (here
+// blocked forwarding to a peer that never reads, up to the hub's write
+// limit) takes over at once: the old connection is dead, so its hello is
+// not refused, and the new connection serves. A hello for an id whose
+// connection is alive is refused meanwhile, without waiting for the writer
+// that holds that connection.
+TEST_F(AxmsgHub, RestartedProcessTakesOverFromADeadConnectionWhoseReaderIsBusy) {
+    RawPeer sink(4096);  // a small window, and it never reads
+    ASSERT_TRUE(sink.hello(27));
+    ASSERT_TRUE(sink.echo(27, {1}));
+    auto old = std::make_unique<RawPeer>();
+    ASSERT_TRUE(old->hello(28));
+    ASSERT_TRUE(old->echo(28, {1}));
+
+    // One message larger than the way to the sink holds: the hub reads it
+    // whole, then its reader for `old` blocks in the write to the sink.
+    std::vector<uint8_t> big(12 * 1024 * 1024, 0xA5);
+    std::thread flood([&] {
+        ASSERT_TRUE(old->send(make_header(28, 27, kTestMid, static_cast<uint32_t>(big.size())), big));
+    });
+    flood.join();
+    // The hub has read it all once nothing waits in our send queue (a FIN
+    // would queue behind unsent bytes).
+    for (int i = 0, queued = 1; i < 500 && queued > 0; ++i) {
+        ioctl(old->fd(), SIOCOUTQ, &queued);
+        if (queued > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    auto stalled = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    RawPeer impostor;  // the sink is alive: its id stays taken
+    ASSERT_TRUE(impostor.hello(27));
+    EXPECT_TRUE(impostor.closed_by_hub());
+
+    old.reset();  // the process dies
+    RawPeer fresh;
+    ASSERT_TRUE(fresh.hello(28));
+    EXPECT_TRUE(fresh.echo(28, {2, 3}));
+    // Inside the write limit that still holds the old reader.
+    EXPECT_LT(std::chrono::steady_clock::now() - stalled, std::chrono::milliseconds(2500));
+    // The old reader leaves later without touching the new connection.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_TRUE(fresh.echo(28, {4}));
+    EXPECT_TRUE(core_send_becomes(28, 0));
+}
