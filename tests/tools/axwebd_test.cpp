@@ -259,4 +259,27 @@ TEST_F(Web, chromium_shows_the_live_pages) {
     EXPECT_GT(read_file(shot).size(), 1000u) << shot;
 }
 
+// The server alone on loopback, as the target build runs it under the
+// emulator: the pages answer through the core.
+TEST(WebLoopback, serves_the_pages_to_curl) {
+    if (!sh("command -v curl")) GTEST_SKIP() << "no curl (scripts/setup.sh)";
+    const std::string coreLog = "/tmp/axwebd_loopback_core.log", webLog = "/tmp/axwebd_loopback_web.log";
+    pid_t core = pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axcored", {}, {}, coreLog);
+    ASSERT_TRUE(
+        wait_for([&] { return read_file(coreLog).find("platform is up") != std::string::npos; }, 120000))
+        << read_file(coreLog);
+    pid_t web = pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axwebd",
+                                        {"--listen", "127.0.0.1:8080", "--wait", "60000"}, {}, webLog);
+    EXPECT_TRUE(wait_for([&] { return read_file(webLog).find("serving http") != std::string::npos; }, 120000))
+        << read_file(webLog);
+    for (const char *path : {"/api/flood", "/api/ports", "/api/device", "/"}) {
+        std::string reply = run(std::string("curl -s -m 60 -w ' %{http_code}' http://127.0.0.1:8080") + path);
+        EXPECT_EQ(status_of(reply), 200) << path << reply.substr(0, 300);
+    }
+    for (pid_t p : {web, core}) {
+        kill(p, SIGTERM);
+        EXPECT_EQ(pc::test::wait_child_for(p, 60000), 0);
+    }
+}
+
 }  // namespace
