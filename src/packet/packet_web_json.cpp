@@ -13,8 +13,8 @@
 #include "packet/pktctl_table.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/aximi.h"
-#include "platform_core/platform.h"
 #include "platform_core/pktctl.h"
+#include "platform_core/platform.h"
 #include "platform_core/web_pages.h"
 
 namespace pc::packet {
