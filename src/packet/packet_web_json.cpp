@@ -10,8 +10,8 @@
 
 #include "mgmt/web/web_json.h"
 #include "packet/packet_registry.h"
-#include "packet/pktctl_table.h"
 #include "pal/mutex_guard.h"
+#include "pktctl/pktctl_table.h"
 #include "platform_core/aximi.h"
 #include "platform_core/pktctl.h"
 #include "platform_core/platform.h"
