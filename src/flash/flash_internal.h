@@ -47,6 +47,12 @@ namespace pc::flash {
 // failing status.
 int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress, uint32_t firstAddr = 0,
                  uint32_t firstLen = 0);
+// The same, every sector from the top down.
+int update_range_top_down(const uint8_t *data, uint32_t len, uint32_t addr, int progress);
+// Writes bytes inside an item of the inner item area: programmed in place
+// when that only clears bits, otherwise through the area's rewrite, which
+// survives a power cut at any step. 0 or -1.
+int inner_write(uint32_t addr, const uint8_t *data, uint32_t len);
 // 1 when bringing the range to these bytes needs an erase, 0 when it does
 // not, -1 when the flash cannot be read.
 int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr);
