@@ -37,13 +37,12 @@ using pc::test::CaptureStdout;
 int g_budget = -1;                // operations still allowed; negative: no limit
 int g_count = 0;                  // operations that reached the device
 std::vector<uint32_t> g_touched;  // chip offsets of every erase and write
-uint32_t g_part_start[8];
 
 int recording_hook(int mtd, uint32_t offset, uint32_t, int) {
     if (g_budget == 0) return -1;
     if (g_budget > 0) --g_budget;
     ++g_count;
-    g_touched.push_back(g_part_start[mtd] + offset);
+    g_touched.push_back(pc::test::chip_offset(mtd, offset));
     return 0;
 }
 
@@ -62,12 +61,6 @@ protected:
 
     void SetUp() override {
         SimFlashTest::SetUp();
-        const char *names[] = {"boot", "env", "usrimg2", "usrimg1", "sys", "usrapp", "ax_head", "para"};
-        uint32_t at = 0;
-        for (int i = 0; i < 8; ++i) {
-            g_part_start[i] = at;
-            at += static_cast<uint32_t>(sysGetMtdpartsInfo(names[i]));
-        }
         CaptureStdout quiet;
         std::vector<uint8_t> profile(PROFILE_LEN);
         for (size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<uint8_t>(0x5c + i);
