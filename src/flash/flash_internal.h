@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace pc::flash {
 
@@ -20,6 +21,14 @@ inline void put_be32(uint8_t *p, uint32_t v) {
 }
 
 inline uint16_t get_be16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// A hexadecimal text of the environment or an image, parsed 64 bits wide on
+// every build (a 32-bit long would saturate a long text) and cut to the 32
+// bits the records hold: "0x010300010000" gives 0x10000 on the host and on
+// the target alike.
+inline uint32_t parse_hex32(const char *text) {
+    return static_cast<uint32_t>(std::strtoull(text, nullptr, 16));
+}
 
 // Forgets the cached views; each owner file defines its own.
 void forget_partition_cache();
