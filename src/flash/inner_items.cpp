@@ -186,7 +186,8 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
         pc::flash::put_be32(trailer, len);
         pc::flash::put_be32(trailer + 4, it.type);
         pc::flash::put_be32(trailer + 8, FLASH_INNER_KEY);
-        if (it.type == FLASH_INNER_TYPE_PROFILE && !newProfileAt) newProfileAt = bottom + b - 12 - len;
+        if (it.type == FLASH_INNER_TYPE_PROFILE && !newProfileAt)
+            newProfileAt = bottom + b - FLASH_INNER_TRAILER_LEN - len;
         b -= item_span(len);
         if (it.type == FLASH_INNER_TYPE_GEV && envSpan == 0) {
             envAt = b;
