@@ -252,16 +252,18 @@ TEST_F(InnerItems, writes_stay_inside_the_area_and_its_erased_sector) {
 // Without an environment item the pre-check writes the defaults: an older
 // environment left anywhere below the area never comes back.
 TEST_F(InnerItems, a_missing_environment_comes_back_as_the_defaults) {
-    CaptureStdout quiet;
-    ASSERT_EQ(flashAppInnerInit(), 0);
-    ASSERT_EQ(setStartUpIndex(2), 0);
-    ASSERT_EQ(setEnvItem("OLDVAR", "stale2"), 0);
-    std::vector<uint8_t> three(3000, 3);
-    ASSERT_EQ(flashAppInnerSet(3, three.data(), 3000, 0), 0);
-    ASSERT_EQ(flashAppInnerUnset(3), 0);
-    ASSERT_EQ(setEnvItem("OLDVAR", "current"), 0);
-    ASSERT_EQ(flashAppInnerUnset(FLASH_INNER_TYPE_GEV), 0);
-    restart();
+    {
+        CaptureStdout quiet;
+        ASSERT_EQ(flashAppInnerInit(), 0);
+        ASSERT_EQ(setStartUpIndex(2), 0);
+        ASSERT_EQ(setEnvItem("OLDVAR", "stale2"), 0);
+        std::vector<uint8_t> three(3000, 3);
+        ASSERT_EQ(flashAppInnerSet(3, three.data(), 3000, 0), 0);
+        ASSERT_EQ(flashAppInnerUnset(3), 0);
+        ASSERT_EQ(setEnvItem("OLDVAR", "current"), 0);
+        ASSERT_EQ(flashAppInnerUnset(FLASH_INNER_TYPE_GEV), 0);
+        restart();
+    }
     char value[GEV_VALUE_LEN];
     EXPECT_EQ(getEnvItem("OLDVAR", value), -1) << value;
     EXPECT_EQ(getStartUpIndex(), 1);
@@ -269,10 +271,13 @@ TEST_F(InnerItems, a_missing_environment_comes_back_as_the_defaults) {
     // An environment item below the erased sector, as older writers left
     // their staging copies, is not taken either.
     std::vector<uint8_t> env = get(1);
-    ASSERT_EQ(flashAppInnerUnset(FLASH_INNER_TYPE_GEV), 0);
-    put_raw(kChip - 2 * kSector, FLASH_INNER_TYPE_GEV, env);
-    ASSERT_EQ(setEnvItem("FRESH", "1"), 0);  // the defaults, written on first use
-    restart();
+    {
+        CaptureStdout quiet;
+        ASSERT_EQ(flashAppInnerUnset(FLASH_INNER_TYPE_GEV), 0);
+        put_raw(kChip - 2 * kSector, FLASH_INNER_TYPE_GEV, env);
+        ASSERT_EQ(setEnvItem("FRESH", "1"), 0);  // the defaults, written on first use
+        restart();
+    }
     EXPECT_EQ(getEnvItem("FRESH", value), 0);
     EXPECT_EQ(offset_of(1), kChip - 12 - GEV_CONTENT_LEN);
 }
