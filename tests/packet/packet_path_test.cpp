@@ -448,6 +448,55 @@ TEST_F(PacketSend, flags_choose_ports_tag_and_padding) {
     }
 }
 
+// A LAG named in the destination list leaves by exactly one member that
+// can send; a module answering on a received record's list (which names
+// the LAG of the receiving member) reaches the sender.
+TEST_F(PacketSend, lag_in_the_list_leaves_by_one_member) {
+    const UP lag2 = UP_MAKE(UP_TYPE_LAG, 0, 0, 2);
+    APPINTF_SET(APPINTF_SLOT_LAG_MEMBERS, (+[](uint32_t lag, up_list *members) {
+                    if (lag != 2) return -1;
+                    *members = list_of({port_up(5), port_up(6)});
+                    return 0;
+                }));
+    APPINTF_SET(APPINTF_SLOT_UP_TO_LAG, (+[](UP up, uint32_t *lag) {
+                    *lag = (up == port_up(5) || up == port_up(6)) ? 2 : 0;
+                    return 0;
+                }));
+    EXPECT_EQ(send({"LAG", 0x400, 100, 0, {lag2}, false, {}, 0}), 0);
+    EXPECT_EQ(ports_of(drain_tx()), (std::set<uint32_t>{5}));
+    EXPECT_EQ(send({"LAG and a port", 0x400, 100, 0, {lag2, port_up(1)}, false, {}, 0}), 0);
+    EXPECT_EQ(ports_of(drain_tx()), (std::set<uint32_t>{1, 5}));
+    simChipLinkSet(chip_port(5), 0);
+    EXPECT_EQ(send({"first member down", 0x400, 100, 0, {lag2}, false, {}, 0}), 0);
+    EXPECT_EQ(ports_of(drain_tx()), (std::set<uint32_t>{6}));
+    simChipLinkSet(chip_port(6), 0);
+    EXPECT_EQ(send({"all members down", 0x400, 100, 0, {lag2}, false, {}, 0}), 0);
+    EXPECT_TRUE(drain_tx().empty());
+    simChipLinkSet(chip_port(5), 1);
+    simChipLinkSet(chip_port(6), 1);
+
+    // Received on member 6, answered on the record's own list.
+    simChipVlanSet(1, mask({1, 5, 6}), mask({1, 5, 6}));
+    Bytes frame = padded(eth(kBroadcast, kHostA, kTypeOwned), 60);
+    inject(6, frame);
+    ASSERT_TRUE(wait_until([] { return seen_count() == 1; }));
+    drain_tx();
+    AX_PACKET_T answer{};
+    {
+        std::lock_guard<std::mutex> g(g_seen.lock);
+        answer = g_seen.rec;
+    }
+    EXPECT_EQ(answer.port_list.bits[INNER_UP_LAG_BASE / 32] >> ((INNER_UP_LAG_BASE + 2) % 32) & 1u, 1u);
+    Bytes reply = padded(eth(kHostA, kHostB, 0x88B8), 60);
+    answer.data = reply.data();
+    answer.len = static_cast<uint32_t>(reply.size());
+    answer.flags = AX_PKT_FLAG_PORT_LIST;
+    EXPECT_EQ(axPacketSend(&answer), 0);
+    std::vector<Sent> sent = drain_tx();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(ports_of(sent), (std::set<uint32_t>{5}));
+}
+
 TEST_F(PacketSend, hooks_narrow_the_ports_and_the_callers_list_is_cleared) {
     // Port isolation: port 1 reaches only 1 and 2.
     APPINTF_SET(APPINTF_SLOT_PORT_ISOLATION, (+[](UP, up_list *reach) {
