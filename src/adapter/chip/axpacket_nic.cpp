@@ -22,6 +22,7 @@ constexpr uint32_t kDriverPktSize = 1632;
 constexpr uint32_t kExcludedChipPort = 52;
 constexpr uint32_t kAddrBytes = 12;
 constexpr uint32_t kTagBytes = 4;
+constexpr uint32_t kFcsBytes = 4;  // frame check sequence, counted in receive lengths
 constexpr uint32_t kMin60 = 60;
 constexpr uint32_t kMin64 = 64;
 constexpr uint32_t kNoVlan = 1;  // a vid of 0 is sent in VLAN 1
@@ -206,15 +207,18 @@ PC_API int adAxpacketCpuMirrorRx(uint32_t unit, const drv_nic_pkt_t *pkt) {
     if (pkt == nullptr || pkt->data == nullptr ||
         adPmpUp2Bp(__atomic_load_n(&gCpuMirrorPort, __ATOMIC_RELAXED), &cu, &cp) != 0)
         return -1;
-    if (pkt->length < kAddrBytes) return -1;
+    if (pkt->length < kAddrBytes + kFcsBytes) return -1;
+    // The received length counts the frame check sequence; the port adds
+    // its own to the copy.
+    const uint32_t frameLen = pkt->length - kFcsBytes;
     drv_nic_pkt_t *d = nullptr;
     if (axnic_pkt_alloc(0, static_cast<int32_t>(pkt->length + kTagBytes), 0, &d) != 0 || d == nullptr) {
         PFM_DBG(kMid, "AXPacket: allocate tx packet buffer error\n");
         return -1;
     }
     if (pkt->rx.inner_tag_present) {
-        std::memcpy(d->data, pkt->data, pkt->length);
-        d->length = pkt->length;
+        std::memcpy(d->data, pkt->data, frameLen);
+        d->length = frameLen;
     } else {
         uint16_t vid = 0;
         UP up = 0;
@@ -229,8 +233,8 @@ PC_API int adAxpacketCpuMirrorRx(uint32_t unit, const drv_nic_pkt_t *pkt) {
                                   static_cast<uint8_t>(vid)};
         std::memcpy(d->data, pkt->data, kAddrBytes);
         std::memcpy(d->data + kAddrBytes, tag, kTagBytes);
-        std::memcpy(d->data + kAddrBytes + kTagBytes, pkt->data + kAddrBytes, pkt->length - kAddrBytes);
-        d->length = pkt->length + kTagBytes;
+        std::memcpy(d->data + kAddrBytes + kTagBytes, pkt->data + kAddrBytes, frameLen - kAddrBytes);
+        d->length = frameLen + kTagBytes;
     }
     d->tail = d->data + d->length;
     d->tx.mode = NIC_TX_DIRECT;
