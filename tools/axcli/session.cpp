@@ -57,9 +57,27 @@ std::string read_answer() {
     return answer;
 }
 
+bool g_pending_cr = false;  // a piece of output ended in '\r'; guarded by g_terminal
+
+// Management output ends its lines with "\r\n"; written as plain line
+// ends, the output of a command diffs and greps like any text file.
+void write_output(const char *text) {
+    if (g_pending_cr && text[0] != '\n') std::fputc('\r', out());
+    g_pending_cr = false;
+    for (const char *p = text; *p != '\0'; ++p) {
+        if (*p != '\r') {
+            std::fputc(*p, out());
+        } else if (p[1] == '\0') {
+            g_pending_cr = true;
+        } else if (p[1] != '\n') {
+            std::fputc('\r', out());
+        }
+    }
+}
+
 int print_hook(int flag, void *, const char *text, AXRPC_PARA_T *reply) {
     std::lock_guard<std::mutex> guard(g_terminal);
-    std::fputs(text, out());
+    write_output(text);
     switch (flag) {
         case AXIMI_PRINT_FLAG_CHAR: {
             std::string answer = read_answer();
