@@ -121,7 +121,8 @@ int show_interfaces(AXIMI_CTX_T *ctx, AXRPC_PARA_T *args, AXRPC_PARA_T *) {
 int show_status(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
     int rc = axImiPrintf(ctx, "%-10s %-5s %-6s %s\r\n", "Port", "Link", "Speed", "VLAN");
     for_each_port(nullptr, [&](const Port &p) {
-        if (rc == 0) rc = axImiPrintf(ctx, "%-10s %-5s %-6s %u\r\n", p.name, link_of(p), speed_of(p.up), pvid_of(p));
+        if (rc == 0)
+            rc = axImiPrintf(ctx, "%-10s %-5s %-6s %u\r\n", p.name, link_of(p), speed_of(p.up), pvid_of(p));
     });
     return 0;
 }
@@ -153,8 +154,8 @@ int show_version(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
     unsigned char id[PROFILE_ID_LEN];
     axImiPrintf(ctx, "Device:           %s\r\n", dev != nullptr ? dev->name : "(unknown)");
     if (sysGetMacFromFlash(mac) == 0)
-        axImiPrintf(ctx, "MAC address:      %02x:%02x:%02x:%02x:%02x:%02x\r\n", mac[0], mac[1], mac[2], mac[3],
-                    mac[4], mac[5]);
+        axImiPrintf(ctx, "MAC address:      %02x:%02x:%02x:%02x:%02x:%02x\r\n", mac[0], mac[1], mac[2],
+                    mac[3], mac[4], mac[5]);
     std::memset(id, 0xFF, sizeof id);
     sysGetProductId(id);
     axImiPrintf(ctx, "Product id:       %s\r\n", id_text(id, sizeof id).c_str());
@@ -165,7 +166,8 @@ int show_version(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
     sysGetFirmwareVer(id);
     axImiPrintf(ctx, "Firmware version: %s\r\n", id_text(id, sizeof id).c_str());
     char image[GEV_VALUE_LEN] = {};
-    if (getEnvItem("START_IMAGE", image) != 0 || image[0] == '\0') std::snprintf(image, sizeof image, "(not set)");
+    if (getEnvItem("START_IMAGE", image) != 0 || image[0] == '\0')
+        std::snprintf(image, sizeof image, "(not set)");
     axImiPrintf(ctx, "Start-up image:   %s\r\n", image);
     return 0;
 }
