@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -150,9 +151,16 @@ Take take_id(int pid, unsigned timeout_ms, bool first) {
         std::lock_guard<std::mutex> guard(g_echo_mu);
         g_echoed = false;
     }
-    const int rc = axmsg_client_init(pid, timeout_ms);
+    // A hub that listens answers an accepted hello at once; only a core
+    // that is not up yet is worth the rest of the time.
+    const unsigned first_wait = std::min<unsigned>(timeout_ms, kAcceptWait.count());
+    const int rc = axmsg_client_init(pid, first_wait);
     if (rc < 0) return Take::kUnreachable;
-    if (rc != 0) return hub_listens() ? Take::kRefused : Take::kUnreachable;
+    if (rc != 0) {
+        if (hub_listens()) return Take::kRefused;
+        if (timeout_ms <= first_wait || axmsg_client_wait_connected(timeout_ms - first_wait) != 0)
+            return hub_listens() ? Take::kRefused : Take::kUnreachable;
+    }
     axmsg_reg(AXMSG_ECHO_REPLY_MID, on_echo);
     uint8_t ask[2] = {AXMSG_DBG_ECHO, 0};
     iovec piece{ask, sizeof ask};
