@@ -9,7 +9,8 @@ packages=(cmake g++ clang make pkg-config ccache git googletest libgtest-dev lib
           clang-format util-linux iproute2
           libclang-rt-dev
           libpcap-dev   # the BPF anchor of the packet benchmark
-          libssl-dev)   # the OpenSSL oracle of the crypto tests
+          libssl-dev    # the OpenSSL oracle of the crypto tests
+          libmicrohttpd-dev curl iputils-ping chromium)  # the web server, and its tests from outside
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

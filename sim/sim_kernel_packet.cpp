@@ -8,6 +8,12 @@
 // the Linux stack sends on it becomes a type-4 message; without one the
 // frames are only counted.
 //
+// A VLAN interface (simKernelPacketVlanIf) is a TAP of its own, the way a
+// switch's kernel presents "vlan1": type-3 frames of its VLAN are written to
+// it without their tag, and what the Linux stack sends on it gets the tag
+// back and becomes a type-4 message. It needs no 802.1Q support in the
+// machine's kernel.
+//
 // Cost: the real kernel side takes a frame inside the core's sendmsg and
 // wakes nobody. Here a reader thread per connection takes what queued up in
 // batches (recvmmsg): it blocks only while the connection is idle, and after
@@ -21,6 +27,7 @@
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -52,6 +59,12 @@ constexpr size_t kMsgMax = AXPACKET_NL_HDR_LEN + 9216;
 constexpr unsigned kBatch = 32;  // messages taken by one recvmmsg
 constexpr auto kCoalesceTick = std::chrono::microseconds(100);
 constexpr int kListenBacklog = 8;
+constexpr size_t kMacBytes = 6;
+constexpr size_t kTagAt = 2 * kMacBytes;  // the tag follows the two addresses
+constexpr size_t kTagBytes = 4;
+constexpr uint16_t kTpid = 0x8100;
+constexpr uint16_t kVidMask = 0x0FFF;
+constexpr uint16_t kVidMax = 4094;
 
 // One core's connection; the descriptor is closed with the last holder.
 struct Conn {
@@ -67,6 +80,12 @@ struct KernelSide {
     int listener = -1;
     int tap = -1;
     std::string tap_name;
+    struct VlanIf {
+        uint16_t vid;
+        int fd;
+        std::string name;
+    };
+    std::vector<VlanIf> vlan_ifs;  // never shrinks; each reader keeps its descriptor
     std::thread acceptor;
     std::vector<std::thread> readers;          // one per accepted connection
     std::vector<std::shared_ptr<Conn>> conns;  // open connections
@@ -109,6 +128,35 @@ void tap_configure(const std::string &name, const uint8_t *mac) {
     close(s);
 }
 
+std::vector<std::string> vlan_if_names() {
+    KernelSide &k = ks();
+    std::lock_guard<std::mutex> g(k.lock);
+    std::vector<std::string> names;
+    for (const auto &v : k.vlan_ifs) names.push_back(v.name);
+    return names;
+}
+
+uint16_t be16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// A frame for the Linux stack, always tagged: to the VLAN's own interface
+// without its tag, when there is one.
+void to_vlan_if(const uint8_t *frame, size_t len) {
+    if (len < kTagAt + kTagBytes || be16(frame + kTagAt) != kTpid) return;
+    const uint16_t vid = be16(frame + kTagAt + 2) & kVidMask;
+    int fd = -1;
+    {
+        KernelSide &k = ks();
+        std::lock_guard<std::mutex> g(k.lock);
+        for (const auto &v : k.vlan_ifs)
+            if (v.vid == vid) fd = v.fd;
+    }
+    if (fd < 0) return;
+    iovec iov[2] = {{const_cast<uint8_t *>(frame), kTagAt},
+                    {const_cast<uint8_t *>(frame + kTagAt + kTagBytes), len - kTagAt - kTagBytes}};
+    ssize_t rc = writev(fd, iov, 2);
+    (void)rc;  // dropped like the stack drops what it cannot take
+}
+
 // A batch's type-3 frames: handed to the TAP one by one, remembered and
 // counted once for the batch.
 struct ToKernel {
@@ -138,6 +186,12 @@ void handle(const std::shared_ptr<Conn> &conn, const uint8_t *msg, size_t n, ToK
         case AXPACKET_NL_MAC:
             if (plen >= 6) {
                 std::string tap_name;
+                struct VlanIf {
+                    uint16_t vid;
+                    int fd;
+                    std::string name;
+                };
+                std::vector<VlanIf> vlan_ifs;  // never shrinks; each reader keeps its descriptor
                 {
                     std::lock_guard<std::mutex> g(k.lock);
                     std::memcpy(k.mac, payload, 6);
@@ -145,6 +199,7 @@ void handle(const std::shared_ptr<Conn> &conn, const uint8_t *msg, size_t n, ToK
                     tap_name = k.tap >= 0 ? k.tap_name : std::string();
                 }
                 if (!tap_name.empty()) tap_configure(tap_name, payload);
+                for (const std::string &name : vlan_if_names()) tap_configure(name, payload);
             }
             break;
         case AXPACKET_NL_TO_KERNEL:
@@ -152,6 +207,7 @@ void handle(const std::shared_ptr<Conn> &conn, const uint8_t *msg, size_t n, ToK
                 ssize_t rc = write(tap, payload, plen);
                 (void)rc;  // the stack drops what it cannot take, so do we
             }
+            to_vlan_if(payload, plen);
             up.last = payload;
             up.last_len = plen;
             ++up.count;
@@ -242,6 +298,26 @@ void tap_reader(int tap) {
     }
 }
 
+// What the Linux stack sends on a VLAN interface: tagged with its VLAN and
+// handed to the core to send.
+void vlan_if_reader(int fd, uint16_t vid) {
+    pthread_setname_np(pthread_self(), "sim_kernel_vlan");
+    std::vector<uint8_t> buf(kMsgMax);
+    for (;;) {
+        ssize_t n = read(fd, buf.data() + kTagBytes, buf.size() - kTagBytes);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (static_cast<size_t>(n) < kTagAt) continue;
+        std::memmove(buf.data(), buf.data() + kTagBytes, kTagAt);
+        const uint8_t tag[kTagBytes] = {kTpid >> 8, kTpid & 0xFF, static_cast<uint8_t>(vid >> 8),
+                                        static_cast<uint8_t>(vid & 0xFF)};
+        std::memcpy(buf.data() + kTagAt, tag, kTagBytes);
+        simKernelPacketSend(buf.data(), static_cast<uint32_t>(n) + kTagBytes);
+    }
+}
+
 int tap_open(const char *name) {
     int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
     if (fd < 0) return -1;
@@ -316,6 +392,20 @@ void simKernelPacketStop(void) {
     k.conns.clear();
     k.core.reset();
     k.core_port = 0;
+}
+
+int simKernelPacketVlanIf(uint16_t vid, const char *name) {
+    if (vid == 0 || vid > kVidMax || name == nullptr || *name == '\0') return -1;
+    KernelSide &k = ks();
+    std::lock_guard<std::mutex> g(k.lock);
+    for (const auto &v : k.vlan_ifs)
+        if (v.vid == vid || v.name == name) return -1;
+    int fd = tap_open(name);
+    if (fd < 0) return -1;
+    k.vlan_ifs.push_back({vid, fd, name});
+    if (k.have_mac) tap_configure(name, k.mac);
+    std::thread(vlan_if_reader, fd, vid).detach();
+    return 0;
 }
 
 uint32_t simKernelPacketRxCount(void) { return ks().rx_count.load(); }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mgmt/aximi_cli_table.h"
 #include "mgmt/aximi_state.h"
 #include "mgmt/mgmt_para.h"
 #include "mgmt/mgmt_stack_view.h"
@@ -60,6 +61,14 @@ PC_API int axImiInit(void) {
         failed = "axrpcRegisterFunc(\"aximiServerManageFunc\", aximiServerManageFunc)";
     }
     if (rc == 0) {
+        rc = axrpcRegisterFunc(AXIMI_CLI_REG_FUNC, cli::serve_register);
+        failed = "axrpcRegisterFunc(\"aximiCliCmdReg\", aximiCliCmdReg)";
+    }
+    if (rc == 0) {
+        rc = axrpcRegisterFunc(AXIMI_CLI_LIST_FUNC, cli::serve_list);
+        failed = "axrpcRegisterFunc(\"aximiCliCmdList\", aximiCliCmdList)";
+    }
+    if (rc == 0) {
         rc = direction_init();
         failed = "axshm_get_data_addr(AXIMI_OUTPUT_SHARE, (void**)&lIsLocalPrint, &len)";
     }
@@ -81,6 +90,8 @@ PC_API int axImiDeInit(void) {
     printHook.store(nullptr);
     table_destroy();
     axrpcUnRegisterFunc(AXIMI_SERVER_FUNC);
+    axrpcUnRegisterFunc(AXIMI_CLI_REG_FUNC);
+    axrpcUnRegisterFunc(AXIMI_CLI_LIST_FUNC);
     axrpcUnRegisterFunc(AXIMI_CLIENT_PRINT_FUNC);
     axrpcUnRegisterFunc(AXIMI_CLIENT_MANAGE_FUNC);
     // Also the user information service, so that the UI role can start again.

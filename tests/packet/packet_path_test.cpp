@@ -2,6 +2,7 @@
 // reach the registrations and the kernel side as the receive rules say,
 // and frames sent through the service leave the ports the send rules say.
 // The core comes up through platformInit (packet_support.h), RPC queues included.
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +10,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -307,6 +310,62 @@ TEST_F(PacketPath, kernel_side_knows_the_core_and_sends_through_the_chip) {
     EXPECT_EQ(sent[0].bytes.size(), 56u);  // padded to 60, then untagged
     EXPECT_EQ(type_at(sent[0].bytes, 12), 0x0806);
     EXPECT_EQ(axpacketStatGet(AXPKT_STAT_FROM_KERNEL), from_kernel + 1);
+}
+
+// User plus system time, in clock ticks, of this process's thread named
+// `name`; -1 when there is none.
+long thread_cpu_ticks(const std::string &name) {
+    DIR *d = opendir("/proc/self/task");
+    if (d == nullptr) return -1;
+    long ticks = -1;
+    while (dirent *e = readdir(d)) {
+        std::string dir = std::string("/proc/self/task/") + e->d_name;
+        std::string comm;
+        std::getline(std::ifstream(dir + "/comm"), comm);
+        if (comm != name) continue;
+        std::string stat;
+        std::getline(std::ifstream(dir + "/stat"), stat);
+        // Fields after the name in parentheses: state is 3rd, utime 14th, stime 15th.
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14) utime = std::stol(field);
+            if (i == 15) stime = std::stol(field);
+        }
+        ticks = utime + stime;
+        break;
+    }
+    closedir(d);
+    return ticks;
+}
+
+TEST_F(PacketPath, closed_kernel_side_is_waited_for_then_reconnected) {
+    const long tick = sysconf(_SC_CLK_TCK);
+    simKernelPacketStop();
+    long before = thread_cpu_ticks("AXPacketRcv");
+    ASSERT_GE(before, 0);
+    auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    long used = thread_cpu_ticks("AXPacketRcv") - before;
+    // A thread spinning on the closed connection takes (nearly) a whole CPU.
+    EXPECT_LT(used, static_cast<long>(wall * tick / 10)) << used << " ticks in " << wall << " s";
+
+    // Back again: the core introduces itself and its frames flow again.
+    ASSERT_EQ(simKernelPacketStart(nullptr), 0);
+    ASSERT_TRUE(wait_until([] { return simKernelPacketRegisteredPid() == static_cast<uint32_t>(getpid()); }));
+    uint8_t mac[6] = {}, switch_mac[6];
+    ASSERT_EQ(simKernelPacketMac(mac), 0);
+    simChipSwitchMacGet(switch_mac);
+    EXPECT_EQ(std::memcmp(mac, switch_mac, 6), 0);
+    uint32_t rx = simKernelPacketRxCount();
+    inject(2, padded(eth(kBroadcast, kHostA, kTypeFree), 60));
+    EXPECT_TRUE(kernel_got(rx));
+    drain_tx();
+    Bytes out = padded(eth(kBroadcast, switch_mac, 0x0806, 0x8100, 1), 60);
+    ASSERT_EQ(simKernelPacketSend(out.data(), static_cast<uint32_t>(out.size())), 0);
+    EXPECT_TRUE(wait_until([] { return simChipTxCount() > 0; }));
 }
 
 // ---- Sending ----------------------------------------------------------------

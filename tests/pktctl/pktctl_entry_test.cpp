@@ -175,7 +175,16 @@ TEST_F(Entries, speed_set_and_get) {
 }
 
 TEST_F(Entries, bad_names_and_arguments_are_refused) {
-    EXPECT_EQ(axPktCtlL2Ctl(nullptr, kHostB, 0x88B5, 0, 0, 1), -1);
+    {
+        pc::test::CaptureStdout capture;
+        EXPECT_EQ(axPktCtlL2Ctl(nullptr, kHostB, 0x88B5, 0, 0, 1), -1);
+        EXPECT_EQ(axPktCtlSpeedSet(nullptr, 5), -1);
+        EXPECT_EQ(axPktCtlL2Ctl_srv(nullptr, nullptr), -1);
+        std::string text = capture.text();
+        EXPECT_NE(text.find("Ensure name failed."), std::string::npos) << text;
+        EXPECT_NE(text.find("Ensure inPara failed."), std::string::npos) << text;
+        EXPECT_EQ(text.find("NULL !="), std::string::npos) << text;
+    }
     EXPECT_EQ(axPktCtlIEEECtl("x", nullptr, 0, 1), -1);
     EXPECT_EQ(axPktCtlSpeedGet(nullptr, nullptr), -1);
     // A name that cannot be stored whole would never be found again.
@@ -209,6 +218,51 @@ TEST_F(Entries, failing_step_disables_the_rule_and_adds_no_record) {
     EXPECT_EQ(entry("broken"), nullptr);
     ASSERT_EQ(axPktCtlL2Ctl("after", kHostB, 0x88B5, 0, PKT_CTL_ACTION_TRAP, 1), 0);
     EXPECT_FALSE(valid(entry("after")->pos - 1));
+}
+
+TEST_F(Entries, failed_ieee_entry_takes_no_learning_handle) {
+    ASSERT_EQ(axPktCtlIEEECtl("ieee_a", kLldp, 0, 1), 0);
+    const uint32_t first = entry("ieee_a")->l2CacheId;
+    simAclFailAfter(5, 0x1234);
+    EXPECT_EQ(axPktCtlIEEECtl("ieee_broken", kLldp, 0, 1), PKT_CTL_HW_ERROR);
+    EXPECT_EQ(entry("ieee_broken"), nullptr);
+    ASSERT_EQ(axPktCtlIEEECtl("ieee_b", kLldp, 0, 1), 0);
+    EXPECT_EQ(entry("ieee_b")->l2CacheId, first + 1);
+}
+
+// Speed 0 is "unmetered" in the table and in every family's programming:
+// setting it takes the meter away instead of metering at rate 0.
+TEST_F(Entries, speed_0_removes_the_meter) {
+    ASSERT_EQ(axPktCtlL2Ctl("unmeter", kHostB, 0x88B9, 20, PKT_CTL_ACTION_TRAP, 1), 0);
+    const uint32_t pos = entry("unmeter")->pos;
+    ASSERT_EQ(action_of(pos).meter_en, 1u);
+    ASSERT_EQ(axPktCtlSpeedSet("unmeter", 0), 0);
+    uint32_t speed = 1;
+    ASSERT_EQ(axPktCtlSpeedGet("unmeter", &speed), 0);
+    EXPECT_EQ(speed, 0u);
+    sdk_acl_action_t a = action_of(pos);
+    EXPECT_EQ(a.meter_en, 0u);
+    EXPECT_EQ(a.fwd_type, static_cast<uint32_t>(SDK_ACL_FWD_TRAP));  // the rest of the rule stays
+    EXPECT_EQ(field(pos, SDK_ACL_FIELD_ETHERTYPE, 2), 0x88B9);
+    EXPECT_TRUE(valid(pos));
+    // Frames pass unmetered.
+    ASSERT_EQ(simChipWaitIdle(10000), 0);
+    const uint64_t before = axpacketStatGet(AXPKT_STAT_RX);
+    Bytes f = padded(eth(kHostB, kHostA, 0x88B9), 60);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(simChipInject(chip_port(2), f.data(), static_cast<uint32_t>(f.size())), 0);
+    ASSERT_EQ(simChipWaitIdle(10000), 0);
+    EXPECT_EQ(axpacketStatGet(AXPKT_STAT_RX), before + 5);
+
+    // A disabled entry stays disabled; metering again works.
+    ASSERT_EQ(axPktCtlL2Ctl("unmeter", kHostB, 0x88B9, 20, PKT_CTL_ACTION_TRAP, 0), 0);
+    ASSERT_EQ(axPktCtlSpeedSet("unmeter", 0), 0);
+    EXPECT_FALSE(valid(pos));
+    ASSERT_EQ(axPktCtlL2Ctl("unmeter", kHostB, 0x88B9, 20, PKT_CTL_ACTION_TRAP, 1), 0);
+    ASSERT_EQ(axPktCtlSpeedSet("unmeter", 30), 0);
+    uint32_t rate = 0, burst = 0;
+    EXPECT_EQ(simAclMeterGet(action_of(pos).meter_idx, &rate, &burst), 1);
+    EXPECT_EQ(rate, 30u);
 }
 
 TEST_F(Entries, the_129th_name_is_refused_without_taking_a_rule) {

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -34,14 +35,16 @@ namespace {
 void usage(const char *prog) {
     std::printf(
         "usage: %s [--debug LEVEL] [--device TYPE] [--flash DIR]\n"
-        "          [--port-link PORT=IFNAME]... [--cpu-if IFNAME]\n"
+        "          [--port-link PORT=IFNAME]... [--cpu-if IFNAME] [--vlan-if VID=IFNAME]...\n"
         "  Runs the core process of the simulated switch until SIGINT or SIGTERM.\n"
         "  TYPE is a device type number or name of the simulated device table.\n"
         "  DIR holds the simulated flash chip (made on first use; default\n"
         "  $PLATFORM_FLASH_DIR or /tmp/platform-flash).\n"
         "  --port-link binds front-panel port PORT (e.g. 1/0/3) to the Linux interface IFNAME.\n"
         "  --cpu-if creates the TAP interface IFNAME through which the Linux stack\n"
-        "  exchanges frames with the switch's CPU port.\n",
+        "  exchanges frames with the switch's CPU port (802.1Q-tagged).\n"
+        "  --vlan-if creates the TAP interface IFNAME as the switch's interface of\n"
+        "  VLAN VID: its frames reach the Linux stack there untagged.\n",
         prog);
 }
 
@@ -120,6 +123,7 @@ int print_line(void *, const char *fmt, ...) {
 int main(int argc, char **argv) {
     std::vector<std::pair<std::string, std::string>> port_links;
     const char *cpu_if = nullptr;
+    std::vector<std::pair<uint16_t, std::string>> vlan_ifs;
     const char *flash_dir = simFlashDefaultDir();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--debug") == 0 && i + 1 < argc) {
@@ -141,6 +145,18 @@ int main(int argc, char **argv) {
             port_links.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
         } else if (std::strcmp(argv[i], "--cpu-if") == 0 && i + 1 < argc) {
             cpu_if = argv[++i];
+        } else if (std::strcmp(argv[i], "--vlan-if") == 0 && i + 1 < argc) {
+            std::string arg = argv[++i];
+            size_t eq = arg.find('=');
+            char *end = nullptr;
+            unsigned long vid = std::strtoul(arg.c_str(), &end, 10);
+            if (eq == std::string::npos || end != arg.c_str() + eq || eq == 0 || vid < 1 || vid > 4094 ||
+                eq + 1 == arg.size()) {
+                std::fprintf(stderr, "axcored: --vlan-if wants VID=IFNAME (VID 1-4094), not '%s'\n",
+                             arg.c_str());
+                return 2;
+            }
+            vlan_ifs.emplace_back(static_cast<uint16_t>(vid), arg.substr(eq + 1));
         } else if (std::strcmp(argv[i], "--flash") == 0 && i + 1 < argc) {
             flash_dir = argv[++i];
         } else {
@@ -173,6 +189,12 @@ int main(int argc, char **argv) {
                     cpu_if ? cpu_if : "");
         return 1;
     }
+    for (const auto &[vid, name] : vlan_ifs) {
+        if (simKernelPacketVlanIf(vid, name.c_str()) != 0) {
+            std::printf("axcored: cannot create the interface %s of VLAN %u\n", name.c_str(), vid);
+            return 1;
+        }
+    }
     std::printf("axcored: starting the platform (pid %d)\n", static_cast<int>(getpid()));
     int rc = platformInit();
     if (rc != 0) {
@@ -185,6 +207,8 @@ int main(int argc, char **argv) {
     print_port_ranges();
     if (!bind_port_links(port_links)) return 1;
     if (cpu_if != nullptr) std::printf("axcored: CPU interface %s\n", cpu_if);
+    for (const auto &[vid, name] : vlan_ifs)
+        std::printf("axcored: VLAN %u interface %s\n", vid, name.c_str());
 
     while (sem_wait(&g_stop) != 0 && errno == EINTR) {
     }

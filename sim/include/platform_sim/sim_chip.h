@@ -118,6 +118,10 @@ PC_API void simPortLinkUnbindAll(void);
  * with null it only counts. 0 or -1. */
 PC_API int simKernelPacketStart(const char *tapName);
 PC_API void simKernelPacketStop(void);
+/* Creates the TAP interface `name` as the switch's interface of VLAN `vid`
+ * (1..4094): frames of that VLAN for the kernel arrive on it untagged, and
+ * what the Linux stack sends on it goes out on that VLAN. 0 or -1. */
+PC_API int simKernelPacketVlanIf(uint16_t vid, const char *name);
 /* Frames the kernel side received (type 3), and the last one (0 or -1). */
 PC_API uint32_t simKernelPacketRxCount(void);
 PC_API int simKernelPacketLast(uint8_t *buf, uint32_t cap, uint32_t *len);
