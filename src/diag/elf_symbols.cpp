@@ -10,7 +10,7 @@ constexpr uint8_t kClass32 = 1, kClass64 = 2;
 constexpr uint8_t kDataLittle = 1, kDataBig = 2;
 constexpr uint32_t kShtSymtab = 2, kShtDynsym = 11;
 constexpr uint8_t kSttObject = 1, kSttFunc = 2;
-constexpr uint16_t kShnUndef = 0;
+constexpr uint16_t kShnUndef = 0, kShnAbs = 0xFFF1;  // ABS: a constant, not a place (version names)
 
 // Where the fields lie in the two file classes.
 struct Layout {
@@ -113,7 +113,8 @@ public:
             auto info = b_.get(at + l_.st_info, 1);
             auto shndx = b_.get(at + l_.st_shndx, 2);
             const uint8_t type = static_cast<uint8_t>(*info & 0xF);
-            if (*shndx == kShnUndef || (type != kSttFunc && type != kSttObject)) continue;
+            if (*shndx == kShnUndef || *shndx == kShnAbs || (type != kSttFunc && type != kSttObject))
+                continue;
             auto name = b_.text(strtab->offset, strtab->size, *b_.get(at + l_.st_name, 4));
             if (!name || name->empty()) continue;
             out->push_back(ElfSymbol{std::move(*name), *b_.get(at + l_.st_value, l_.word),

@@ -103,6 +103,9 @@ int load_locked(Table &t) {
         ++read;
         for (ElfSymbol &s : symbols) {
             const uintptr_t addr = static_cast<uintptr_t>(s.value) + o.bias;
+            // A copied object of a library keeps its version in the
+            // program's table ("name@VERSION"); it is looked up by name.
+            if (size_t at = s.name.find('@'); at != std::string::npos && at > 0) s.name.resize(at);
             t.by_name.emplace(s.name, addr);
             t.by_addr.push_back(Loaded{addr, static_cast<uintptr_t>(s.size), std::move(s.name), index});
         }
