@@ -73,8 +73,14 @@ void resend_timer_cb(uintptr_t arg) {
 
 }  // namespace
 
+// `frame` has room for UTP_FRAME_MAX bytes, `len` of them used: a data
+// frame goes out at its full size, zero after the data, as every unit
+// sends it (receivers take frames of either size).
 int win_move(Pipe &p, uint32_t block, uint32_t sno, uint8_t *frame, uint32_t len, bool last) {
     SendMng &s = p.send;
+    if (len > UTP_FRAME_MAX) return -1;
+    std::memset(frame + len, 0, UTP_FRAME_MAX - len);
+    len = UTP_FRAME_MAX;
     uint32_t idx = sno - FRAME_WIN_SIZE * block;
     if (idx >= FRAME_WIN_SIZE) {
         PFM_ENSURE_FAILED(kMid, "(Idx >= 0) &&(Idx < FRAME_WIN_SIZE)");
