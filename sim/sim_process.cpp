@@ -59,9 +59,19 @@ int pidGetCurrent(void) {
     return pid;
 }
 
+// A process without a name of its own is "proc<N>": names are distinct, as
+// on the switch, because services name per-process resources (the RPC
+// queues "/rpcSQ_<name>") after them.
 const char *pidNameGet(int pid) {
     const char *n = lookup(kProcessNames, pid);
-    return n ? n : "proc";
+    if (n != nullptr) return n;
+    if (pid <= 0 || pid >= PID_MAX) return "proc";
+    static const auto names = [] {
+        std::array<std::array<char, 8>, PID_MAX> t{};
+        for (int i = 0; i < PID_MAX; ++i) std::snprintf(t[i].data(), t[i].size(), "proc%d", i);
+        return t;
+    }();
+    return names[pid].data();
 }
 
 // A module without a name of its own is "mid<N>": names are distinct, as

@@ -52,6 +52,16 @@ std::string queue_name(uint32_t mid) {
 
 void work_thread_entry(void *arg) { axpacketWorkThread(arg); }
 
+// The system's limit of items per queue (fs.mqueue.msg_max); 0 when unknown.
+unsigned allowed_queue_depth() {
+    unsigned limit = 0;
+    if (FILE *f = std::fopen("/proc/sys/fs/mqueue/msg_max", "r")) {
+        if (std::fscanf(f, "%u", &limit) != 1) limit = 0;
+        std::fclose(f);
+    }
+    return limit;
+}
+
 }  // namespace
 
 void *record_alloc(size_t size) {
@@ -93,6 +103,12 @@ int register_module(uint32_t mid, int priority, uint32_t stackSize, uint32_t que
         node->msgQ = kQueueNone;
     } else {
         q = pal_msgQ_create(name.c_str(), queueLen, kDeliveryQueueMsgSize, PAL_MSGQ_RDWR);
+        // Where the system allows fewer items per queue (fs.mqueue.msg_max)
+        // and this process may not exceed it, the queue is as deep as allowed.
+        if (unsigned allowed = allowed_queue_depth(); q < 0 && allowed != 0 && allowed < queueLen) {
+            PFM_WARN(kMid, "Msgq %s holds %u items (fs.mqueue.msg_max)\n", name.c_str(), allowed);
+            q = pal_msgQ_create(name.c_str(), allowed, kDeliveryQueueMsgSize, PAL_MSGQ_RDWR);
+        }
         if (q < 0) {
             PFM_ERR(kMid, "Msgq create error %s\n", name.c_str());
             delete node;

@@ -4,8 +4,10 @@
 #include <mqueue.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +16,10 @@
 #include "platform_core/platform.h"
 
 namespace {
+
+// Set when pal_msgQ_init could not lift the per-user queue memory limit:
+// that matters only once a queue cannot be made, and is said then.
+std::atomic<bool> g_rlimit_kept{false};
 
 constexpr unsigned kTopPriority = PAL_MSGQ_PRIORITY_NUM - 1;  // stored = 255 - given
 constexpr mode_t kQueueMode = 0644;
@@ -45,6 +51,37 @@ void note_receive() { __tsan_acquire(&g_queue_handover); }
 void note_send() {}
 void note_receive() {}
 #endif
+
+// Says plainly why a queue could not be made and how to allow it.
+void report_create_failure(const char *name, const mq_attr &attr, int err) {
+    const unsigned depth = static_cast<unsigned>(attr.mq_maxmsg);
+    const unsigned size = static_cast<unsigned>(attr.mq_msgsize);
+    if (err == EMFILE) {
+        rlimit rl{};
+        getrlimit(RLIMIT_MSGQUEUE, &rl);
+        std::printf(
+            "message queue %s (%u items of %u bytes) not made: this user's POSIX message queue memory "
+            "(RLIMIT_MSGQUEUE, %llu bytes, shared by every process of the user) is used up%s; raise it "
+            "with 'ulimit -q' (or LimitMSGQUEUE= of the service), or stop other processes' queues\n",
+            name, depth, size, static_cast<unsigned long long>(rl.rlim_cur),
+            g_rlimit_kept.load() ? " (Set rlimit error.: this process may not raise it itself)" : "");
+    } else if (err == EINVAL) {
+        unsigned max_depth = 0;
+        if (FILE *f = std::fopen("/proc/sys/fs/mqueue/msg_max", "r")) {
+            if (std::fscanf(f, "%u", &max_depth) != 1) max_depth = 0;
+            std::fclose(f);
+        }
+        std::printf(
+            "message queue %s (%u items of %u bytes) not made: deeper than fs.mqueue.msg_max (%u) or "
+            "longer items than fs.mqueue.msgsize_max allow; raise them with 'sysctl -w "
+            "fs.mqueue.msg_max=%u' (per IPC namespace)\n",
+            name, depth, size, max_depth, depth);
+    } else {
+        std::printf("message queue %s (%u items of %u bytes) not made: %s\n", name, depth, size,
+                    std::strerror(err));
+    }
+    std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -83,7 +120,7 @@ PC_API int pal_msgQ_init(void) {
     rl.rlim_cur = RLIM_INFINITY;
     rl.rlim_max = RLIM_INFINITY;
     if (setrlimit(RLIMIT_MSGQUEUE, &rl) != 0) {
-        PFM_ERR(MID_PAL, "Set rlimit error.");
+        g_rlimit_kept.store(true);
         return -1;
     }
     return 0;
@@ -100,7 +137,7 @@ PC_API int pal_msgQ_create(const char *name, unsigned maxMsg, unsigned msgSize, 
     int oflag = open_flags(flags) | O_CREAT | ((flags & PAL_MSGQ_NONBLOCK) ? O_NONBLOCK : 0);
     mqd_t q = mq_open(name, oflag, kQueueMode, &attr);
     if (q == static_cast<mqd_t>(-1)) {
-        perror("");
+        report_create_failure(name, attr, errno);
         return -1;
     }
     return static_cast<int>(q);

@@ -371,7 +371,7 @@ TEST_F(Axcli, feature_process_commands_are_first_class) {
     pc::test::wait_child(peer);
     r = axcli({"show", "lldp", "neighbors"});
     EXPECT_EQ(r.status, 4) << r.err;
-    EXPECT_TRUE(has(r.err, "'show lldp neighbors' is served by process 40 (proc), which is gone")) << r.err;
+    EXPECT_TRUE(has(r.err, "'show lldp neighbors' is served by process 40 (proc40), which is gone")) << r.err;
 }
 
 TEST(AxcliAlone, unreachable_core_is_reported) {

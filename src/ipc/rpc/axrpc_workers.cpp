@@ -66,12 +66,13 @@ unsigned system_queue_depth_limit() {
 
 int open_queue(const char *name) {
     pal_msgQ_destroy(name);  // never read items left by an earlier process
-    int q = pal_msgQ_create(name, kWorkQueueDepth, sizeof(WorkItem), PAL_MSGQ_RDWR);
+    const unsigned depth = pidGetCurrent() == PID_CORE ? kWorkQueueDepth : kClientWorkQueueDepth;
+    int q = pal_msgQ_create(name, depth, sizeof(WorkItem), PAL_MSGQ_RDWR);
     if (q >= 0) return q;
     // Without the right to exceed the system's limit the queue is made as
     // deep as the system allows.
     const unsigned limit = system_queue_depth_limit();
-    if (limit == 0 || limit >= kWorkQueueDepth) return -1;
+    if (limit == 0 || limit >= depth) return -1;
     PFM_WARN(kMid, "Work queue %s holds %u items (system limit)\n", name, limit);
     return pal_msgQ_create(name, limit, sizeof(WorkItem), PAL_MSGQ_RDWR);
 }

@@ -41,6 +41,12 @@ struct WorkItem {
 };
 
 inline constexpr unsigned kWorkQueueDepth = 512;
+// Other processes serve few calls (the core's requests and their own
+// clients'): shallower queues let a core, a CLI and several feature
+// processes share one user's queue memory (RLIMIT_MSGQUEUE, 819200 bytes
+// by default; a 512-item queue of these items costs about 60 KB of it, a
+// 64-item one about 8 KB).
+inline constexpr unsigned kClientWorkQueueDepth = 64;
 inline constexpr uint32_t kStopItem = 0x53544f50u;
 
 // Creates both queues, the synchronous workers, the asynchronous workers
