@@ -54,7 +54,7 @@
 #include <mutex>
 #include <vector>
 
-#include "ipc/axmsg_stream.h"
+#include "ipc/hub/axmsg_stream.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/pal.h"

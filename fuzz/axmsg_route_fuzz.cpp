@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "ipc/axmsg_connection.h"
-#include "ipc/axmsg_debug.h"
-#include "ipc/axmsg_stream.h"
+#include "ipc/hub/axmsg_connection.h"
+#include "ipc/hub/axmsg_debug.h"
+#include "ipc/hub/axmsg_stream.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"

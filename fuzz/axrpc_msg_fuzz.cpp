@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "ipc/axrpc_flat.h"
-#include "ipc/axrpc_msg.h"
+#include "ipc/rpc/axrpc_flat.h"
+#include "ipc/rpc/axrpc_msg.h"
 #include "platform_core/axrpc.h"
 #include "platform_sim/sim.h"
 

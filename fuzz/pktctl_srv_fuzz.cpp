@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "packet/pktctl_table.h"
+#include "pktctl/pktctl_table.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/pktctl.h"
 #include "platform_core/types.h"

@@ -21,13 +21,12 @@
 #include <span>
 #include <vector>
 
+#include "packet/packet.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/pal.h"
 
 namespace pc::packet {
 
-constexpr uint32_t kMid = MID_AXPACKET;
-constexpr const char *kAllocTag = "AXPacket_core";
 constexpr uint32_t kQueueNone = 0xFFFFFFFFu;
 constexpr uint32_t kDeliveryMsgSize = 100;
 

@@ -5,7 +5,7 @@
 // written without a lock: the last write wins.
 #include <cstring>
 
-#include "ipc/shm_area.h"
+#include "ipc/shm/shm.h"
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"

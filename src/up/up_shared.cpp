@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "ipc/shm_seqlock.h"
+#include "ipc/shm/shm.h"
 
 namespace pc::up {
 

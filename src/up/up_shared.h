@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "ipc/shm_area.h"
+#include "ipc/shm/shm.h"
 #include "platform_core/up.h"
 #include "platform_core/up_propt.h"
 

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "packet/pktctl_stack.h"
 #include "platform_core/appintf.h"
 #include "platform_core/classifier.h"
 #include "platform_core/pktctl.h"
 #include "platform_core/pmp.h"
+#include "platform_core/stack.h"
 #include "platform_core/up.h"
 
 extern "C" {
@@ -139,7 +139,7 @@ PC_API int adPktCtlEntryGetBackward(uint32_t *pos, uint32_t a, uint32_t b, uint3
 
 PC_API int adPktCtlEntryCreate(uint32_t pos) {
     up_list valid{};
-    (void)inner_up_valid_list_get_u(pc::pktctl::current_unit(), &valid);
+    (void)inner_up_valid_list_get_u(stkGetCurrentUnit(), &valid);
     return write_pbmp(pos, chip_port_bitmap(valid));
 }
 

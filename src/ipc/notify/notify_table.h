@@ -1,0 +1,36 @@
+// The subscription table of event notification.
+//
+// NOTIFY_TYPE_NUM singly linked lists, each in ascending priority order.
+// Nodes (tag "notify") are only ever inserted, never freed, so traversals
+// read the lists without a lock; insertions take "notify_mutex" and publish
+// a node with a release store of the link that makes it reachable.
+#pragma once
+
+#include <atomic>
+
+#include "ipc/notify/notify.h"
+#include "platform_core/notify.h"
+
+namespace pc::ipc::notify {
+
+struct NotifyNode {
+    int proc;                        // subscriber's process
+    int mid;                         // subscriber's module; 0 for another process's node
+    int is_asyn;                     // 1 for an asynchronous subscription
+    int pri;                         // 0..255, asynchronous ones NOTIFY_ASYN_PRI
+    NOTIFY_CB cb;                    // synchronous callback; null in another process's node
+    NOTIFY_ASYN_CB asynCb;           // asynchronous dispatch (queues to the module's worker)
+    std::atomic<NotifyNode *> next;  // written under notify_mutex
+};
+
+// Empties the table and creates "notify_mutex"; 0 or -1.
+int table_init();
+// Adds a node; a node for another process (cb == null, asynCb == null) that
+// duplicates (proc, pri) of an existing one is not added again. 0 or -1.
+int table_add(int type, int proc, int mid, int is_asyn, int pri, NOTIFY_CB cb, NOTIFY_ASYN_CB asynCb);
+// First node of a type's list (null when empty or out of range).
+NotifyNode *table_head(int type);
+// Prints every node.
+void table_print();
+
+}  // namespace pc::ipc::notify
