@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds json-c and Mini-XML for the target (32-bit big-endian MIPS)
-# from their Debian source packages, which have no MIPS binary packages
-# here. The result is installed below
+# Cross-builds json-c, Mini-XML and libmicrohttpd (the web server's HTTP
+# library) for the target (32-bit big-endian MIPS) from their Debian source
+# packages, which have no MIPS binary packages here. The result is
+# installed below
 #   ${PC_DEPS_CACHE:-$HOME/.cache/platform_core-deps}/mips-linux-gnu
-# and kept there between runs: the script does nothing when both are
-# installed already. The MIPS toolchain file (cmake/toolchain-mips-linux-gnu.cmake)
+# and kept there between runs: the script builds only what is missing. The MIPS toolchain file (cmake/toolchain-mips-linux-gnu.cmake)
 # looks for them there.
 #
 # Sources come through apt with a private source list and package lists
@@ -18,8 +18,9 @@ src=$cache/src
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${PC_JOBS:-2}
 
-if [ -f "$prefix/lib/pkgconfig/json-c.pc" ] && [ -f "$prefix/lib/pkgconfig/mxml.pc" ]; then
-  echo "mips-deps: json-c and Mini-XML already built in $prefix"
+have() { [ -f "$prefix/lib/pkgconfig/$1.pc" ]; }
+if have json-c && have mxml && have libmicrohttpd; then
+  echo "mips-deps: json-c, Mini-XML and libmicrohttpd already built in $prefix"
   exit 0
 fi
 mkdir -p "$src" "$prefix"
@@ -62,6 +63,7 @@ unpack() {
   echo "$dir/tree"
 }
 
+if ! have json-c; then
 json_tree=$(unpack json-c)
 cmake -S "$json_tree" -B "$src/json-c/build" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mips-linux-gnu.cmake" \
@@ -69,7 +71,9 @@ cmake -S "$json_tree" -B "$src/json-c/build" \
   -DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=OFF -DBUILD_TESTING=OFF -DDISABLE_WERROR=ON >/dev/null
 cmake --build "$src/json-c/build" -j"$jobs" >/dev/null
 cmake --install "$src/json-c/build" >/dev/null
+fi
 
+if ! have mxml; then
 mxml_tree=$(unpack mxml)
 # Only the shared library is built (the upstream cross target list names a
 # static library that does not exist) and installed by hand.
@@ -80,6 +84,19 @@ mkdir -p "$prefix/include" "$prefix/lib/pkgconfig"
 cp "$mxml_tree/mxml.h" "$prefix/include/"
 cp -P "$mxml_tree"/libmxml.so* "$prefix/lib/"
 cp "$mxml_tree/mxml.pc" "$prefix/lib/pkgconfig/"
+fi
 
-test -f "$prefix/lib/pkgconfig/json-c.pc" && test -f "$prefix/lib/pkgconfig/mxml.pc"
-echo "mips-deps: json-c and Mini-XML installed in $prefix"
+# HTTP only (no TLS), the library alone.
+if ! have libmicrohttpd; then
+mhd_tree=$(unpack libmicrohttpd)
+(cd "$mhd_tree" &&
+  ./configure --host=$triple --prefix="$prefix" --libdir="$prefix/lib" --enable-shared --disable-static \
+    --disable-https --without-gnutls --disable-doc --disable-examples --disable-curl --disable-nls >/dev/null &&
+  make -j"$jobs" -C src/microhttpd >/dev/null && make -C src/microhttpd install >/dev/null &&
+  make -C src/include install >/dev/null)
+mkdir -p "$prefix/lib/pkgconfig"
+cp "$mhd_tree/libmicrohttpd.pc" "$prefix/lib/pkgconfig/"
+fi
+
+have json-c && have mxml && have libmicrohttpd
+echo "mips-deps: json-c, Mini-XML and libmicrohttpd installed in $prefix"

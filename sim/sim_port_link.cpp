@@ -41,6 +41,55 @@ std::mutex &bind_lock() {
     return *m;
 }
 
+uint32_t sum16(const uint8_t *p, size_t n, uint32_t sum) {
+    for (size_t i = 0; i + 1 < n; i += 2) sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
+    if (n & 1) sum += static_cast<uint32_t>(p[n - 1] << 8);
+    return sum;
+}
+
+// A frame sent on the far end of a veth may carry a TCP or UDP checksum
+// that the sender's kernel left for the hardware (checksum offload): it is
+// completed here, as a real port's peer would have sent it whole.
+void complete_l4_checksum(uint8_t *frame, size_t n) {
+    size_t l3 = 14;
+    if (n >= 18 && frame[12] == 0x81 && frame[13] == 0x00) l3 = 18;
+    if (n < l3 + 20) return;
+    const uint16_t type = static_cast<uint16_t>(frame[l3 - 2] << 8 | frame[l3 - 1]);
+    uint32_t sum = 0;
+    size_t l4 = 0, l4len = 0;
+    uint8_t proto = 0;
+    if (type == 0x0800) {
+        const size_t ihl = static_cast<size_t>(frame[l3] & 0x0F) * 4;
+        const size_t total = static_cast<size_t>(frame[l3 + 2] << 8 | frame[l3 + 3]);
+        if (ihl < 20 || total < ihl || l3 + total > n) return;
+        proto = frame[l3 + 9];
+        l4 = l3 + ihl;
+        l4len = total - ihl;
+        sum = sum16(frame + l3 + 12, 8, 0);
+    } else if (type == 0x86DD) {
+        if (n < l3 + 40) return;
+        const size_t payload = static_cast<size_t>(frame[l3 + 4] << 8 | frame[l3 + 5]);
+        proto = frame[l3 + 6];  // only without extension headers
+        l4 = l3 + 40;
+        l4len = payload;
+        if (l4 + l4len > n) return;
+        sum = sum16(frame + l3 + 8, 32, 0);
+    } else {
+        return;
+    }
+    const size_t field = proto == 6 ? 16 : proto == 17 ? 6 : 0;
+    if (field == 0 || l4len < field + 2) return;
+    sum += proto + static_cast<uint32_t>(l4len);
+    frame[l4 + field] = 0;
+    frame[l4 + field + 1] = 0;
+    sum = sum16(frame + l4, l4len, sum);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    uint16_t c = static_cast<uint16_t>(~sum);
+    if (proto == 17 && c == 0) c = 0xFFFF;
+    frame[l4 + field] = static_cast<uint8_t>(c >> 8);
+    frame[l4 + field + 1] = static_cast<uint8_t>(c);
+}
+
 // One frame from the socket, with the tag the kernel removed put back.
 ssize_t read_frame(int fd, std::vector<uint8_t> &buf) {
     buf.resize(kFrameMax + 4);
@@ -58,10 +107,12 @@ ssize_t read_frame(int fd, std::vector<uint8_t> &buf) {
     if (n <= 0) return n;
     if (from.sll_pkttype == PACKET_OUTGOING) return 0;
     uint8_t *frame = buf.data() + 4;
+    bool partial = false;
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != SOL_PACKET || c->cmsg_type != PACKET_AUXDATA) continue;
         tpacket_auxdata aux;
         std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+        partial = (aux.tp_status & TP_STATUS_CSUMNOTREADY) != 0;
         if (!(aux.tp_status & TP_STATUS_VLAN_VALID) || n < 12) continue;
         uint16_t tpid = (aux.tp_status & TP_STATUS_VLAN_TPID_VALID) ? aux.tp_vlan_tpid : 0x8100;
         std::memmove(buf.data(), frame, 12);
@@ -74,6 +125,7 @@ ssize_t read_frame(int fd, std::vector<uint8_t> &buf) {
     }
     if (frame != buf.data()) std::memmove(buf.data(), frame, static_cast<size_t>(n));
     buf.resize(static_cast<size_t>(n));
+    if (partial) complete_l4_checksum(buf.data(), buf.size());
     return n;
 }
 

@@ -8,7 +8,11 @@
  * order) and an array of handler pointers; a node names its handler's slot.
  * A node registered by another process holds the proxy, which runs the
  * handler in that process through the RPC function "suCbModExeProxy".
- * Each handler type has its own mutex; handlers run with it held.
+ * Each handler type has its own mutex; handlers run with it held. A
+ * handler may remove itself or another handler and register new ones while
+ * a walk runs: the walk runs, in order, the handlers registered when it
+ * began that are still registered at their turn; a handler registered
+ * during a walk first runs in the next walk.
  *
  * Runtime data sync lets a module on the master push a block of data at any
  * time to the same module on every attached unit.

@@ -23,6 +23,7 @@
 
 #include "diag/code_ranges.h"
 #include "diag/proc_files.h"
+#include "diag/process_symbols.h"
 #include "diag/register_dump.h"
 #include "diag/signal_print.h"
 #include "diag/stack_trace.h"
@@ -108,6 +109,13 @@ std::string call_target(const char *text) {
     return name;
 }
 
+// A symbol's address: from the objects' symbol tables (which hold the
+// program's own functions), else from the dynamic loader.
+void *symbol_address(const char *name) {
+    if (auto addr = pc::diag::process_symbol_address(name)) return reinterpret_cast<void *>(*addr);
+    return dlsym(RTLD_DEFAULT, name);
+}
+
 int print_object(dl_phdr_info *info, size_t, void *count) {
     printf("%s base 0x%08lx\n", info->dlpi_name && info->dlpi_name[0] ? info->dlpi_name : "(main program)",
            static_cast<unsigned long>(info->dlpi_addr));
@@ -147,7 +155,7 @@ PC_API int dk_initation(void) {
 
 PC_API int dk_getSymbol(const char *name) {
     if (name == nullptr || *name == '\0') return -1;
-    void *addr = dlsym(RTLD_DEFAULT, name);
+    void *addr = symbol_address(name);
     if (addr == nullptr) {
         printf("symbol %s is not found\n", name);
         return -1;
@@ -176,7 +184,7 @@ PC_API int dk_callfunc(const char *text) {
         addr =
             reinterpret_cast<void *>(static_cast<uintptr_t>(std::strtoul(target.c_str() + 2, nullptr, 16)));
     } else {
-        addr = dlsym(RTLD_DEFAULT, target.c_str());
+        addr = symbol_address(target.c_str());
     }
     // Only an address inside executable code is called: a typo must not
     // crash the process that is being debugged.
@@ -202,6 +210,11 @@ PC_API int dk_addrsym(const char *hexAddr) {
     if (hexAddr == nullptr) return -1;
     const char *digits = std::strncmp(hexAddr, "0x", 2) == 0 ? hexAddr + 2 : hexAddr;
     auto addr = static_cast<uintptr_t>(std::strtoul(digits, nullptr, 16));
+    if (auto sym = pc::diag::process_symbol_at(addr)) {
+        printf("0x%08lx: %s+0x%lx in %s\n", static_cast<unsigned long>(addr), sym->name.c_str(),
+               static_cast<unsigned long>(addr - sym->start), sym->file.c_str());
+        return 0;
+    }
     Dl_info info{};
     if (dladdr(reinterpret_cast<void *>(addr), &info) == 0) {
         printf("0x%08lx: no symbol\n", static_cast<unsigned long>(addr));
@@ -237,11 +250,12 @@ PC_API int dk_showMem(void) {
 }
 
 PC_API int dk_lnitso(void) {
-    // Symbols come from the dynamic loader (dlsym, dladdr), which knows
-    // every object loaded: nothing to read beforehand. List them.
+    // The symbol tables of every object loaded now (libraries opened since
+    // the last time too); what they miss, the dynamic loader answers.
     int count = 0;
     dl_iterate_phdr(print_object, &count);
-    printf("%d objects loaded\n", count);
+    int read = pc::diag::reload_process_symbols();
+    printf("%d objects loaded, symbol tables of %d read\n", count, read < 0 ? 0 : read);
     return 0;
 }
 

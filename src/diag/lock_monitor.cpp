@@ -12,7 +12,11 @@
 // A record counts the checks that found its mutex held by the same owner;
 // from the sixth on it also watches the owner's CPU time, and six checks
 // in a row without any growth make a report: the owner holds the mutex and
-// is asleep, waiting for something that does not come.
+// is asleep, waiting for something that does not come. The CPU time is the
+// task's user + system time in clock ticks from its stat file: a thread
+// that only wakes now and then to look at something (a poll every few
+// hundred milliseconds) uses well under a tick per check and still counts
+// as stalled, where a nanosecond clock would count every wake-up as work.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -35,14 +39,14 @@ using pc::diag::MonitorLock;
 
 constexpr uint16_t kHeldChecks = 6;  // checks held by one owner before its CPU time is watched
 constexpr int16_t kStallChecks = 6;  // checks without CPU growth before a report
-constexpr uint64_t kCpuUnset = UINT64_MAX;
+constexpr uint32_t kCpuUnset = 0xFFFFFFFFu;
 constexpr unsigned kOwnerNameLen = 32;
 
 struct LockRecord {
     pal_mutex_t mutex;
     uint16_t checks;     // checks that found the same owner
     pal_thread_t owner;  // owner seen at the last check; 0 for none
-    uint64_t owner_cpu;  // owner's CPU time (ns) at the last reading; kCpuUnset
+    uint32_t owner_cpu;  // owner's user + system ticks at the last reading; kCpuUnset
     int16_t stall;       // checks without CPU growth; -1 when unset
 };
 
@@ -73,14 +77,6 @@ void reset(LockRecord *r, pal_thread_t owner) {
 
 void *thread_ptr(pal_thread_t t) { return reinterpret_cast<void *>(static_cast<uintptr_t>(t)); }
 
-// The owner's CPU time in nanoseconds, or kCpuUnset.
-uint64_t thread_cpu_ns(pal_thread_t t) {
-    clockid_t clock;
-    timespec ts{};
-    if (pthread_getcpuclockid(t, &clock) != 0 || clock_gettime(clock, &ts) != 0) return kCpuUnset;
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
-
 // The kernel task id of a thread: from the PAL registry, or else from the
 // thread's CPU clock, which Linux numbers after the task (~tid << 3 | 6).
 int thread_tid(pal_thread_t t) {
@@ -89,6 +85,14 @@ int thread_tid(pal_thread_t t) {
     clockid_t clock;
     if (pthread_getcpuclockid(t, &clock) != 0) return -1;
     return static_cast<int>(~(static_cast<unsigned>(clock) >> 3) & 0x1FFFFFFFu);
+}
+
+// The owner's user + system time in clock ticks (its task's stat file),
+// or kCpuUnset.
+uint32_t thread_cpu_ticks(pal_thread_t t) {
+    int tid = thread_tid(t);
+    long ticks = tid > 0 ? dk_mon_cpu_gettasktime(tid, DK_MON_TASK_THREAD) : -1;
+    return ticks < 0 ? kCpuUnset : static_cast<uint32_t>(ticks);
 }
 
 void thread_name(pal_thread_t t, char *name, unsigned len) {
@@ -141,7 +145,7 @@ int check_record(void *, void *data) {
         return GDSL_RET_OK;
     }
     if (++r->checks < kHeldChecks) return GDSL_RET_OK;
-    uint64_t cpu = thread_cpu_ns(owner);
+    uint32_t cpu = thread_cpu_ticks(owner);
     if (cpu != kCpuUnset && r->owner_cpu != kCpuUnset && cpu <= r->owner_cpu) {
         if (++r->stall >= kStallChecks) {
             report(r);

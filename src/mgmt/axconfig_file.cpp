@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -36,13 +37,44 @@ int read_startup(ConfigText *text, unsigned *len) {
 }
 
 // Calls visit(line) for each line that ends in a line feed (without it).
+// With keep_tail, bytes after the last line feed are a last line too.
 template <typename Visit>
-void each_line(const char *text, unsigned len, Visit &&visit) {
-    std::string_view rest(text, len);
+void each_line(std::string_view rest, Visit &&visit, bool keep_tail = false) {
     for (size_t end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
         if (!visit(rest.substr(0, end))) return;
         rest.remove_prefix(end + 1);
     }
+    if (keep_tail && !rest.empty()) visit(rest);
+}
+
+enum class WholeFile { Missing, Read, Failed };
+
+// Reads the whole start-up file for an edit that writes it back: unlike
+// axconfigGetConfigFromFile, which stops at its buffer, it reads past the
+// limit (up to one byte more, enough to know the file is too long) and
+// fails on a read error, so an edit never saves a cut copy. A file that
+// exists but cannot be opened is a failure, never "missing".
+WholeFile read_whole_startup(std::string *text) {
+    File f(std::fopen(AXCONFIG_CFG_FILE_PATH, "r"));
+    if (f == nullptr) return errno == ENOENT ? WholeFile::Missing : WholeFile::Failed;
+    try {
+        text->resize(size_t{kMaxLen} + 1);
+    } catch (const std::bad_alloc &) {
+        PFM_ERR(kMid, "Malloc error\n");
+        return WholeFile::Failed;
+    }
+    size_t total = 0;
+    while (total < text->size()) {
+        size_t n = std::fread(text->data() + total, 1, text->size() - total, f.get());
+        if (n == 0) break;
+        total += n;
+    }
+    if (std::ferror(f.get())) {
+        PFM_ERR(kMid, "Read %s error\n", AXCONFIG_CFG_FILE_PATH);
+        return WholeFile::Failed;
+    }
+    text->resize(total);
+    return WholeFile::Read;
 }
 
 // Creates the directories above `path` that are missing (a fresh switch has
@@ -146,7 +178,7 @@ PC_API int axConfigGetCommand(const char *prefix, int len, char *out) {
     unsigned size = 0;
     if (read_startup(&text, &size) != 0 || text == nullptr) return -1;
     int rc = -1;
-    each_line(text.get(), size, [&](std::string_view line) {
+    each_line(std::string_view(text.get(), size), [&](std::string_view line) {
         if (!contains(line, prefix)) return true;
         std::snprintf(out, static_cast<size_t>(len), "%.*s", static_cast<int>(line.size()), line.data());
         rc = 0;
@@ -159,10 +191,10 @@ PC_API int axConfigReplaceCommand(const char *prefix, const char *replCommand) {
     PFM_ENSURE_RET(kMid, NULL != prefix, -1);
     PFM_ENSURE_RET(kMid, NULL != replCommand, -1);
     PFM_ENSURE_RET(kMid, 255 > strlen(replCommand), -1);
-    ConfigText text;
-    unsigned size = 0;
-    if (int rc = read_startup(&text, &size); rc != 0) return rc;
-    if (text == nullptr || size == 0) {
+    std::string text;
+    WholeFile got = read_whole_startup(&text);
+    if (got == WholeFile::Failed) return -1;
+    if (got == WholeFile::Missing || text.empty()) {
         // No start-up file yet: it is made from the running configuration.
         ConfigText running(static_cast<char *>(pal_calloc(1, kMaxLen, kTag)));
         if (running == nullptr) return -1;
@@ -171,25 +203,32 @@ PC_API int axConfigReplaceCommand(const char *prefix, const char *replCommand) {
         return axconfigSaveConfig(AXCONFIG_CFG_FILE_PATH, running.get(), len);
     }
     const size_t replLen = std::strlen(replCommand);
-    if (size + replLen > kMaxLen) return -1;
-    ConfigText updated(static_cast<char *>(pal_alloc(size + static_cast<unsigned>(replLen) + 2, kTag)));
-    if (updated == nullptr) return -1;
-    size_t used = 0;
+    if (text.size() + replLen > kMaxLen) return -1;
+    // Every line but the first that holds the prefix is kept, the last one
+    // too when the file does not end in a line feed.
+    std::string updated;
+    try {
+        updated.reserve(text.size() + replLen + 2);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
     bool removed = false;
-    each_line(text.get(), size, [&](std::string_view line) {
-        if (!removed && contains(line, prefix)) {
-            removed = true;
+    each_line(
+        text,
+        [&](std::string_view line) {
+            if (!removed && contains(line, prefix)) {
+                removed = true;
+                return true;
+            }
+            updated.append(line).push_back('\n');
             return true;
-        }
-        std::memcpy(updated.get() + used, line.data(), line.size());
-        used += line.size();
-        updated.get()[used++] = '\n';
-        return true;
-    });
-    std::memcpy(updated.get() + used, replCommand, replLen);
-    used += replLen;
-    updated.get()[used++] = '\n';
-    return axconfigSaveConfig(AXCONFIG_CFG_FILE_PATH, updated.get(), static_cast<unsigned>(used));
+        },
+        true);
+    updated.append(replCommand).push_back('\n');
+    // What is saved must come back whole from the next read (which keeps a
+    // terminating zero in its buffer of kMaxLen bytes).
+    if (updated.size() > kMaxLen - 1) return -1;
+    return axconfigSaveConfig(AXCONFIG_CFG_FILE_PATH, updated.data(), static_cast<unsigned>(updated.size()));
 }
 
 }  // extern "C"

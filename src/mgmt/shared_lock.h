@@ -1,9 +1,10 @@
 // A lock in one 32-bit word of shared memory that keeps processes apart:
 // the word holds the process id of its holder (0 when free). Waiters sleep
 // on the word (a shared futex) and look every few milliseconds whether the
-// holder's process still exists; a waiter that finds it gone takes the lock
-// over, so a process that dies holding it does not block the others for
-// ever. Not recursive: threads of one process wait for each other too.
+// holder's process still runs; a waiter that finds it gone (ended, reaped
+// or not yet: a zombie counts as gone) takes the lock over, so a process
+// that dies holding it does not block the others for ever. Not recursive: threads of one process wait for
+// each other too.
 #pragma once
 
 #include <cstdint>

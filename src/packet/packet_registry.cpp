@@ -1,5 +1,8 @@
-// The packet receiver registry: modules, registrations, their fields, and
-// enabling into the rule tables.
+// The packet receiver registry: its lock, the modules and their
+// registrations (packet_registry.h). A registration's match fields are
+// added in packet_fields.cpp, its copies enabled into the rule tables in
+// packet_rule_tables.cpp, and the exported calls that register are in
+// packet_register_calls.cpp.
 #include "packet/packet_registry.h"
 
 #include <algorithm>
@@ -48,64 +51,6 @@ std::string queue_name(uint32_t mid) {
 }
 
 void work_thread_entry(void *arg) { axpacketWorkThread(arg); }
-
-// Removes every copy of (mid, name) from table `t` (its mutex held).
-void unlink_copies(RuleTable &t, uint32_t mid, const char *name) {
-    for (PACKET_REGIST_T *c = t.head; c != nullptr;) {
-        PACKET_REGIST_T *next = c->next;
-        if (c->mid == mid && std::strcmp(c->name, name) == 0) {
-            (c->prev ? c->prev->next : t.head) = c->next;
-            (c->next ? c->next->prev : t.tail) = c->prev;
-            delete c;
-        }
-        c = next;
-    }
-}
-
-// Inserts before the first copy whose priority is not lower.
-void insert_copy(RuleTable &t, PACKET_REGIST_T *copy) {
-    PACKET_REGIST_T *at = t.head;
-    while (at != nullptr && at->priority < copy->priority) at = at->next;
-    copy->next = at;
-    copy->prev = at ? at->prev : t.tail;
-    (copy->prev ? copy->prev->next : t.head) = copy;
-    (at ? at->prev : t.tail) = copy;
-}
-
-bool copy_present(uint32_t mid, const char *name) {
-    for (uint32_t i = 0; i < AXPKT_TBL_NUM; ++i) {
-        RuleTable &t = rule_table(i);
-        pal::MutexGuard g(t.mutex);
-        for (PACKET_REGIST_T *c = t.head; c != nullptr; c = c->next)
-            if (c->mid == mid && std::strcmp(c->name, name) == 0) return true;
-    }
-    return false;
-}
-
-std::vector<uint32_t> target_tables(const PACKET_REGIST_T &r) {
-    auto by_proto = [&](uint32_t tcp, uint32_t udp, uint32_t other) -> std::vector<uint32_t> {
-        switch (r.ipProtocol) {
-            case 6:
-                return {tcp};
-            case 17:
-                return {udp};
-            case 0:
-                return {tcp, udp, other};
-            default:
-                return {other};
-        }
-    };
-    if (r.etherType == 0x0800) return by_proto(AXPKT_TBL_TCP_V4, AXPKT_TBL_UDP_V4, AXPKT_TBL_NO_TCP_UDP_V4);
-    if (r.etherType == 0x86DD) return by_proto(AXPKT_TBL_TCP_V6, AXPKT_TBL_UDP_V6, AXPKT_TBL_NO_TCP_UDP_V6);
-    return {r.newSa == 1 ? static_cast<uint32_t>(AXPKT_TBL_NEW_SA) : static_cast<uint32_t>(AXPKT_TBL_NO_IP)};
-}
-
-void put_be32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 }  // namespace
 
@@ -222,166 +167,9 @@ int unregister_packet(uint32_t mid, const char *name) {
     return 0;
 }
 
-int add_field(uint32_t mid, const char *name, uint32_t code, std::span<const uint8_t> value,
-              std::span<const uint8_t> mask, uint32_t word, uint32_t wordMask) {
-    PACKET_REGIST_T *r = find_reg(mid, name);
-    if (r == nullptr) {
-        PFM_ERR(kMid, "Not registered %d %s\n", static_cast<int>(mid), name);
-        return -1;
-    }
-    FieldNode node;
-    size_t width = 4;
-    switch (code) {
-        case kCodeLenType:
-            r->etherType = static_cast<uint16_t>(word);
-            return 0;
-        case kCodeProType:
-            r->ipProtocol = static_cast<uint8_t>(word);
-            return 0;
-        case kCodeIcmp6Type:
-            r->icmpv6Type = static_cast<uint8_t>(word);
-            return 0;
-        case kCodeNewSa:
-            r->newSa = 1;
-            return 0;
-        case kCodeDstMac:
-            node.slot = kSlotDstMac;
-            width = 8;
-            break;
-        case kCodeSrcMac:
-            node.slot = kSlotSrcMac;
-            width = 8;
-            break;
-        case kCodeDstIp:
-            node.slot = kSlotDstIp;
-            break;
-        case kCodeSrcIp:
-            node.slot = kSlotSrcIp;
-            break;
-        case kCodeDstPort:
-            node.slot = kSlotDstPort;
-            break;
-        case kCodeSrcPort:
-            node.slot = kSlotSrcPort;
-            break;
-        case kCodeDstIp6:
-            node.slot = kSlotDstIp6;
-            width = 16;
-            break;
-        case kCodeSrcIp6:
-            node.slot = kSlotSrcIp6;
-            width = 16;
-            break;
-        default:
-            return -1;
-    }
-    if (width == 4) {
-        put_be32(node.mask, wordMask);
-        put_be32(node.value, word);
-    } else {
-        size_t n = std::min({value.size(), mask.size(), width});
-        std::memcpy(node.value, value.data(), n);
-        std::memcpy(node.mask, mask.data(), n);
-    }
-    for (size_t i = 0; i < width; ++i) node.value[i] &= node.mask[i];
-    try {
-        r->fields.push_back(node);
-    } catch (const std::bad_alloc &) {
-        return -1;
-    }
-    return 0;
-}
-
-int add_udf(uint32_t mid, const char *name, uint32_t mode, uint32_t offset, uint32_t value, uint32_t mask) {
-    PACKET_REGIST_T *r = find_reg(mid, name);
-    if (r == nullptr) {
-        PFM_ERR(kMid, "Not registered %d %s\n", static_cast<int>(mid), name);
-        return -1;
-    }
-    try {
-        r->udfs.push_back(UdfNode{mode, offset, value, mask});
-    } catch (const std::bad_alloc &) {
-        return -1;
-    }
-    return 0;
-}
-
-int enable_packet(uint32_t mid, const char *name) {
-    if (copy_present(mid, name)) return 0;
-    PACKET_REGIST_T *r = find_reg(mid, name);
-    if (r == nullptr) {
-        PFM_ERR(kMid, "Not registered %d %s\n", static_cast<int>(mid), name);
-        return -1;
-    }
-    r->enabled = 1;
-    for (uint32_t index : target_tables(*r)) {
-        PACKET_REGIST_T *copy = nullptr;
-        try {
-            copy = new PACKET_REGIST_T;
-            copy->fields = r->fields;
-            copy->udfs = r->udfs;
-        } catch (const std::bad_alloc &) {
-            delete copy;
-            return -1;
-        }
-        std::memcpy(copy->name, r->name, sizeof copy->name);
-        copy->msgQ = r->msgQ;
-        copy->thread = r->thread;
-        copy->pktCallback = r->pktCallback;
-        copy->enableCallback = r->enableCallback;
-        copy->mid = r->mid;
-        copy->priority = r->priority;
-        copy->pid = r->pid;
-        copy->enabled = r->enabled;
-        copy->own = r->own;
-        copy->etherType = r->etherType;
-        copy->ipProtocol = r->ipProtocol;
-        copy->icmpv6Type = r->icmpv6Type;
-        copy->newSa = r->newSa;
-        copy->qosRate = r->qosRate;
-        RuleTable &t = rule_table(index);
-        pal::MutexGuard g(t.mutex);
-        if (!g.held()) {
-            delete copy;
-            return -1;
-        }
-        insert_copy(t, copy);
-    }
-    return 0;
-}
-
-int disable_packet(uint32_t mid, const char *name) {
-    for (uint32_t i = 0; i < AXPKT_TBL_NUM; ++i) {
-        RuleTable &t = rule_table(i);
-        pal::MutexGuard g(t.mutex);
-        unlink_copies(t, mid, name);
-    }
-    return 0;
-}
-
 }  // namespace pc::packet
 
 using namespace pc::packet;
-
-namespace {
-
-// Common checks of the calls that name a registration.
-#define CHECK_REG_NAME(regName)                                               \
-    do {                                                                      \
-        PFM_ENSURE_RET(kMid, NULL != regName, -1);                            \
-        PFM_ENSURE_RET(kMid, PACKET_REG_NAME_LEN_MAX >= strlen(regName), -1); \
-    } while (0)
-
-// Runs `op` under registRuleLock; -1 when the registry is not there.
-template <class F>
-int locked(F &&op) {
-    if (regist_lock() == nullptr) return -1;
-    pc::pal::MutexGuard g(regist_lock());
-    if (!g.held()) return -1;
-    return op();
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -428,82 +216,6 @@ PC_API PACKET_REGIST_T *axPacketGetRegistNode(uint32_t mid, const char *regName)
 
 PC_API int axPacketCheckIsRegister(uint32_t mid, const char *regName) {
     return axPacketGetRegistNode(mid, regName) != nullptr ? 1 : 0;
-}
-
-PC_API int axPacketRegisterModule(uint32_t modId, int priority, uint32_t stackSize, uint32_t queueLen) {
-    PFM_ENSURE_RET(kMid, (MID_INVALID < modId) && (MID_MAX > modId), -1);
-    PFM_ENSURE_RET(kMid, 0 <= priority && 255 > priority, -1);
-    return locked([&] { return register_module(modId, priority, stackSize, queueLen, PID_CORE); });
-}
-
-PC_API int axPacketRegisterPacket(uint32_t modId, const char *regName, uint32_t own, uint32_t priority,
-                                  AXPACKET_RX_CB pktCallback, AXPACKET_ENABLE_CB enableCallback) {
-    PFM_ENSURE_RET(kMid, NULL != regName, -1);
-    PFM_ENSURE_RET(kMid, NULL != pktCallback, -1);
-    PFM_ENSURE_RET(kMid, PACKET_REG_NAME_LEN_MAX >= strlen(regName), -1);
-    PFM_ENSURE_RET(kMid, PFM_PRIORITY_IS_VALID(priority), -1);
-    return locked([&] {
-        return register_packet(modId, regName, own, priority, PID_CORE, pktCallback, enableCallback);
-    });
-}
-
-PC_API int axPacketUnregisterPacket(uint32_t modId, const char *regName) {
-    CHECK_REG_NAME(regName);
-    return locked([&] { return unregister_packet(modId, regName); });
-}
-
-PC_API int axPacketRegisterField(uint32_t modId, const char *regName, uint32_t fieldType, uint32_t value,
-                                 uint32_t mask) {
-    CHECK_REG_NAME(regName);
-    static constexpr uint32_t kCodeOf[] = {kCodeDstMac, kCodeSrcMac,  kCodeLenType,   kCodeDstIp,
-                                           kCodeSrcIp,  kCodeProType, kCodeDstPort,   kCodeSrcPort,
-                                           kCodeDstIp6, kCodeSrcIp6,  kCodeIcmp6Type, kCodeNewSa};
-    bool allowed =
-        (fieldType >= LEN_TYPE && fieldType <= SRC_PORT) || fieldType == ICMPV6_TYPE || fieldType == NEW_SA;
-    if (!allowed) return -1;
-    return locked([&] { return add_field(modId, regName, kCodeOf[fieldType], {}, {}, value, mask); });
-}
-
-PC_API int axPacketRegisterFieldIpv6(uint32_t modId, const char *regName, uint32_t fieldType,
-                                     const IPV6_ADDR_T *value, const IPV6_ADDR_T *mask) {
-    CHECK_REG_NAME(regName);
-    if ((fieldType != DES_IPV6 && fieldType != SRC_IPV6) || value == nullptr || mask == nullptr) return -1;
-    uint32_t code = fieldType == DES_IPV6 ? kCodeDstIp6 : kCodeSrcIp6;
-    return locked([&] { return add_field(modId, regName, code, value->addr, mask->addr, 0, 0); });
-}
-
-PC_API int axPacketRegisterMacaddr(uint32_t modId, const char *regName, uint32_t field_type,
-                                   const uint8_t *mac, const uint8_t *mask) {
-    CHECK_REG_NAME(regName);
-    PFM_ENSURE_RET(kMid, (field_type == DES_MAC) || (field_type == SRC_MAC), -1);
-    if (mac == nullptr || mask == nullptr) return -1;
-    uint32_t code = field_type == DES_MAC ? kCodeDstMac : kCodeSrcMac;
-    uint8_t v[8]{}, m[8]{};
-    std::memcpy(v, mac, MAC_ADDR_SIZE);
-    std::memcpy(m, mask, MAC_ADDR_SIZE);
-    return locked([&] { return add_field(modId, regName, code, v, m, 0, 0); });
-}
-
-PC_API int axPacketRegisterUdf(uint32_t modId, const char *regName, uint32_t mode, uint32_t offset,
-                               uint32_t value, uint32_t mask) {
-    CHECK_REG_NAME(regName);
-    if (mode != UDF_EQUAL && mode != UDF_NOT_EQUAL) return -1;
-    return locked([&] { return add_udf(modId, regName, mode, offset, value, mask); });
-}
-
-PC_API int axPacketRegisterEnable(uint32_t modId, const char *regName) {
-    CHECK_REG_NAME(regName);
-    return locked([&] { return enable_packet(modId, regName); });
-}
-
-PC_API int axPacketRegisterDisable(uint32_t modId, const char *regName) {
-    CHECK_REG_NAME(regName);
-    return locked([&] { return disable_packet(modId, regName); });
-}
-
-PC_API int axPacketRegisterQoS(uint32_t modId, const char *regName, uint32_t mode, uint32_t speed) {
-    CHECK_REG_NAME(regName);
-    return locked([&] { return register_qos(modId, regName, mode, speed); });
 }
 
 }  // extern "C"

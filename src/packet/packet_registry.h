@@ -203,4 +203,7 @@ FrameCopy frame_handle_take(uint32_t handle);
 // Counting of axpkt_stat.
 void stat_add(uint32_t word);
 
+// The packet service's JSON pages for the web server (packet_web_json.cpp).
+int register_json_pages();
+
 }  // namespace pc::packet

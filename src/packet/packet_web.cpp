@@ -92,7 +92,7 @@ PC_API int httpAxpacketRegister(void) {
                         "axImiRegisterFunc(\"imi_http_FloodEntryPage\", imi_http_FloodEntryPage, 0)");
         return -1;
     }
-    return 0;
+    return pc::packet::register_json_pages();
 }
 
 }  // extern "C"

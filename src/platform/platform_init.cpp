@@ -6,6 +6,7 @@
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
+#include "platform_core/web_pages.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ PC_API int platformInit(void) {
     // start-up (each logs its own failure).
     axpacketRegisterCli();
     httpAxpacketRegister();
+    httpCorePagesRegister();
     return 0;
 }
 

@@ -1,6 +1,8 @@
 // Running stack unit callbacks: the triggers, the walk of a list in
 // priority order and the run of one node.
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "pal/mutex_guard.h"
 #include "platform_core/platform.h"
@@ -29,8 +31,33 @@ int type_to_hnd_type(uint32_t type, uint32_t *hndType) {
     return 0;
 }
 
+// The current node of a key in a handler type's list; the caller holds the
+// type's mutex. Null once the registration is gone.
+const SuCbNode *find_node(uint32_t hndType, const su_cb_key_t &key) {
+    DListNode *found =
+        dlistFindByKey(su_cb_bucket(hndType).list, key_matches, const_cast<su_cb_key_t *>(&key));
+    return found != nullptr ? static_cast<const SuCbNode *>(found->data) : nullptr;
+}
+
+void *handler_slot(uint32_t hndType, int index) {
+    void *slot = nullptr;
+    if (index < 0 || darrayGetByIndex(su_cb_bucket(hndType).array, static_cast<unsigned>(index), &slot) != 0)
+        return nullptr;
+    return slot;
+}
+
+// The get handler may remove or re-register its own registration (or
+// another one, which moves slots): the free handler is looked up again by
+// key afterwards. When the registration is gone, the free handler it had
+// when the get handler was called releases the payload, so nothing leaks.
 int run_data_sync(const SuCbNode *node, void *slot, su_cb_exe_param_t *param) {
     usodata_t data{nullptr, 0};
+    SuCbBucket &fb = su_cb_bucket(SU_CBHND_DATAFREE);
+    void *free_before = nullptr;
+    {
+        pc::pal::MutexGuard guard(fb.mutex);
+        free_before = handler_slot(SU_CBHND_DATAFREE, node->index);
+    }
     int rv = slot_to_fn<su_cb_data_hnd_t>(slot)(&data);
     PFM_DBG(kMid, "Excute DATA SYNC handler, get rv %d", rv);
     if (rv != 0) return rv;
@@ -41,11 +68,10 @@ int run_data_sync(const SuCbNode *node, void *slot, su_cb_exe_param_t *param) {
     }
     rv = su_cb_data_sync_send(node, param, &data);
     PFM_DBG(kMid, "Excute DATA SYNC handler, set rv %d", rv);
-    void *free_slot = nullptr;
-    SuCbBucket &fb = su_cb_bucket(SU_CBHND_DATAFREE);
     pc::pal::MutexGuard guard(fb.mutex);
-    if (darrayGetByIndex(fb.array, static_cast<unsigned>(node->index), &free_slot) != 0 ||
-        free_slot == nullptr) {
+    const SuCbNode *now = find_node(SU_CBHND_DATAFREE, node->key);
+    void *free_slot = now != nullptr ? handler_slot(SU_CBHND_DATAFREE, now->index) : free_before;
+    if (free_slot == nullptr) {
         PFM_CALL_FAILED(
             kMid, -1,
             "darrayGetByIndex(SU_CBBUCKET(SU_CBHND_DATAFREE).HndArray, pNode->index, (void * *)&cbHnd)");
@@ -58,7 +84,8 @@ int run_data_sync(const SuCbNode *node, void *slot, su_cb_exe_param_t *param) {
 
 }  // namespace
 
-// The caller holds the bucket's mutex.
+// The caller holds the bucket's mutex. The handler may remove its own node:
+// node must be the caller's copy, never the list's record.
 int su_cb_run_node(const SuCbNode *node, uint32_t hndType, su_cb_exe_param_t *param) {
     if (debugFlagGet(kMid) == 1)
         PFM_WARN(kMid,
@@ -105,16 +132,35 @@ int su_cb_run_node(const SuCbNode *node, uint32_t hndType, su_cb_exe_param_t *pa
 
 namespace {
 
-struct Walk {
-    uint32_t hndType;
-    su_cb_exe_param_t *param;
-    int result;
-};
-
-int visit_node(void *ctx, void *data) {
-    auto *walk = static_cast<Walk *>(ctx);
-    walk->result = su_cb_run_node(static_cast<SuCbNode *>(data), walk->hndType, walk->param);
+int collect_key(void *ctx, void *data) {
+    static_cast<std::vector<su_cb_key_t> *>(ctx)->push_back(static_cast<SuCbNode *>(data)->key);
     return 0;
+}
+
+// A walk runs the nodes that were in the list when it began, in that order.
+// Handlers run with the list's mutex held, and that mutex is recursive for
+// its owner, so a handler may remove itself or any other node and register
+// new ones: the walk holds the keys it started with and looks each node up
+// again before running it. A node removed before its turn does not run; a
+// node registered during the walk first runs in the next walk; a key
+// registered again (its handler replaced) runs its current handler.
+int walk_list(uint32_t hndType, su_cb_exe_param_t *param) {
+    std::vector<su_cb_key_t> keys;
+    try {
+        keys.reserve(dlistLength(su_cb_bucket(hndType).list));
+    } catch (const std::bad_alloc &) {
+        PFM_ERR(kMid, "STK: Alloc memory failed");
+        return -1;
+    }
+    dlistVisit(su_cb_bucket(hndType).list, collect_key, &keys);
+    int result = 0;
+    for (const su_cb_key_t &key : keys) {
+        const SuCbNode *node = find_node(hndType, key);
+        if (node == nullptr) continue;
+        const SuCbNode copy = *node;
+        result = su_cb_run_node(&copy, hndType, param);
+    }
+    return result;
 }
 
 }  // namespace
@@ -132,11 +178,8 @@ PC_API int suCbExeTraverse(su_cb_exe_param_t *param) {
         PFM_CALL_FAILED(MID_SUCB, -1, "_suCbTypeToCbHndType(param->type, &hndType)");
         return -1;
     }
-    SuCbBucket &b = su_cb_bucket(hndType);
-    pc::pal::MutexGuard guard(b.mutex);
-    Walk walk{hndType, param, 0};
-    dlistVisit(b.list, visit_node, &walk);
-    return walk.result;
+    pc::pal::MutexGuard guard(su_cb_bucket(hndType).mutex);
+    return walk_list(hndType, param);
 }
 
 PC_API int suCbExeSpec(su_cb_key_t *key, int index, su_cb_exe_param_t *param) {
@@ -162,7 +205,8 @@ PC_API int suCbExeSpec(su_cb_key_t *key, int index, su_cb_exe_param_t *param) {
                 static_cast<int>(key->mid), static_cast<int>(key->priority), index);
         return -1;
     }
-    return su_cb_run_node(static_cast<SuCbNode *>(found->data), hndType, param);
+    const SuCbNode copy = *static_cast<SuCbNode *>(found->data);
+    return su_cb_run_node(&copy, hndType, param);
 }
 
 PC_API int stkUsoAttachDetachAction(unit_list unitchg_list, int attach) {

@@ -19,11 +19,15 @@
 // and live as long as the process.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <span>
 
 #include "platform_core/pal.h"
 #include "platform_core/timer.h"
+#include "platform_core/up.h"
+#include "stack/utp_frame.h"
 #include "stack/utp_queue.h"
 #include "stack/utp_receiver.h"
 
@@ -67,5 +71,37 @@ struct Pipe {
     SendMng send;
     RecvMng recv;
 };
+
+// What the transport's files share.
+
+// The pipes, by unit (utp_pipe.cpp).
+extern std::array<Pipe, UNIT_NUM> &g_pipes;
+// "utpChipMux" (utp_pipe.cpp), created by utp_initiation.
+extern pal_mutex_t g_chip_mux;
+
+// True for a legal unit; logs any other.
+bool unit_ok(uint32_t unit);
+// The created pipe of a legal unit, or null.
+Pipe *pipe_of(uint32_t unit);
+inline bool enabled(const Pipe &p) { return p.state.load() == UTP_UNIT_ENABLE; }
+
+// The sender (utp_sender.cpp): the link a frame leaves by, and the
+// acknowledgement of received frames.
+int link_send(uint32_t unit, const uint8_t *frame, uint32_t len);
+void send_ack(uint32_t unit, uint32_t sno, uint32_t txnid, uint32_t result);
+void stop_merge_timer(SendMng &s);  // caller holds utpChipMux
+
+// The send window (utp_window.cpp). win_move keeps frame `sno` of `block`
+// and sends it; at a block's end it waits for the acknowledgement.
+int win_move(Pipe &p, uint32_t block, uint32_t sno, uint8_t *frame, uint32_t len, bool last);
+// Applies an acknowledgement to the window (the client thread).
+void apply_ack(Pipe &p, const FrameHeader &ack);
+void stop_resend_timer(SendMng &s);  // caller holds win_lock
+void clear_window(SendMng &s);       // caller holds win_lock
+
+// Traces (utp_trace.cpp).
+uint32_t debug_level();
+void dump_running(uint32_t from, uint32_t to, std::span<const uint8_t> frame);
+void dump_data(const char *title, const uint8_t *data, uint32_t len);
 
 }  // namespace pc::stack::utp

@@ -134,6 +134,42 @@ TEST(Debugger, CrashReportOfAFaultingChild) {
     }
 }
 
+// A function of this program that the dynamic loader does not know (not
+// exported): only the program's own symbol table has it.
+extern "C" {
+__attribute__((noinline, used)) static int dk_test_own_function(void) { return 1234; }
+}
+
+TEST(Debugger, SymbolsOfTheProgramItselfAreFound) {
+    const auto addr = reinterpret_cast<uintptr_t>(&dk_test_own_function);
+    char addr_text[32];
+    snprintf(addr_text, sizeof addr_text, "0x%lx", static_cast<unsigned long>(addr + 2));
+    char expect_at[64];
+    snprintf(expect_at, sizeof expect_at, "symbol dk_test_own_function at 0x%08lx\n",
+             static_cast<unsigned long>(addr));
+    struct Case {
+        std::function<int()> run;
+        std::string expect;
+    };
+    const Case cases[] = {
+        {[] { return dk_getSymbol("dk_test_own_function"); }, expect_at},
+        {[] { return dk_callfunc("dk_test_own_function()"); }, "call dk_test_own_function return 1234\n"},
+        {[&] { return dk_addrsym(addr_text); }, std::string(addr_text) + ": dk_test_own_function+0x2 in /"},
+        {[] { return dk_lnitso(); }, "objects loaded, symbol tables of "},
+        // An exported function of a library, and the loader's answer for
+        // what no symbol table names.
+        {[] { return dk_getSymbol("dk_initation"); }, "symbol dk_initation at 0x"},
+        {[] { return dk_getSymbol("no_such_symbol_here"); }, "symbol no_such_symbol_here is not found\n"},
+    };
+    for (const Case &c : cases) {
+        pc::test::CaptureStdout capture;
+        c.run();
+        fflush(stdout);
+        std::string text = capture.text();
+        EXPECT_TRUE(contains(text, c.expect)) << c.expect << "\n" << text;
+    }
+}
+
 TEST(Debugger, CommandSegmentRoundTrip) {
     ASSERT_GE(dk_regSigCmd(), 0);
     std::string long_text(200, 'y');

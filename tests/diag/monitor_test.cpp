@@ -249,10 +249,12 @@ TEST(Monitors, StackMonitorReportsAThreadDeepInItsStack) {
 }
 
 // Two threads take two mutexes in opposite order and wait for ever; a third
-// holds a mutex the whole time but keeps working. Runs in a child, whose
-// dead-locked threads end with it.
+// holds a mutex the whole time but keeps working; a fourth holds one and
+// only wakes every 200 ms to look for something that never comes (which
+// uses a few microseconds per wake-up, no whole clock tick). Runs in a
+// child, whose dead-locked threads end with it.
 struct DeadlockWorld {
-    pal_mutex_t x, a, b, busy;
+    pal_mutex_t x, a, b, busy, poll;
 };
 DeadlockWorld g_world;
 
@@ -272,6 +274,10 @@ void busy_thread(void *) {
     volatile unsigned long spin = 0;
     for (;;) spin = spin + 1;
 }
+void polling_thread(void *) {
+    pal_mutex_take(g_world.poll, PAL_WAIT_FOREVER);
+    for (;;) pal_usleep(200000);
+}
 
 TEST(Monitors, LockMonitorReportsARealDeadlock) {
     std::string out = "/tmp/lock_monitor_report.txt";
@@ -279,19 +285,21 @@ TEST(Monitors, LockMonitorReportsARealDeadlock) {
         int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, STDOUT_FILENO);
         g_world = {pal_mutex_create("dl_lock_x"), pal_mutex_create("dl_lock_a"),
-                   pal_mutex_create("dl_lock_b"), pal_mutex_create("busy_lock")};
+                   pal_mutex_create("dl_lock_b"), pal_mutex_create("busy_lock"),
+                   pal_mutex_create("poll_lock")};
         constexpr unsigned kStack = 65536;  // room for the sanitizers too
         pal_thread_create("dl_one", kStack, 40, first_thread, nullptr);
         pal_thread_create("dl_two", kStack, 40, second_thread, nullptr);
         pal_thread_create("busy_holder", kStack, 40, busy_thread, nullptr);
+        pal_thread_create("poll_holder", kStack, 40, polling_thread, nullptr);
         if (dk_mon_lock_options_set(DK_MON_LOCK_OPT_INTERVAL, 1) != 0 || dk_mon_lock_init() != 0) _exit(2);
         // Reported after about twelve checks; wait for the stack trace that ends a report.
         for (int i = 0; i < 1200; ++i) {
             usleep(100000);
             std::string text = read_file(out);
-            // Three reports (x, a and b), each ending with its owner's stack.
-            if (count(text, kReportEnd) >= 3 && contains(text, "lock  name  : dl_lock_a\n") &&
-                contains(text, "lock  name  : dl_lock_b\n")) {
+            // Four reports (x, a, b and poll), each ending with its owner's stack.
+            if (count(text, kReportEnd) >= 4 && contains(text, "lock  name  : dl_lock_a\n") &&
+                contains(text, "lock  name  : dl_lock_b\n") && contains(text, "lock  name  : poll_lock\n")) {
                 usleep(500000);
                 fflush(stdout);
                 _exit(0);
@@ -309,6 +317,8 @@ TEST(Monitors, LockMonitorReportsARealDeadlock) {
     EXPECT_TRUE(contains(text, ": dl_lock_x\n")) << text;
     EXPECT_TRUE(contains(text, "lock  name  : dl_lock_b\n")) << text;
     EXPECT_TRUE(contains(text, "  no other held locks.\n")) << text;  // dl_two holds only b
+    EXPECT_TRUE(contains(text, "lock  name  : poll_lock\n")) << text;
+    EXPECT_TRUE(contains(text, "owner thread: poll_holder/")) << text;
     if (!kSignalsDeferred) {
         EXPECT_TRUE(contains(text, "thread(LWP) ")) << text;  // the owner's own stack
     }

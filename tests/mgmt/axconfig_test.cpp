@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -457,21 +458,61 @@ TEST_F(StartupFile, get_and_replace_one_command) {
     EXPECT_STREQ(line, "logging y");
     EXPECT_EQ(axConfigGetCommand("nothing", sizeof line, line), -1);
 
+    // A last line without its line feed is kept (ended by one).
     ASSERT_EQ(axConfigReplaceCommand("snmp x", "snmp x 3"), 0);
-    EXPECT_EQ(read_file(AXCONFIG_CFG_FILE_PATH), "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
+    const std::string edited = "hostname a\nlogging y\nsnmp x 2\ntrailing without end\nsnmp x 3\n";
+    EXPECT_EQ(read_file(AXCONFIG_CFG_FILE_PATH), edited);
     EXPECT_EQ(axConfigReplaceCommand("snmp", std::string(255, 'c').c_str()), -1);
 
     char *data = nullptr;
     unsigned len = 0;
     ASSERT_EQ(axconfigGetConfigFromFile(AXCONFIG_CFG_FILE_PATH, &data, &len), 0);
-    EXPECT_EQ(std::string(data, len), "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
+    EXPECT_EQ(std::string(data, len), edited);
     pal_free(data);
 
     APPINTF_SET(APPINTF_SLOT_CONFIG_LOAD, loader);
     g_loaded.clear();
     EXPECT_EQ(axConfigReloadStartupConfig(), 0);
-    EXPECT_EQ(g_loaded, "hostname a\nlogging y\nsnmp x 2\nsnmp x 3\n");
+    EXPECT_EQ(g_loaded, edited);
     appintf[APPINTF_SLOT_CONFIG_LOAD] = nullptr;
+}
+
+// A replacement is refused when the file and the command together pass the
+// limit, wherever the file's read buffer ends; what fits is written back
+// whole, tail included.
+TEST_F(StartupFile, replace_never_cuts_a_long_file) {
+    auto file_of = [](size_t size) {
+        std::string text = "hostname big\n";
+        const std::string filler = "description " + std::string(50, 'f') + "\n";
+        while (text.size() + filler.size() + 16 < size) text += filler;
+        text += std::string(size - text.size() - 10, 't');
+        text += "\nlast one\n";
+        return text;
+    };
+    struct Case {
+        size_t file_size;
+        const char *command;
+        int rc;
+    };
+    const Case cases[] = {
+        {AXCONFIG_MAX_LEN + 50, "x", -1},              // longer than the limit by itself
+        {AXCONFIG_MAX_LEN - 1, "xy", -1},              // file + command pass the limit
+        {AXCONFIG_MAX_LEN - 40, "hostname small", 0},  // fits: one line out, one in
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.file_size);
+        const std::string before = file_of(c.file_size);
+        ASSERT_EQ(before.size(), c.file_size);
+        write_startup(before);
+        EXPECT_EQ(axConfigReplaceCommand("hostname", c.command), c.rc);
+        const std::string after = read_file(AXCONFIG_CFG_FILE_PATH);
+        if (c.rc != 0) {
+            EXPECT_TRUE(after == before) << "file changed: " << after.size() << " bytes";
+            continue;
+        }
+        const std::string expected = before.substr(std::strlen("hostname big\n")) + c.command + "\n";
+        EXPECT_TRUE(after == expected) << after.size() << " bytes, expected " << expected.size();
+    }
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -249,6 +251,25 @@ TEST(GenList, pool_lock_keeps_processes_apart_and_survives_a_dead_holder) {
     EXPECT_NE(axmemPoolAlloc(pool, 8), nullptr) << "a dead holder's lock is taken over";
     close(ready[0]);
     close(ready[1]);
+}
+
+// A holder that died but is not reaped yet (a zombie, as under a
+// single-threaded server that reaps its page handlers later) is dead too.
+TEST(GenList, pool_lock_of_a_dead_unreaped_holder_is_taken_over) {
+    Segment seg;
+    AXMEM_POOL_T *pool = axmemPoolNew(seg.a + 64, 4096);
+    ASSERT_NE(pool, nullptr);
+    pid_t dies = pc::test::fork_child([&]() -> int {
+        axmemPoolLock(pool);
+        return 0;  // ends holding the lock
+    });
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(dies), &info, WEXITED | WNOWAIT), 0) << "left a zombie";
+    auto taken = std::async(std::launch::async, [&] { return axmemPoolAlloc(pool, 8); });
+    bool in_time = taken.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(in_time) << "the lock of a zombie holder was not taken over";
+    EXPECT_EQ(pc::test::wait_child(dies), 0);  // reaping it lets a stuck waiter go
+    EXPECT_NE(taken.get(), nullptr);
 }
 
 int echo_page(AXRPC_PARA_T *in, AXRPC_PARA_T *) {

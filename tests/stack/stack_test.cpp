@@ -284,6 +284,64 @@ TEST_F(Stack, DataSyncCarriesThePayloadToTheSetHandlerAndFreesIt) {
     EXPECT_EQ(g_sync.gets.load(), 2);
 }
 
+// Handlers that change the list they are called from. Module 76 at
+// priority 30 removes itself; module 77 at 20 removes module 78 (priority
+// 40, not run yet) and registers module 79 at 35, which first runs in the
+// next walk.
+std::vector<int> g_update_ran;
+int update_remove_self(su_cb_update_t *) {
+    g_update_ran.push_back(30);
+    return stkUsoUpdateCbUnreg(76, 30);
+}
+int update_late(su_cb_update_t *) {
+    g_update_ran.push_back(35);
+    return 0;
+}
+int update_removed(su_cb_update_t *) {
+    g_update_ran.push_back(40);
+    return 0;
+}
+int update_edit_others(su_cb_update_t *) {
+    g_update_ran.push_back(20);
+    if (stkUsoUpdateCbUnreg(78, 40) != 0) return -1;
+    return stkUsoUpdateCbReg(79, 35, update_late);
+}
+
+TEST_F(Stack, HandlersMayRemoveAndRegisterHandlersDuringTheWalk) {
+    ASSERT_EQ(stkUsoUpdateCbReg(77, 20, update_edit_others), 0);
+    ASSERT_EQ(stkUsoUpdateCbReg(76, 30, update_remove_self), 0);
+    ASSERT_EQ(stkUsoUpdateCbReg(78, 40, update_removed), 0);
+    g_update_ran.clear();
+    EXPECT_EQ(stkUsoUpdateAction(0, 0, 0), 0);
+    EXPECT_EQ(g_update_ran, (std::vector<int>{20, 30}));
+
+    ASSERT_EQ(stkUsoUpdateCbUnreg(77, 20), 0);
+    g_update_ran.clear();
+    EXPECT_EQ(stkUsoUpdateAction(0, 0, 0), 0);
+    EXPECT_EQ(g_update_ran, (std::vector<int>{35}));
+    EXPECT_EQ(stkUsoUpdateCbUnreg(76, 30), -1);  // removed by itself
+    ASSERT_EQ(stkUsoUpdateCbUnreg(79, 35), 0);
+}
+
+// A data sync get handler that removes its own registration: the payload
+// it gave is still sent and released by the free handler it had.
+int sync_get_and_leave(usodata_t *d) {
+    sync_get(d);
+    return stkUsoDataSyncCbUnreg(kModC, 20);
+}
+
+TEST_F(Stack, ADataSyncGetHandlerMayRemoveItsOwnRegistration) {
+    g_sync.gets = g_sync.sets = g_sync.frees = 0;
+    g_sync_has_data = true;
+    ASSERT_EQ(stkUsoDataSyncCbReg(kModC, 20, sync_set, sync_get_and_leave, sync_free), 0);
+    EXPECT_EQ(stkUsoDataSyncAction(1u << UNIT_1), -1);  // no set handler is left to take it
+    EXPECT_EQ(g_sync.gets.load(), 1);
+    EXPECT_EQ(g_sync.frees.load(), 1);
+    EXPECT_EQ(stkUsoDataSyncCbUnreg(kModC, 20), -1);
+    EXPECT_EQ(stkUsoDataSyncAction(1u << UNIT_1), 0);
+    EXPECT_EQ(g_sync.gets.load(), 1);
+}
+
 int g_rt_calls = 0;
 int runtime_handler(void *, uint32_t) {
     ++g_rt_calls;

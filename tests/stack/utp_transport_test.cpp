@@ -179,7 +179,7 @@ TEST_F(UtpTransport, MessagesAreCutIntoFramesOf1468Bytes) {
             EXPECT_EQ(frames_of(data[i]), c.lens.size());
             EXPECT_EQ(last_of(data[i]), i + 1 == data.size());
             EXPECT_EQ(stat_of(data[i]), i + 1 == data.size() ? UTP_STAT_ASK_ACK : UTP_STAT_SENT);
-            EXPECT_EQ(data[i].size(), 32 + c.lens[i]);
+            EXPECT_EQ(data[i].size(), UTP_FRAME_MAX);  // data frames are sent whole, zero-padded
         }
     }
 }
@@ -357,6 +357,27 @@ TEST_F(UtpTransport, FramesOfBadLengthOrTypeAreRefused) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::lock_guard<std::mutex> g(g_inbox.lock);
     EXPECT_TRUE(g_inbox.msgs.empty());
+}
+
+// Frames arrive at their full size (zero after the data) or cut after the
+// data; both are taken, and acknowledgements are 16 bytes.
+TEST_F(UtpTransport, DataFramesOfEitherSizeAreTaken) {
+    Bytes exact = data_frame(0, 5, 80, 0, 1, 10, 1, 10);
+    for (uint8_t i = 0; i < 10; ++i) exact[32 + i] = static_cast<uint8_t>(i + 1);
+    Bytes full = exact;
+    full[19] = 81;  // its own transaction
+    full.resize(UTP_FRAME_MAX);
+    for (const Bytes &f : {exact, full}) {
+        g_inbox.clear();
+        g_tap.clear();
+        EXPECT_EQ(rx_frame(f), 0) << f.size();
+        ASSERT_TRUE(g_inbox.wait_for(1)) << f.size();
+        EXPECT_EQ(g_inbox.msgs[0], Bytes(f.begin() + 32, f.begin() + 42)) << f.size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        auto acks = g_tap.of_type(UTP_FRAME_ACK);
+        ASSERT_EQ(acks.size(), 1u);
+        EXPECT_EQ(acks[0].size(), UTP_FRAME_HDR_LEN);
+    }
 }
 
 TEST_F(UtpTransport, FrameOfADeliveredTransactionIsAnsweredAndNotDeliveredAgain) {

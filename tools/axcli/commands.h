@@ -1,7 +1,11 @@
 // The commands of the command-line client: a table of word sequences, each
-// with its help text and its action. Words are matched by unique prefix.
+// with its argument synopsis, one line of help and its action. The table
+// holds the client's own commands and those that feature processes
+// registered with the core (load_feature_commands). Words are matched by
+// unique prefix ("sh run"); an exact word wins over a longer one.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,19 +13,32 @@
 
 namespace axcli {
 
+using Words = std::vector<std::string>;
+
+// Asks the core for the commands of feature processes and adds them (once).
+void load_feature_commands(const Options &options);
+
 // Runs one command line; returns a program exit code.
 int run_command(const std::string &line, const Options &options);
 
-// Completion candidates for the word being typed (`words` are the words
-// before it); port arguments get the port model's completion help, whose
-// hint lines are added to `hints`.
-std::vector<std::string> complete(const std::vector<std::string> &words, const std::string &partial,
-                                  std::vector<std::string> *hints);
+// One thing that may come next in a line, with its help.
+struct Hint {
+    std::string word;  // a keyword, or "<...>" for an argument, or "<cr>"
+    std::string help;
+};
+
+// What may follow `words` when the next word starts with `partial`:
+// keywords, port text (through the port model's completion help) and, for
+// `?`, the argument synopsis and <cr>. `for_help` selects the `?` listing.
+std::vector<Hint> next_hints(const Words &words, const std::string &partial, bool for_help);
+
+// Writes `hints` as a two-column listing.
+void print_hints(FILE *to, const std::vector<Hint> &hints);
 
 // Splits a line into words (blanks separate; no quoting).
-std::vector<std::string> split_words(const std::string &line);
+Words split_words(const std::string &line);
 
-// The help listing.
-void print_help();
+// The list of commands, for `help` and --help.
+void print_help(FILE *to);
 
 }  // namespace axcli

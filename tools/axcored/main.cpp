@@ -29,6 +29,7 @@
 #include "platform_sim/sim_chip.h"
 #include "platform_sim/sim_device.h"
 #include "platform_sim/sim_flash.h"
+#include "show_commands.h"
 
 namespace {
 
@@ -203,6 +204,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     simSwitchSetInited(1);
+    if (axcored::register_show_commands() != 0) std::printf("axcored: the show commands are not available\n");
     std::printf("axcored: platform is up\n");
     print_port_ranges();
     if (!bind_port_links(port_links)) return 1;
