@@ -325,12 +325,12 @@ TEST_F(AxmsgHub, ProcessToProcessAndPeerDeath) {
 // does not report itself connected; it keeps trying and is connected once
 // the id is free.
 TEST_F(AxmsgHub, ClientIsConnectedOnlyOnceItsHelloIsAccepted) {
-    auto holder = std::make_unique<RawPeer>();
-    ASSERT_TRUE(holder->hello(29));
-    ASSERT_TRUE(holder->echo(29, {1}));
+    pid_t holder = pc::test::spawn_helper("axmsg_peer_helper", {"serve", "29"});
+    ASSERT_TRUE(core_send_becomes(29, 0));
     pid_t client = pc::test::spawn_helper("axmsg_peer_helper", {"held", "29"});
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    holder.reset();
+    kill(holder, SIGKILL);
+    pc::test::wait_child(holder);
     EXPECT_EQ(pc::test::wait_child_for(client, 30000), 0);
 }
 
