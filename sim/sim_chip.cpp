@@ -24,6 +24,7 @@ constexpr uint32_t kRowNone = 0;
 constexpr uint32_t kRowCpu = 1;
 constexpr size_t kEthHeader = 14;
 constexpr size_t kTagLen = 4;
+constexpr size_t kMinFrame = 60;  // without the frame check sequence
 constexpr uint16_t kTpid = 0x8100;
 constexpr uint16_t kTpidOuter = 0x9100;
 constexpr size_t kCaptureMax = 4096;
@@ -131,6 +132,7 @@ struct Classified {
     Frame untagged;
     uint16_t vid = 0;
     uint8_t pri = 0;
+    uint8_t cfi = 0;  // the CFI/DEI bit of the tag
     bool tagged = false;
 };
 
@@ -142,6 +144,7 @@ bool classify(std::span<const uint8_t> f, uint16_t pvid, Classified &out) {
         out.tagged = true;
         out.vid = tci & 0x0FFF;
         out.pri = static_cast<uint8_t>(tci >> 13);
+        out.cfi = static_cast<uint8_t>((tci >> 12) & 1);
         out.untagged.assign(f.begin(), f.begin() + 12);
         out.untagged.insert(out.untagged.end(), f.begin() + 16, f.end());
         if (out.vid == 0) out.vid = pvid;  // priority tag
@@ -152,9 +155,9 @@ bool classify(std::span<const uint8_t> f, uint16_t pvid, Classified &out) {
     return true;
 }
 
-Frame with_tag(const Frame &untagged, uint16_t vid, uint8_t pri) {
+Frame with_tag(const Frame &untagged, uint16_t vid, uint8_t pri, uint8_t cfi) {
     Frame f(untagged.begin(), untagged.begin() + 12);
-    uint16_t tci = static_cast<uint16_t>((pri << 13) | (vid & 0x0FFF));
+    uint16_t tci = static_cast<uint16_t>((pri << 13) | ((cfi & 1) << 12) | (vid & 0x0FFF));
     f.insert(f.end(), {0x81, 0x00, static_cast<uint8_t>(tci >> 8), static_cast<uint8_t>(tci)});
     f.insert(f.end(), untagged.begin() + 12, untagged.end());
     return f;
@@ -177,7 +180,7 @@ void add_egress(Chip &c, std::vector<Egress> &out, int port, const Classified &c
     if (!c.ports[port].link) return;
     auto it = c.vlans.find(cf.vid);
     bool untag = it != c.vlans.end() && SDK_PORTMASK_IS_SET(it->second.untag, port);
-    Frame bytes = untag ? cf.untagged : with_tag(cf.untagged, cf.vid, cf.pri);
+    Frame bytes = untag ? cf.untagged : with_tag(cf.untagged, cf.vid, cf.pri, cf.cfi);
     count_out(c, port, bytes);
     out.push_back({port, std::move(bytes)});
 }
@@ -203,6 +206,8 @@ void flood(Chip &c, std::vector<Egress> &out, int in_port, const Classified &cf)
 
 void emit(std::vector<Egress> &out) {
     for (Egress &e : out) {
+        // The port's MAC pads a short frame (one untagged on the way out).
+        if (e.bytes.size() < kMinFrame) e.bytes.resize(kMinFrame, 0);
         pc::sim::port_link_write(e.port, e.bytes);
         Capture &cap = capture();
         std::lock_guard<std::mutex> g(cap.lock);

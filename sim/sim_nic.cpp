@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <span>
 #include <thread>
 
 #include "platform_sim/sim_chip.h"
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr size_t kRxQueueMax = 4096;
+constexpr size_t kFcsBytes = 4;
 constexpr uint32_t kDmaRegionSize = 1u << 20;
 
 struct Nic {
@@ -39,6 +41,17 @@ struct Nic {
 Nic &nic() {
     static Nic *n = new Nic;
     return *n;
+}
+
+// The Ethernet frame check sequence (CRC-32, reflected, polynomial
+// 0xEDB88320); it goes on the wire least significant byte first.
+uint32_t frame_check_sequence(std::span<const uint8_t> frame) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t b : frame) {
+        crc ^= b;
+        for (int i = 0; i < 8; ++i) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
 }
 
 void rx_loop() {
@@ -77,17 +90,22 @@ bool nic_to_cpu(std::span<const uint8_t> frame, const CpuRxInfo &info) {
         }
         alloc = n.cfg.pkt_alloc;
     }
+    // The frame as the chip received it: with its frame check sequence,
+    // which the receive length counts.
+    const size_t len = frame.size() + kFcsBytes;
     drv_nic_pkt_t *pkt = nullptr;
-    if (alloc(0, static_cast<int32_t>(frame.size()), 0, &pkt) != 0 || pkt == nullptr ||
-        static_cast<size_t>(pkt->end - pkt->data) < frame.size()) {
+    if (alloc(0, static_cast<int32_t>(len), 0, &pkt) != 0 || pkt == nullptr ||
+        static_cast<size_t>(pkt->end - pkt->data) < len) {
         if (pkt != nullptr) nic().cfg.pkt_free(0, pkt);
         std::lock_guard<std::mutex> g(n.lock);
         ++n.dropped;
         return false;
     }
     std::memcpy(pkt->data, frame.data(), frame.size());
-    pkt->length = static_cast<uint32_t>(frame.size());
-    pkt->tail = pkt->data + frame.size();
+    const uint32_t fcs = frame_check_sequence(frame);
+    for (size_t i = 0; i < kFcsBytes; ++i) pkt->data[frame.size() + i] = static_cast<uint8_t>(fcs >> (8 * i));
+    pkt->length = static_cast<uint32_t>(len);
+    pkt->tail = pkt->data + len;
     pkt->rx = {};
     pkt->rx.source_port = info.source_port;
     pkt->rx.inner_tag_present = info.tagged ? 1 : 0;

@@ -156,6 +156,8 @@ PC_API int rsaVerifySignByBase64EncodePublicKeyBlob(const char *keyText, int key
 
 /* Password forms. */
 #define PWD_CIPHER_LEN 40
+/* The one-way form: writes exactly PWD_CIPHER_LEN characters into out, no
+ * terminator. */
 PC_API int PwdCipher(char *out, const char *password, int len);
 PC_API int IsCipherPwd(const char *text);
 PC_API int IsPlainPwd(const char *text);

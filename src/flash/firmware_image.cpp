@@ -142,12 +142,15 @@ bool check_identifiers(std::span<const uint8_t> img, const uint8_t *header, int 
     }
     uint32_t h = pc::flash::get_be16(header + kHwIdCountOffset);
     uint32_t bits = pc::flash::get_be16(header + kBitmapBitsOffset);
-    // The identifier lists must fit in the header.
-    if (bits > kBitmapMaxBits ||
-        kHwIdsOffset + (static_cast<uint64_t>(h) + bits) * FW_ID_LEN > FW_HEADER_LEN) {
+    // The bitmap has its own field; the hardware identifiers are read whole
+    // and must lie in the header, a forward list entry only once its bit
+    // says it is there (below).
+    auto bad_header = [&] {
         std::printf("Bad upgrade header: %u hardware identifiers, %u list bits\n", h, bits);
         return false;
-    }
+    };
+    if (bits > kBitmapMaxBits || kHwIdsOffset + static_cast<uint64_t>(h) * FW_ID_LEN > FW_HEADER_LEN)
+        return bad_header();
     if (!id_in(g_local_info.hwId, header + kHwIdsOffset, h)) {
         std::printf("firmware not support my HwID\n");
         std::printf("Hw ID not support\n");
@@ -165,10 +168,12 @@ bool check_identifiers(std::span<const uint8_t> img, const uint8_t *header, int 
         std::printf("Check FwID Failed, same version\n");
         return false;
     }
-    const uint8_t *forward = header + kHwIdsOffset + h * FW_ID_LEN;
     for (uint32_t i = 0; i < bits; ++i) {
         bool present = (header[kBitmapOffset + i / 8] >> (7 - i % 8)) & 1;
-        if (present && std::memcmp(forward + i * FW_ID_LEN, g_local_info.fwId, FW_ID_LEN) == 0) {
+        if (!present) continue;
+        uint64_t entry = kHwIdsOffset + (static_cast<uint64_t>(h) + i) * FW_ID_LEN;
+        if (entry + FW_ID_LEN > FW_HEADER_LEN) return bad_header();
+        if (std::memcmp(header + entry, g_local_info.fwId, FW_ID_LEN) == 0) {
             std::printf("My FwID is in firmware's FL\n");
             return true;
         }
@@ -215,8 +220,7 @@ int localInfoRead(int index) {
     char value[GEV_VALUE_LEN];
     uint8_t head[FW_HEAD_COPY_LEN];
     uint32_t addr = 0;
-    if (getEnvItem("FL_OFFSET_FW_HEAD", value) == 0)
-        addr = static_cast<uint32_t>(std::strtoul(value, nullptr, 16));
+    if (getEnvItem("FL_OFFSET_FW_HEAD", value) == 0) addr = pc::flash::parse_hex32(value);
     if (index == 2) addr += 2 * flashGetSectorSize();
     if (addr == 0 || l_readFlash(head, sizeof head, addr) != 0 ||
         std::memcmp(head + 4, axHeaderMagicNumber, FW_MAGIC_LEN) != 0) {

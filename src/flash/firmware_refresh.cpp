@@ -50,7 +50,7 @@ std::string layout_text(const IMAGE_INFO_T *info, int field) {
 }
 
 uint32_t layout_value(const IMAGE_INFO_T *info, int field) {
-    return static_cast<uint32_t>(std::strtoul(layout_text(info, field).c_str(), nullptr, 16));
+    return pc::flash::parse_hex32(layout_text(info, field).c_str());
 }
 
 uint32_t major(uint32_t v) { return (v >> 16) & 0xff; }
@@ -128,13 +128,13 @@ extern "C" {
 int parseFlVerStr(const char *text, uint32_t *flVer, uint32_t *swVer) {
     if (text == nullptr || flVer == nullptr || swVer == nullptr) return -1;
     if (std::strlen(text) < kLongFlVer) {
-        *flVer = static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
+        *flVer = pc::flash::parse_hex32(text);
         *swVer = 0x10000;
     } else {
         char head[9] = {};
         std::memcpy(head, text, 8);
-        *flVer = static_cast<uint32_t>(std::strtoul(head, nullptr, 16));
-        *swVer = static_cast<uint32_t>(std::strtoul(text + 8, nullptr, 16));
+        *flVer = pc::flash::parse_hex32(head);
+        *swVer = pc::flash::parse_hex32(text + 8);
     }
     return 0;
 }

@@ -78,13 +78,18 @@ bool program_only(const std::vector<unsigned char> &current, const std::vector<u
 
 }  // namespace
 
-int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress, uint32_t firstAddr,
-                 uint32_t firstLen) {
+namespace {
+
+enum class Order { kLowestFirst, kFirstRangeThenTopDown, kTopDown };
+
+int update_pieces(const uint8_t *data, uint32_t len, uint32_t addr, int progress, Order order,
+                  uint32_t firstAddr, uint32_t firstLen) {
     if (data == nullptr) return -1;
     unsigned size = flashGetSectorSize();
     std::vector<Piece> pieces = pieces_of(len, addr);
     if (pieces.empty() && len != 0) return -1;
-    if (firstLen != 0) {
+    if (order == Order::kTopDown) std::reverse(pieces.begin(), pieces.end());
+    if (order == Order::kFirstRangeThenTopDown) {
         // The pieces of the first range, lowest first, then the others from
         // the top down.
         auto inFirst = [&](const Piece &p) {
@@ -110,6 +115,19 @@ int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress,
         }
     }
     return 0;
+}
+
+}  // namespace
+
+int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress, uint32_t firstAddr,
+                 uint32_t firstLen) {
+    return update_pieces(data, len, addr, progress,
+                         firstLen != 0 ? Order::kFirstRangeThenTopDown : Order::kLowestFirst, firstAddr,
+                         firstLen);
+}
+
+int update_range_top_down(const uint8_t *data, uint32_t len, uint32_t addr, int progress) {
+    return update_pieces(data, len, addr, progress, Order::kTopDown, 0, 0);
 }
 
 int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr) {

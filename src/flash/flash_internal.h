@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 namespace pc::flash {
 
@@ -20,6 +21,14 @@ inline void put_be32(uint8_t *p, uint32_t v) {
 }
 
 inline uint16_t get_be16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// A hexadecimal text of the environment or an image, parsed 64 bits wide on
+// every build (a 32-bit long would saturate a long text) and cut to the 32
+// bits the records hold: "0x010300010000" gives 0x10000 on the host and on
+// the target alike.
+inline uint32_t parse_hex32(const char *text) {
+    return static_cast<uint32_t>(std::strtoull(text, nullptr, 16));
+}
 
 // Forgets the cached views; each owner file defines its own.
 void forget_partition_cache();
@@ -47,6 +56,12 @@ namespace pc::flash {
 // failing status.
 int update_range(const uint8_t *data, uint32_t len, uint32_t addr, int progress, uint32_t firstAddr = 0,
                  uint32_t firstLen = 0);
+// The same, every sector from the top down.
+int update_range_top_down(const uint8_t *data, uint32_t len, uint32_t addr, int progress);
+// Writes bytes inside an item of the inner item area: programmed in place
+// when that only clears bits, otherwise through the area's rewrite, which
+// survives a power cut at any step. 0 or -1.
+int inner_write(uint32_t addr, const uint8_t *data, uint32_t len);
 // 1 when bringing the range to these bytes needs an erase, 0 when it does
 // not, -1 when the flash cannot be read.
 int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr);

@@ -62,7 +62,7 @@ int flashAppInit(void) {
         char value[GEV_VALUE_LEN];
         uint32_t parsed = 0;
         if (getEnvItem(k.name, value) == 0) {
-            parsed = static_cast<uint32_t>(std::strtoul(value, nullptr, 16));
+            parsed = pc::flash::parse_hex32(value);
         } else {
             FLASH_DBG(flash_app_debug, "%s is missing\r\n", k.name);
         }

@@ -163,7 +163,7 @@ bool ensure_loaded() {
 }
 
 int write_slot_flags(uint32_t base, const uint8_t *flags) {
-    return pc::flash::update_range(flags, GEV_ITEM_MAX, base + GEV_FLAGS_OFFSET, 0);
+    return pc::flash::inner_write(base + GEV_FLAGS_OFFSET, flags, GEV_ITEM_MAX);
 }
 
 // Rewrites flags and slots from the list, in list order from slot 0.
@@ -298,8 +298,7 @@ int setEnvItem(const char *name, const char *value) {
         std::memcpy(rec + GEV_NAME_LEN, value, std::strlen(value));
         // The pair first, then the flags that make it live: a stop between
         // the two leaves the old value in force.
-        if (pc::flash::update_range(rec, GEV_SLOT_LEN, base + GEV_SLOTS_OFFSET + slot * GEV_SLOT_LEN, 0) !=
-            0) {
+        if (pc::flash::inner_write(base + GEV_SLOTS_OFFSET + slot * GEV_SLOT_LEN, rec, GEV_SLOT_LEN) != 0) {
             std::printf("Fatal error: Failed to set gev content.\r\n");
             return -1;
         }
@@ -423,7 +422,7 @@ int sysSetBootToFlash(const unsigned char *buf) {
     if (buf == nullptr || !ensure_loaded()) return -1;
     pc::pal::MutexGuard guard(g_lock);
     if (flashAppInnerGetOffset(FLASH_INNER_TYPE_GEV, &base) != 0 ||
-        pc::flash::update_range(buf, GEV_BOOT_PARAM_LEN, base, 0) != 0) {
+        pc::flash::inner_write(base, buf, GEV_BOOT_PARAM_LEN) != 0) {
         std::printf("Failed to write boot config to flash\r\n");
         return -1;
     }

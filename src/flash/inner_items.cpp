@@ -4,9 +4,10 @@
 // Every change is made the same way: the items are read into memory, the
 // new list (top item first, the environment last) is laid out from the top
 // of the chip down with one erased sector below it, and the range is brought
-// to that image sector by sector from the bottom up, leaving alone the
-// sectors that do not change. Items above the first changed one keep their
-// places and are never rewritten.
+// to that image sector by sector, leaving alone the sectors that do not
+// change. Items above the first changed one keep their places and are never
+// rewritten. Nothing outside the area and its one erased sector (before or
+// after the change) is ever written.
 #include "platform_core/flash_inner.h"
 
 #include <algorithm>
@@ -95,27 +96,78 @@ bool read_items(const std::vector<ItemRecord> &records, std::vector<Item> &items
     return true;
 }
 
+// Power loss. A sector that is erased holds nothing until it is written
+// again, so before a rewrite erases a sector that matters it leaves a copy
+// in a sector that the rewrite does not otherwise need, inside the range it
+// may write (the area and its one erased sector, before or after the
+// change): the lowest sector of that range. A copy is laid out like an item
+// (value under a trailer) but carries a key of its own, which no boot
+// loader takes for an item; each rewrite erases its copy as its last step,
+// so a copy on the flash always means an interrupted rewrite, which the
+// start-up repair finishes (repair_interrupted_rewrite):
+//   in place: one one-sector item (profile, environment) is rewritten where
+//             it lies; the copy holds its new sector and sits directly
+//             below the lowest item. The repair writes it to the item's
+//             place (or to the erased gap where the chain of trailers
+//             breaks) and erases the copy.
+//   move:     the items are laid out anew; the copy holds the environment.
+//             The repair keeps the items still found from the top, closes
+//             the gaps and puts the copied environment at the bottom.
+// Items are written before their old places are overwritten where they
+// move up (the profile above all); the environment's new place is written
+// first otherwise, so that a boot loader finds an environment at every step
+// but the one erase of the sector the chain runs through.
+constexpr uint32_t kCopyKeyInPlace = 0x5AA55AA5u;
+constexpr uint32_t kCopyKeyMove = 0xA55AA55Au;
+
+bool read_sector(uint32_t at, std::vector<uint8_t> &buf) {
+    buf.resize(flashGetSectorSize());
+    return l_readFlash(buf.data(), static_cast<uint32_t>(buf.size()), at) == 0;
+}
+
+// Erases the sector unless it is blank already.
+int erase_unless_blank(uint32_t at) {
+    std::vector<uint8_t> buf;
+    if (!read_sector(at, buf)) return -1;
+    if (std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0xff; })) return 0;
+    return l_eraseFlash(at, flashGetSectorSize(), 0);
+}
+
+// Programs a copy (sector bytes whose trailer gets the copy's key) into a
+// sector that is blank or made blank first.
+int put_copy(const uint8_t *sector, uint32_t at, uint32_t key) {
+    uint32_t size = flashGetSectorSize();
+    std::vector<uint8_t> copy(sector, sector + size);
+    pc::flash::put_be32(copy.data() + size - 4, key);
+    if (erase_unless_blank(at) != 0) return -1;
+    return pc::flash::update_range(copy.data(), size, at, 0);
+}
+
+// The one-sector item whose trailer ends these sector bytes, if any.
+std::optional<uint32_t> one_sector_item(const uint8_t *sector) {
+    uint32_t size = flashGetSectorSize();
+    const uint8_t *t = sector + size - FLASH_INNER_TRAILER_LEN;
+    uint32_t len = pc::flash::get_be32(t);
+    if (pc::flash::get_be32(t + 8) != FLASH_INNER_KEY || len == 0 || len > size - FLASH_INNER_TRAILER_LEN)
+        return std::nullopt;
+    return pc::flash::get_be32(t + 4);
+}
+
 // Lays the items out from the top of the chip, with one erased sector below
 // the lowest, and writes the range. The caller has the values in memory and
-// gives the bottom of the area as it is now (oldEdge).
-//
-// Power loss: a sector that must be erased is lost until it is written
-// again. So that the environment survives such a stop, a copy of the new
-// environment item is first programmed below both the old and the new area
-// (the start-up repair takes it back when the scan finds no environment);
-// then the environment's new place is written first and the other sectors
-// from the top down, so that the chain of trailers from the top reaches a
-// complete environment again as early as possible.
-int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge) {
+// gives the bottom of the area as it is now (oldEdge); the repair of an
+// interrupted rewrite gives the copy it found (copyAt), which bounds the
+// range from below.
+int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge, uint32_t copyAt = 0) {
     const uint32_t size = flashGetSectorSize();
     uint64_t total = size;
     for (const auto &it : items) total += item_span(static_cast<uint32_t>(it.value.size()));
-    if (total > FLASH_INNER_AREA_MAX) {
+    if (total > FLASH_INNER_AREA_MAX || (copyAt != 0 && total > chip_size() - copyAt)) {
         std::printf("Fatal error: inner area is full, valid_edge is %#x\r\n",
                     static_cast<unsigned>(chip_size() - total + size));
         return -1;
     }
-    uint32_t bottom = chip_size() - static_cast<uint32_t>(total);
+    const uint32_t bottom = chip_size() - static_cast<uint32_t>(total);
     std::vector<uint8_t> image;
     try {
         image.assign(static_cast<size_t>(total), 0xff);
@@ -126,6 +178,7 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge)
     }
     uint32_t b = static_cast<uint32_t>(total);  // boundary, relative to bottom
     uint32_t envAt = 0, envSpan = 0;            // the environment's place in the image
+    std::optional<uint32_t> newProfileAt;
     for (const auto &it : items) {
         uint32_t len = static_cast<uint32_t>(it.value.size());
         uint8_t *trailer = image.data() + b - FLASH_INNER_TRAILER_LEN;
@@ -133,68 +186,184 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge)
         pc::flash::put_be32(trailer, len);
         pc::flash::put_be32(trailer + 4, it.type);
         pc::flash::put_be32(trailer + 8, FLASH_INNER_KEY);
+        if (it.type == FLASH_INNER_TYPE_PROFILE && !newProfileAt)
+            newProfileAt = bottom + b - FLASH_INNER_TRAILER_LEN - len;
         b -= item_span(len);
-        if (it.type == FLASH_INNER_TYPE_GEV) {
+        if (it.type == FLASH_INNER_TYPE_GEV && envSpan == 0) {
             envAt = b;
             envSpan = item_span(len);
         }
     }
     flashAppInnerInited = 0;
     const uint32_t newEdge = bottom + size;
-    int needsErase = pc::flash::range_needs_erase(image.data(), static_cast<uint32_t>(total), bottom);
-    if (needsErase < 0) {
-        std::printf("Fatal error: Failed to read inner area.\r\n");
-        return -1;
-    }
-    if (needsErase == 1 && envSpan != 0) {
-        uint64_t below = std::min(oldEdge, newEdge);
-        if (below >= static_cast<uint64_t>(area_floor()) + size + envSpan) {
-            uint32_t staging = static_cast<uint32_t>(below - size - envSpan);
-            if (pc::flash::update_range(image.data() + envAt, envSpan, staging, 0) != 0) {
-                std::printf("Fatal error: Failed to write inner area.\r\n");
-                return -1;
+    // The range this rewrite may write: down to the lower of the old and the
+    // new erased sector.
+    uint32_t lowest = copyAt;
+    if (lowest == 0) lowest = std::max(std::min(oldEdge, newEdge), area_floor() + size) - size;
+
+    // The sectors that need an erase.
+    std::vector<uint32_t> erasing;
+    std::vector<uint8_t> current;
+    for (uint32_t at = newEdge; at < chip_size(); at += size) {
+        if (!read_sector(at, current)) {
+            std::printf("Fatal error: Failed to read inner area.\r\n");
+            return -1;
+        }
+        const uint8_t *wanted = image.data() + (at - bottom);
+        for (uint32_t i = 0; i < size; ++i) {
+            if ((current[i] & wanted[i]) != wanted[i]) {
+                erasing.push_back(at);
+                break;
             }
         }
     }
-    if (pc::flash::update_range(image.data(), static_cast<uint32_t>(total), bottom, progress, bottom + envAt,
-                                envSpan) != 0) {
+    auto fail_write = [&] {
         std::printf(
             "\r\nError: Failed to write flash, innerItemBuf=%#x, innerItemSize=%#x, "
             "innerItemStartOffset=%#x\r\n",
             0u, static_cast<unsigned>(total), bottom);
         return -1;
+    };
+
+    uint32_t copy = copyAt;
+    bool inPlace = false;
+    if (copyAt == 0 && !erasing.empty()) {
+        const uint8_t *target = image.data() + (erasing[0] - bottom);
+        std::optional<uint32_t> newType = one_sector_item(target);
+        if (erasing.size() == 1 && oldEdge == newEdge && newType) {
+            if (!read_sector(erasing[0], current)) return fail_write();
+            inPlace = one_sector_item(current.data()) == newType;
+        }
+        if (inPlace) {
+            copy = newEdge - size;
+            if (put_copy(target, copy, kCopyKeyInPlace) != 0) return fail_write();
+        } else if (envSpan == size) {
+            copy = lowest;
+            if (put_copy(image.data() + envAt, copy, kCopyKeyMove) != 0) return fail_write();
+        }
     }
+    // The environment's new place comes first, unless it lies where the
+    // profile is now: then every sector is written from the top down, so
+    // that the profile (which moves up) is written before its old place is
+    // overwritten.
+    bool envFirst = copyAt == 0 && envSpan != 0;
+    if (envFirst && newProfileAt) {
+        std::vector<ItemRecord> old;
+        uint32_t oldBottom = 0;
+        if (!walk(old, oldBottom)) return fail_write();
+        auto p = std::find_if(old.begin(), old.end(),
+                              [](const ItemRecord &r) { return r.type == FLASH_INNER_TYPE_PROFILE; });
+        if (p != old.end() && p->valueOffset != *newProfileAt) {
+            uint32_t profileLow = p->top - item_span(p->length), envLow = bottom + envAt;
+            envFirst = envLow + envSpan <= profileLow || envLow >= p->top;
+        }
+    }
+    int rc = envFirst ? pc::flash::update_range(image.data() + size, static_cast<uint32_t>(total) - size,
+                                                newEdge, progress, bottom + envAt, envSpan)
+                      : pc::flash::update_range_top_down(
+                            image.data() + size, static_cast<uint32_t>(total) - size, newEdge, progress);
+    if (rc != 0) return fail_write();
+    // Whatever lies between the lowest sector of the range and the new
+    // bottom (the new erased sector, places the area left) is erased, so that
+    // no older copy of an item stays behind; the copy goes last.
+    for (uint32_t at = lowest; at < newEdge; at += size) {
+        if (at != copy && erase_unless_blank(at) != 0) return fail_write();
+    }
+    if (copy != 0 && l_eraseFlash(copy, size, 0) != 0) return fail_write();
     return 0;
 }
 
-// With no environment in the area, an environment item below the place
-// where the scan ended is what a rewrite leaves when the power went between
-// erasing a sector and writing it again: the copy it had programmed lower
-// down first. The nearest such copy is taken back.
-std::optional<Item> stranded_environment(uint32_t edge) {
-    uint32_t size = flashGetSectorSize();
-    if (edge < area_floor() + 2 * size) return std::nullopt;
-    for (uint32_t b = edge - size; b >= area_floor() + size; b -= size) {
+// Items found from the top down to a boundary, stepping over sectors
+// without a trailer (the places an interrupted rewrite had erased or not yet
+// finished).
+bool walk_over_gaps(uint32_t floor, std::vector<ItemRecord> &out) {
+    const uint32_t size = flashGetSectorSize();
+    out.clear();
+    uint32_t b = chip_size();
+    while (b > floor) {
         uint8_t trailer[FLASH_INNER_TRAILER_LEN];
-        if (l_readFlash(trailer, sizeof trailer, b - FLASH_INNER_TRAILER_LEN) != 0) return std::nullopt;
-        if (pc::flash::get_be32(trailer + 8) != FLASH_INNER_KEY ||
-            pc::flash::get_be32(trailer + 4) != FLASH_INNER_TYPE_GEV ||
-            pc::flash::get_be32(trailer) != GEV_CONTENT_LEN) {
-            continue;
+        if (l_readFlash(trailer, sizeof trailer, b - FLASH_INNER_TRAILER_LEN) != 0) return false;
+        uint32_t type = pc::flash::get_be32(trailer + 4), len = pc::flash::get_be32(trailer);
+        if (pc::flash::get_be32(trailer + 8) == FLASH_INNER_KEY && len != 0 &&
+            len <= b - FLASH_INNER_TRAILER_LEN - floor) {
+            out.push_back({type, b - FLASH_INNER_TRAILER_LEN - len, len, b});
+            b -= item_span(len);
+        } else {
+            b -= size;
         }
-        Item env{FLASH_INNER_TYPE_GEV, std::vector<uint8_t>(GEV_CONTENT_LEN)};
-        if (l_readFlash(env.value.data(), GEV_CONTENT_LEN, b - FLASH_INNER_TRAILER_LEN - GEV_CONTENT_LEN) !=
-            0) {
-            return std::nullopt;
-        }
-        FLASH_DBG(flash_app_inner_debug, "Gev found below the inner area at %#x, taken back\r\n", b);
-        return env;
     }
-    return std::nullopt;
+    return true;
+}
+
+// Finishes a rewrite that the power interrupted: see the copies above.
+int repair_interrupted_rewrite() {
+    const uint32_t size = flashGetSectorSize();
+    std::vector<ItemRecord> records;
+    uint32_t edge = 0;
+    if (!walk(records, edge)) return -1;
+    uint32_t copyAt = 0, key = 0, len = 0, type = 0;
+    for (uint32_t b = edge; b >= area_floor() + size; b -= size) {
+        uint8_t trailer[FLASH_INNER_TRAILER_LEN];
+        if (l_readFlash(trailer, sizeof trailer, b - FLASH_INNER_TRAILER_LEN) != 0) return -1;
+        key = pc::flash::get_be32(trailer + 8);
+        if (key == kCopyKeyInPlace || key == kCopyKeyMove) {
+            copyAt = b - size;
+            len = pc::flash::get_be32(trailer);
+            type = pc::flash::get_be32(trailer + 4);
+            break;
+        }
+    }
+    if (copyAt == 0) return 0;
+    if (len == 0 || len > size - FLASH_INNER_TRAILER_LEN ||
+        (key == kCopyKeyMove && type != FLASH_INNER_TYPE_GEV)) {
+        FLASH_DBG(flash_app_inner_debug, "Bad copy at %#x, erased\r\n", copyAt);
+        return l_eraseFlash(copyAt, size, 0);
+    }
+    std::vector<uint8_t> sector;
+    if (!read_sector(copyAt, sector)) return -1;
+    pc::flash::put_be32(sector.data() + size - 4, FLASH_INNER_KEY);
+    flashAppInnerInited = 0;
+    if (key == kCopyKeyInPlace) {
+        // The item's place: where the chain of trailers breaks (the copy lies
+        // further down), or else the one-sector item of that type.
+        uint32_t target = edge - size;
+        if (copyAt + size == edge) {
+            auto r = std::find_if(records.begin(), records.end(), [&](const ItemRecord &i) {
+                return i.type == type && item_span(i.length) == size;
+            });
+            if (r == records.end()) return l_eraseFlash(copyAt, size, 0);
+            target = r->top - size;
+        }
+        FLASH_DBG(flash_app_inner_debug, "Interrupted rewrite: type %#x back to %#x\r\n", type, target);
+        if (pc::flash::update_range(sector.data(), size, target, 0) != 0) return -1;
+        return l_eraseFlash(copyAt, size, 0);
+    }
+    std::vector<ItemRecord> found;
+    if (!walk_over_gaps(copyAt + size, found)) return -1;
+    std::vector<Item> items;
+    if (!read_items(found, items)) return -1;
+    std::vector<Item> kept;
+    for (auto &it : items) {
+        bool seen = std::any_of(kept.begin(), kept.end(), [&](const Item &k) { return k.type == it.type; });
+        if (it.type != FLASH_INNER_TYPE_GEV && !seen) kept.push_back(std::move(it));
+    }
+    kept.push_back(
+        Item{FLASH_INNER_TYPE_GEV, std::vector<uint8_t>(sector.end() - FLASH_INNER_TRAILER_LEN - len,
+                                                        sector.end() - FLASH_INNER_TRAILER_LEN)});
+    // What does not fit above the copy any more is dropped, lowest first.
+    auto need = [&] {
+        uint64_t t = size;
+        for (const auto &it : kept) t += item_span(static_cast<uint32_t>(it.value.size()));
+        return t;
+    };
+    while (kept.size() > 1 && need() > chip_size() - copyAt) kept.erase(kept.end() - 2);
+    FLASH_DBG(flash_app_inner_debug, "Interrupted rewrite: %u items laid out again\r\n",
+              static_cast<unsigned>(kept.size()));
+    return rewrite_area(kept, 0, copyAt + size, copyAt);
 }
 
 // Pre-check and repair: the environment must exist, once, as the lowest
-// item.
+// item; with none, the defaults are written.
 int precheck() {
     std::vector<ItemRecord> records;
     uint32_t edge = 0;
@@ -216,7 +385,6 @@ int precheck() {
             env = std::move(it);  // the first one found is the one in use
         }
     }
-    if (!env) env = stranded_environment(edge);
     if (!env) {
         env = Item{FLASH_INNER_TYPE_GEV, std::vector<uint8_t>(GEV_CONTENT_LEN)};
         if (getDftGevContent(env->value.data(), GEV_CONTENT_LEN) != 0) return -1;
@@ -260,6 +428,29 @@ void forget_inner_items() {
     flashAppInnerInited = 0;
 }
 
+int inner_write(uint32_t addr, const uint8_t *data, uint32_t len) {
+    if (data == nullptr) return -1;
+    int needsErase = range_needs_erase(data, len, addr);
+    if (needsErase < 0) return -1;
+    if (needsErase == 0) return update_range(data, len, addr, 0);
+    if (!ensure_scanned()) return -1;
+    auto r = std::find_if(g_items.begin(), g_items.end(), [&](const ItemRecord &i) {
+        return addr >= i.valueOffset &&
+               static_cast<uint64_t>(addr) + len <= uint64_t(i.valueOffset) + i.length;
+    });
+    if (r == g_items.end()) return -1;
+    const uint32_t type = r->type, at = addr - r->valueOffset;
+    std::vector<Item> items;
+    if (!read_items(g_items, items)) return -1;
+    for (auto &it : items) {
+        if (it.type == type) {
+            std::memcpy(it.value.data() + at, data, len);
+            break;
+        }
+    }
+    return rewrite_area(items, 0, flashInnerEdgeOffset);
+}
+
 }  // namespace pc::flash
 
 extern "C" {
@@ -280,7 +471,7 @@ int flashAppInnerInit_patch(void) {
 
 int flashAppInnerInit(void) {
     if (!flashInit) flashDrvLibInit();
-    if (precheck() != 0) return -1;
+    if (repair_interrupted_rewrite() != 0 || precheck() != 0) return -1;
     return flashAppInnerInit_patch();
 }
 

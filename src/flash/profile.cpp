@@ -59,12 +59,9 @@ int write_field(unsigned fieldOffset, const unsigned char *buf, unsigned len, co
     unlockFlash();
     int rc = -1;
     if (profile_location(offset, length) && fieldOffset + static_cast<uint64_t>(len) <= length) {
-        uint32_t addr = offset + fieldOffset;
-        unsigned sector = flashGetSectorSize();
-        // Within one sector the single-sector writer; a field that straddles
-        // two sectors takes the general one.
-        rc = addr % sector + len <= sector ? l_writeFlash_mac(buf, len, addr)
-                                           : l_writeFlash(buf, len, addr, 0);
+        // Through the inner area's writer: the profile's sector is never
+        // erased without a copy of it in the area.
+        rc = pc::flash::inner_write(offset + fieldOffset, buf, len);
     }
     if (rc != 0) std::printf("%s", failure);
     if (flashSyncFilesystem() != 0) {

@@ -226,10 +226,10 @@ PC_API int tcpUdpFloodDefendShowTo(AXPACKET_PRINT_FN out, void *ctx) {
 
 PC_API int tcpUdpFloodDefendDportCommand(int op, const char *dport, AXPACKET_PRINT_FN out, void *ctx) {
     if (dport == nullptr || out == nullptr) return -1;
-    long start = 0, end = 0;
-    char tail = 0;
-    // Two decimal numbers joined by '-', nothing else.
-    if (std::sscanf(dport, "%ld-%ld%c", &start, &end, &tail) != 2) {
+    long long start = 0, end = 0;
+    // Read as "%d-%d" reads it: two numbers joined by '-', whatever follows
+    // them ignored. Wide fields so that no value overflows its reader.
+    if (std::sscanf(dport, "%lld-%lld", &start, &end) != 2) {
         out(ctx, " Input error,dport range format:5000-6000.\r\n");
         return -1;
     }

@@ -4,6 +4,7 @@
 // exact size.
 #include <cstring>
 
+#include "ipc/rpc/axrpc_param_reader.h"
 #include "packet/packet_registry.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/platform.h"
@@ -25,6 +26,13 @@ constexpr int kPidBytes = 4;
         }                                          \
     } while (0)
 
+// Returns a failed reader's status (already logged).
+#define GET_OR_RETURN(call)               \
+    do {                                  \
+        int get_rc_ = (call);             \
+        if (get_rc_ != 0) return get_rc_; \
+    } while (0)
+
 // The registration name; -1 (logged) when missing, unterminated or too long.
 int get_name(AXRPC_PARA_T *inPara, char (&regName)[PACKET_REG_NAME_SIZE + 1]) {
     int got = 0;
@@ -35,15 +43,17 @@ int get_name(AXRPC_PARA_T *inPara, char (&regName)[PACKET_REG_NAME_SIZE + 1]) {
     return 0;
 }
 
-// Exactly `size` bytes of a binary parameter.
-int get_bytes(AXRPC_PARA_T *inPara, const char *key, int size, uint8_t *out) {
-    int got = 0;
-    int rc = axrpcGetData(inPara, key, size, out, &got);
-    if (rc != 0) {
-        PFM_CALL_FAILED(kMid, rc, key);
-        return rc;
-    }
-    return got == size ? 0 : -1;
+// Exactly `size` bytes of a binary parameter: 0, or the getter's error
+// (logged with its call text) or -1 for another size.
+#define GET_BYTES(inPara, key, size, out)                                                          \
+    get_bytes(inPara, key, size, out, "axrpcGetData(inPara, " #key ", " #size ", " #out ", &got)", \
+              "got == " #size)
+
+int get_bytes(AXRPC_PARA_T *inPara, const char *key, int size, uint8_t *out, const char *call_text,
+              const char *size_text) {
+    pc::ipc::rpc::ParamReader reader(inPara, kMid);
+    reader.bytes(key, out, size, call_text, size_text);
+    return reader.rc();
 }
 
 int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
@@ -56,7 +66,7 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_STACK, &stack));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_MSGLEN, &msglen));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_PRI, &pri));
-            if (get_bytes(inPara, AXPACKET_REG_PID, kPidBytes, pidBytes) != 0) return -1;
+            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_PID, kPidBytes, pidBytes));
             std::memcpy(&pid, pidBytes, sizeof pid);
             if (!IS_PID_VALID(pid)) return -1;
             return register_module(modId, pri, static_cast<uint32_t>(stack), static_cast<uint32_t>(msglen),
@@ -64,7 +74,7 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
         case AXPACKET_SET_PACKET:
             if (get_name(inPara, regName) != 0) return -1;
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_OWN, &own));
-            if (get_bytes(inPara, AXPACKET_REG_PID, kPidBytes, pidBytes) != 0) return -1;
+            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_PID, kPidBytes, pidBytes));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_PRI, &pri));
             std::memcpy(&pid, pidBytes, sizeof pid);
             // A registration of another process is delivered by message; it
@@ -81,9 +91,8 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
         case AXPACKET_SET_DES_MAC: {
             if (get_name(inPara, regName) != 0) return -1;
             uint8_t mac[8]{}, macMask[8]{};
-            if (get_bytes(inPara, AXPACKET_REG_MACADDR, kMacBytes, mac) != 0 ||
-                get_bytes(inPara, AXPACKET_REG_MACMASK, kMacBytes, macMask) != 0)
-                return -1;
+            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_MACADDR, kMacBytes, mac));
+            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_MACMASK, kMacBytes, macMask));
             return add_field(modId, regName, static_cast<uint32_t>(setType), mac, macMask, 0, 0);
         }
         case AXPACKET_SET_LEN_TYPE:
@@ -103,9 +112,8 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
         case AXPACKET_SET_DES_IPV6: {
             if (get_name(inPara, regName) != 0) return -1;
             uint8_t addr[kIpv6Bytes]{}, addrMask[kIpv6Bytes]{};
-            if (get_bytes(inPara, AXPACKET_REG_VALUE_IPV6, kIpv6Bytes, addr) != 0 ||
-                get_bytes(inPara, AXPACKET_REG_MASK_IPV6, kIpv6Bytes, addrMask) != 0)
-                return -1;
+            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_VALUE_IPV6, kIpv6Bytes, addr));
+            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_MASK_IPV6, kIpv6Bytes, addrMask));
             return add_field(modId, regName, static_cast<uint32_t>(setType), addr, addrMask, 0, 0);
         }
         case AXPACKET_SET_UDF_EQUAL:

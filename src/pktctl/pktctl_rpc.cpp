@@ -3,9 +3,9 @@
 // elsewhere) and the core's "_srv" halves. Every parameter of a request
 // comes from another process: names must end within 32 bytes, MACs and port
 // lists must have their exact size.
-#include <cstdio>
 #include <cstring>
 
+#include "ipc/rpc/axrpc_param_reader.h"
 #include "pktctl/pktctl.h"
 #include "pktctl/pktctl_stack.h"
 #include "pktctl/pktctl_table.h"
@@ -93,85 +93,33 @@ int answer(AXRPC_PARA_T *outPara, int rc) {
     return rc;
 }
 
-// Reads a request's parameters in the order they are asked for. The first
-// one missing or malformed is logged (with the getter's text for a missing
-// key) and ends the reading: later asks answer zeros and read nothing.
-class Params {
+// A request's parameters, read in the order they are asked for
+// (ipc/rpc/axrpc_param_reader.h): the first missing or malformed one is
+// logged and ends the reading.
+class Params : public pc::ipc::rpc::ParamReader {
 public:
-    explicit Params(AXRPC_PARA_T *in) : in_(in) {}
-    Params(const Params &) = delete;
-    Params &operator=(const Params &) = delete;
-
-    // 0, or the status of the first failed read.
-    int rc() const { return rc_; }
+    explicit Params(AXRPC_PARA_T *in) : ParamReader(in, kMid) {}
 
     // The name, ended within its 32 bytes.
     const char *name() {
-        if (rc_ != 0) return name_;
-        int got = 0;
-        if (!read("axrpcGetString(inPara, \"name\", kNameBuf, name, &got)",
-                  axrpcGetString(in_, kName, kNameBuf, name_, &got)))
-            return name_;
-        bool terminated = got > 0 && std::memchr(name_, '\0', static_cast<size_t>(got)) != nullptr;
-        ensure(terminated, "terminated");
+        text(kName, name_, kNameBuf, "axrpcGetString(inPara, \"name\", kNameBuf, name, &got)");
         return name_;
     }
     // Exactly six bytes.
     const uint8_t *mac() {
-        if (rc_ != 0) return mac_;
-        int got = 0;
-        if (read("axrpcGetString(inPara, \"dstMac\", kMacBytes, mac, &got)",
-                 axrpcGetString(in_, kDstMac, kMacBytes, reinterpret_cast<char *>(mac_), &got)))
-            ensure(got == kMacBytes, "got == kMacBytes");
+        bytes(kDstMac, mac_, kMacBytes, "axrpcGetString(inPara, \"dstMac\", kMacBytes, mac, &got)",
+              "got == kMacBytes");
         return mac_;
     }
     // Exactly one up_list.
     const up_list *ports() {
-        if (rc_ != 0) return &ports_;
-        int got = 0;
-        if (read("axrpcGetData(inPara, \"portList\", sizeof ports, &ports, &got)",
-                 axrpcGetData(in_, kPortList, sizeof ports_, &ports_, &got)))
-            ensure(got == static_cast<int>(sizeof ports_), "got == static_cast<int>(sizeof ports)");
+        bytes(kPortList, &ports_, sizeof ports_,
+              "axrpcGetData(inPara, \"portList\", sizeof ports, &ports, &got)",
+              "got == static_cast<int>(sizeof ports)");
         return &ports_;
-    }
-    uint32_t i32(const char *key) {
-        int v = 0;
-        if (rc_ == 0) read_key("axrpcGetInt", key, axrpcGetInt(in_, key, &v));
-        return static_cast<uint32_t>(v);
-    }
-    uint32_t i16(const char *key) {
-        short v = 0;
-        if (rc_ == 0) read_key("axrpcGetShort", key, axrpcGetShort(in_, key, &v));
-        return static_cast<uint16_t>(v);
-    }
-    uint32_t i8(const char *key) {
-        char v = 0;
-        if (rc_ == 0) read_key("axrpcGetChar", key, axrpcGetChar(in_, key, &v));
-        return static_cast<uint8_t>(v);
     }
 
 private:
-    bool read(const char *call_text, int rc) {
-        if (rc == 0) return true;
-        PFM_CALL_FAILED(kMid, rc, call_text);
-        rc_ = rc;
-        return false;
-    }
-    // Logs the getter as it is written for the key: getter(inPara, "key", &key).
-    void read_key(const char *getter, const char *key, int rc) {
-        if (rc == 0) return;
-        char text[96];
-        std::snprintf(text, sizeof text, "%s(inPara, \"%s\", &%s)", getter, key, key);
-        read(text, rc);
-    }
-    void ensure(bool cond, const char *cond_text) {
-        if (cond) return;
-        PFM_ENSURE_FAILED(kMid, cond_text);
-        rc_ = -1;
-    }
-
-    AXRPC_PARA_T *in_;
-    int rc_ = 0;
     char name_[kNameBuf] = {};
     uint8_t mac_[kMacBytes] = {};
     up_list ports_{};

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "flash/hex.h"
 #include "platform_core/crypto.h"
+#include "support/capture_stdout.h"
 
 using pc::test::bytes;
 using pc::test::hex;
@@ -259,16 +261,32 @@ TEST(CryptoVectors, bignum_arithmetic) {
 }
 
 TEST(Password, one_way_form) {
+    // Exactly 40 characters and nothing after them: the guard byte stays.
     char out[41];
+    std::memset(out, '#', sizeof out);
     ASSERT_EQ(PwdCipher(out, "", 0), 0);
-    EXPECT_STREQ(out, "$1$M3A<H;M8H>@/K1@3N8H/@8I7N;O7D1G=({].}");
+    EXPECT_EQ(std::string(out, 40), "$1$M3A<H;M8H>@/K1@3N8H/@8I7N;O7D1G=({].}");
+    EXPECT_EQ(out[40], '#');
+    out[40] = '\0';
     EXPECT_EQ(IsCipherPwd(out), 0);
+    std::memset(out, '#', sizeof out);
     ASSERT_EQ(PwdCipher(out, "admin", 5), 0);
-    EXPECT_EQ(std::strlen(out), 40u);
+    EXPECT_EQ(out[40], '#');
+    EXPECT_EQ(std::string(out, 3), "$1$");
     EXPECT_EQ(IsCipherPwd("$1$short"), -1);
     EXPECT_EQ(IsCipherPwd("$2$M3A<H;M8H>@/K1@3N8H/@8I7N;O7D1G=({].}"), -1);
-    EXPECT_EQ(PwdCipher(nullptr, "a", 1), -1);
-    EXPECT_EQ(PwdCipher(out, nullptr, 1), -1);
+    // A refused argument is logged as the other checks are.
+    const std::pair<std::function<int()>, const char *> refused[] = {
+        {[] { return PwdCipher(nullptr, "a", 1); }, "Ensure NULL != cphrPwd failed."},
+        {[&] { return PwdCipher(out, nullptr, 1); }, "Ensure NULL != plnPwd failed."},
+    };
+    for (const auto &[call, line] : refused) {
+        pc::test::CaptureStdout captured;
+        EXPECT_EQ(call(), -1);
+        std::string text = captured.text();
+        EXPECT_NE(text.find(line), std::string::npos) << text;
+        EXPECT_NE(text.find("PwdCipher()"), std::string::npos) << text;  // the log line's source
+    }
 }
 
 TEST(Password, plain_form_characters) {

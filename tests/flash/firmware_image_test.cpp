@@ -229,6 +229,14 @@ TEST_F(FirmwareImage, identifier_rules) {
         {"upgrade magic", [](auto &p) { p[516] ^= 1; }, "can't find AX UPGRADE HEADER!\n"},
         {"head magic", [](auto &p) { p[1540] ^= 1; }, "can't find AX HEADER!\n"},
         {"hardware count lies", [](auto &p) { p[672] = 0xff; }, "Bad upgrade header"},
+        // A 96-bit bitmap whose set bit names an entry beyond the header.
+        {"forward entry outside",
+         [](auto &p) {
+             p[675] = 96;
+             p[676] = 0;
+             p[687] = 1;
+         },
+         "Bad upgrade header"},
     };
     for (const auto &c : raw) {
         IMAGE_INFO_T info{};
@@ -236,6 +244,18 @@ TEST_F(FirmwareImage, identifier_rules) {
         EXPECT_EQ(parse(mutated(good(), c.change), info), -1) << c.what;
         EXPECT_NE(out.text().find(c.message), std::string::npos) << c.what;
     }
+}
+
+// Only the entries whose bits are set are read: a full 96-bit bitmap field
+// with two hardware identifiers is valid while its set bits name entries
+// inside the header.
+TEST_F(FirmwareImage, wide_bitmap_with_low_bits_set) {
+    IMAGE_INFO_T info{};
+    CaptureStdout out;
+    auto image = mutated(good(), [](auto &p) { p[675] = 96; });
+    EXPECT_EQ(parse(image, info), 0) << out.text();
+    EXPECT_NE(out.text().find("My FwID is in firmware's FL\n"), std::string::npos) << out.text();
+    sysImageInfoFree(&info);
 }
 
 TEST_F(FirmwareImage, rules_apply_only_when_the_device_asks) {

@@ -1,15 +1,21 @@
 // Power loss during the writes that the switch boots from. A simulated flash
 // stops after N sector operations (erase or write); for every N short of the
-// operation's total the test asks two questions:
-//   boots:   does a boot loader that scans the inner items from the top find
-//            an environment that is valid (both image names, every layout
-//            variable)?
-//   kept:    after the library's own start-up repair, are the settings
-//            still those of before or after the operation (not the
-//            defaults), and is the profile intact?
+// operation's total the test asks:
+//   boots:    does a boot loader that scans the inner items from the top find
+//             an environment that is valid (both image names, every layout
+//             variable)?
+//   kept:     after the library's own start-up repair, are the settings
+//             still those of before or after the operation (not the
+//             defaults, not an older copy)?
+//   profile:  is the factory profile, byte for byte, the one of before or
+//             after the operation?
+//   in range: did every erase and write, of the operation and of the
+//             repair, stay inside the area and its one erased sector
+//             (before or after the operation, whichever reaches lower)?
 // It prints one row per operation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -28,18 +34,15 @@ namespace {
 
 using pc::test::CaptureStdout;
 
-int g_budget = -1;  // operations still allowed; negative: no limit
+int g_budget = -1;                // operations still allowed; negative: no limit
+int g_count = 0;                  // operations that reached the device
+std::vector<uint32_t> g_touched;  // chip offsets of every erase and write
 
-int power_cut_hook(int, uint32_t, uint32_t, int) {
-    if (g_budget < 0) return 0;
+int recording_hook(int mtd, uint32_t offset, uint32_t, int) {
     if (g_budget == 0) return -1;
-    --g_budget;
-    return 0;
-}
-
-int g_count = 0;
-int counting_hook(int, uint32_t, uint32_t, int) {
+    if (g_budget > 0) --g_budget;
     ++g_count;
+    g_touched.push_back(pc::test::chip_offset(mtd, offset));
     return 0;
 }
 
@@ -47,14 +50,20 @@ uint32_t be32(const std::vector<uint8_t> &b, size_t at) {
     return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
 
+void put_be32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
 class PowerLoss : public pc::test::SimFlashTest {
 protected:
     static constexpr uint32_t kTop = FLASH_INNER_AREA_MAX + 2 * FLASH_DFT_SECTOR_SIZE;
+    static constexpr unsigned char kNewMac[6] = {0x00, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e};
 
     void SetUp() override {
         SimFlashTest::SetUp();
         CaptureStdout quiet;
-        std::vector<uint8_t> profile(PROFILE_LEN, 0x5c);
+        std::vector<uint8_t> profile(PROFILE_LEN);
+        for (size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<uint8_t>(0x5c + i);
         ASSERT_EQ(flashAppInnerSet(FLASH_INNER_TYPE_PROFILE, profile.data(), PROFILE_LEN, 0), 0);
         ASSERT_EQ(setEnvItem("MARK", "before"), 0);
         std::vector<uint8_t> extra(3000, 0x3e);
@@ -64,6 +73,7 @@ protected:
     std::vector<uint8_t> snapshot() { return chip(kChip - kTop, kTop); }
     void restore(const std::vector<uint8_t> &s) {
         flashMtdSetWriteHook(nullptr);
+        ASSERT_EQ(l_eraseFlash(kChip - kTop, kTop, 0), 0);
         ASSERT_EQ(l_writeFlash_noErase(s.data(), static_cast<uint32_t>(s.size()), kChip - kTop, 0), 0);
         restart();
     }
@@ -83,13 +93,18 @@ protected:
         return false;
     }
 
-    static bool env_valid(const std::vector<uint8_t> &v) {
+    static std::map<std::string, std::string> variables(const std::vector<uint8_t> &v) {
         std::map<std::string, std::string> vars;
         for (size_t slot = 0; slot < GEV_ITEM_MAX; ++slot) {
             if (v[GEV_FLAGS_OFFSET + slot] != GEV_FLAG_ACTIVE) continue;
             const char *rec = reinterpret_cast<const char *>(&v[GEV_SLOTS_OFFSET + slot * GEV_SLOT_LEN]);
             vars[std::string(rec, strnlen(rec, 255))] = std::string(rec + 256, strnlen(rec + 256, 255));
         }
+        return vars;
+    }
+
+    static bool env_valid(const std::vector<uint8_t> &v) {
+        auto vars = variables(v);
         auto image = [&](const char *n) {
             return vars.count(n) && (vars[n] == "flash:image1.bin" || vars[n] == "flash:image2.bin");
         };
@@ -103,109 +118,207 @@ protected:
         return true;
     }
 
-    // After a restart and the library's repair.
-    bool kept(const std::vector<std::string> &marks) {
-        restart();
+    std::vector<uint8_t> profile_now() {
+        uint32_t len = 0;
+        void *p = flashAppInnerGet(FLASH_INNER_TYPE_PROFILE, &len);
+        if (p == nullptr) return {};
+        std::vector<uint8_t> v(static_cast<uint8_t *>(p), static_cast<uint8_t *>(p) + len);
+        std::free(p);
+        return v;
+    }
+
+    // The settings a restarted process finds: MARK's value, "" for none.
+    std::string mark_now() {
         char value[GEV_VALUE_LEN];
-        if (getEnvItem("MARK", value) != 0) return false;
-        bool markOk = false;
-        for (const auto &m : marks) markOk = markOk || m == value;
-        unsigned char id[16];
-        return markOk && sysGetProductId(id) == 0 && id[0] == 0x5c;
+        return getEnvItem("MARK", value) == 0 ? value : "";
     }
 
     struct Row {
         std::string op;
-        int cuts = 0, booted = 0, keptCount = 0;
+        int cuts = 0, booted = 0, kept = 0, profileKept = 0, inRange = 0;
     };
 
-    Row run(const std::string &name, const std::function<void()> &prepare, const std::function<int()> &op,
-            const std::vector<std::string> &marks) {
+    struct Case {
+        std::string name;
+        std::function<void()> prepare;  // brings the chip to the state before
+        std::function<int()> op;
+        std::vector<std::string> marks;  // MARK values that count as kept ("" for the defaults)
+    };
+
+    Row run(const Case &c) {
         CaptureStdout quiet;
-        prepare();
-        auto before = snapshot();
-        // How many sector operations the whole operation takes.
+        c.prepare();
         restart();
-        prepare_loaded();
+        auto before = snapshot();
+        // The area before and after a whole run, and the profiles allowed,
+        // read without the start-up repair.
+        flashAppInnerInit_patch();
+        uint32_t edgeBefore = flashInnerEdgeOffset;
+        auto profileBefore = profile_now();
+        restore(before);
+        g_budget = -1;
         g_count = 0;
-        flashMtdSetWriteHook(&counting_hook);
-        EXPECT_EQ(op(), 0) << name;
+        flashMtdSetWriteHook(&recording_hook);
+        EXPECT_EQ(c.op(), 0) << c.name;
         flashMtdSetWriteHook(nullptr);
-        Row row{name};
+        Row row{c.name};
         row.cuts = g_count;
-        for (int n = 0; n < g_count; ++n) {
+        restart();
+        flashAppInnerInit_patch();
+        uint32_t lowest = std::min(edgeBefore, flashInnerEdgeOffset) - kSector;
+        auto profileAfter = profile_now();
+        for (int n = 0; n < row.cuts; ++n) {
             restore(before);
-            prepare_loaded();
+            g_touched.clear();
             g_budget = n;
-            flashMtdSetWriteHook(&power_cut_hook);
-            op();
-            flashMtdSetWriteHook(nullptr);
+            flashMtdSetWriteHook(&recording_hook);
+            c.op();
             g_budget = -1;
             row.booted += boots() ? 1 : 0;
-            row.keptCount += kept(marks) ? 1 : 0;
+            restart();  // the library's start-up repair runs on first use
+            std::string mark = mark_now();
+            auto profile = profile_now();
+            flashMtdSetWriteHook(nullptr);
+            row.kept += std::count(c.marks.begin(), c.marks.end(), mark) ? 1 : 0;
+            row.profileKept += (profile == profileBefore || profile == profileAfter) ? 1 : 0;
+            row.inRange += std::all_of(g_touched.begin(), g_touched.end(),
+                                       [&](uint32_t at) { return at >= lowest && at < kChip; })
+                               ? 1
+                               : 0;
         }
         restore(before);
         return row;
     }
 
-    // What a running process has in memory before it starts the operation.
-    void prepare_loaded() {
-        char value[GEV_VALUE_LEN];
-        getEnvItem("MARK", value);
+    // Writes a raw item (value under its trailer) with its top at boundary.
+    void put_raw(uint32_t boundary, uint32_t type, const std::vector<uint8_t> &value) {
+        std::vector<uint8_t> t(12);
+        put_be32(t, 0, static_cast<uint32_t>(value.size()));
+        put_be32(t, 4, type);
+        put_be32(t, 8, FLASH_INNER_KEY);
+        ASSERT_EQ(l_writeFlash(value.data(), static_cast<unsigned>(value.size()),
+                               boundary - 12 - static_cast<uint32_t>(value.size()), 0),
+                  0);
+        ASSERT_EQ(l_writeFlash(t.data(), 12, boundary - 12, 0), 0);
+    }
+    std::vector<uint8_t> item(uint32_t type) {
+        uint32_t len = 0;
+        void *p = flashAppInnerGet(type, &len);
+        std::vector<uint8_t> v(static_cast<uint8_t *>(p), static_cast<uint8_t *>(p) + len);
+        std::free(p);
+        return v;
+    }
+    // An environment like the current one with MARK set to value.
+    std::vector<uint8_t> env_with_mark(const char *value) {
+        std::vector<uint8_t> env = item(FLASH_INNER_TYPE_GEV);
+        for (size_t slot = 0; slot < GEV_ITEM_MAX; ++slot) {
+            char *rec = reinterpret_cast<char *>(&env[GEV_SLOTS_OFFSET + slot * GEV_SLOT_LEN]);
+            if (env[GEV_FLAGS_OFFSET + slot] == GEV_FLAG_ACTIVE && std::strcmp(rec, "MARK") == 0) {
+                std::memset(rec + 256, 0, 256);
+                std::strcpy(rec + 256, value);
+            }
+        }
+        return env;
     }
 };
 
-TEST_F(PowerLoss, every_sector_boundary_of_the_boot_critical_writes) {
+TEST_F(PowerLoss, every_sector_operation_of_the_area_environment_and_profile_writes) {
+    const uint32_t p1 = kChip - kSector, p2 = kChip - 2 * kSector, p3 = kChip - 3 * kSector;
+    auto nothing = [] {};
+    std::vector<Case> cases = {
+        {"setEnvItem, new variable", nothing, [] { return setEnvItem("NEWVAR", "1"); }, {"before"}},
+        {"setEnvItem, changed value",
+         nothing,
+         [] { return setEnvItem("MARK", "after"); },
+         {"before", "after"}},
+        {"setEnvItem, compaction",
+         [] {
+             uint32_t off = 0;
+             flashAppInnerGetOffset(FLASH_INNER_TYPE_GEV, &off);
+             for (int i = 0;; ++i) {
+                 std::vector<uint8_t> flags(GEV_ITEM_MAX);
+                 l_readFlash(flags.data(), GEV_ITEM_MAX, off + GEV_FLAGS_OFFSET);
+                 if (std::count(flags.begin(), flags.end(), GEV_FLAG_BLANK) == 1) break;
+                 setEnvItem("CHURN", std::to_string(i).c_str());
+             }
+         },
+         [] { return setEnvItem("MARK", "after"); },
+         {"before", "after"}},
+        {"flashAppInnerSet, new item",
+         nothing,
+         [] {
+             std::vector<uint8_t> v(5000, 0x77);
+             return flashAppInnerSet(4, v.data(), 5000, 0);
+         },
+         {"before"}},
+        {"flashAppInnerSet, item grows",
+         nothing,
+         [] {
+             std::vector<uint8_t> v(kSector + 100, 0x78);
+             return flashAppInnerSet(3, v.data(), kSector + 100, 0);
+         },
+         {"before"}},
+        {"flashAppInnerUnset", nothing, [] { return flashAppInnerUnset(3); }, {"before"}},
+        {"sysSetMacToFlash", nothing, [] { return sysSetMacToFlash(kNewMac); }, {"before"}},
+        {"profile replace",
+         nothing,
+         [] {
+             std::vector<uint8_t> v(PROFILE_LEN, 0x6d);
+             return flashAppInnerSet(FLASH_INNER_TYPE_PROFILE, v.data(), PROFILE_LEN, 0);
+         },
+         {"before"}},
+        // [profile][environment][item 3] as an older writer left it: the
+        // repair moves the environment below item 3.
+        {"start-up repair, env moved down",
+         [&] {
+             auto env = item(FLASH_INNER_TYPE_GEV), three = item(3);
+             ASSERT_EQ(l_eraseFlash(p3, 2 * kSector, 0), 0);
+             put_raw(p1, FLASH_INNER_TYPE_GEV, env);
+             put_raw(p2, 3, three);
+         },
+         [] { return flashAppInnerInit(); },
+         {"before"}},
+        // [environment][profile][item 3]: the profile moves up.
+        {"start-up repair, env above profile",
+         [&] {
+             auto env = item(FLASH_INNER_TYPE_GEV), profile = item(FLASH_INNER_TYPE_PROFILE), three = item(3);
+             ASSERT_EQ(l_eraseFlash(p3, 3 * kSector, 0), 0);
+             put_raw(kChip, FLASH_INNER_TYPE_GEV, env);
+             put_raw(p1, FLASH_INNER_TYPE_PROFILE, profile);
+             put_raw(p2, 3, three);
+         },
+         [] { return flashAppInnerInit(); },
+         {"before"}},
+        // [profile][item 3], no environment; an older environment lies below
+        // the erased sector. The repair writes the defaults.
+        {"pre-check, no environment item",
+         [&] {
+             auto stale = env_with_mark("stale");
+             ASSERT_EQ(l_eraseFlash(p3, kSector, 0), 0);
+             put_raw(p3, FLASH_INNER_TYPE_GEV, stale);
+         },
+         [] { return flashAppInnerInit(); },
+         {""}},
+    };
     std::vector<Row> rows;
-    rows.push_back(run(
-        "setEnvItem, new variable", [] {}, [] { return setEnvItem("NEWVAR", "1"); }, {"before"}));
-    rows.push_back(run(
-        "setEnvItem, changed value", [] {}, [] { return setEnvItem("MARK", "after"); }, {"before", "after"}));
-    rows.push_back(run(
-        "setEnvItem, compaction",
-        [] {
-            uint32_t off = 0;
-            flashAppInnerGetOffset(FLASH_INNER_TYPE_GEV, &off);
-            for (int i = 0;; ++i) {
-                std::vector<uint8_t> flags(GEV_ITEM_MAX);
-                l_readFlash(flags.data(), GEV_ITEM_MAX, off + GEV_FLAGS_OFFSET);
-                if (std::count(flags.begin(), flags.end(), GEV_FLAG_BLANK) == 1) break;
-                setEnvItem("CHURN", std::to_string(i).c_str());
-            }
-        },
-        [] { return setEnvItem("MARK", "after"); }, {"before", "after"}));
-    rows.push_back(run(
-        "flashAppInnerSet, new item", [] {},
-        [] {
-            std::vector<uint8_t> v(5000, 0x77);
-            return flashAppInnerSet(4, v.data(), 5000, 0);
-        },
-        {"before"}));
-    rows.push_back(run(
-        "flashAppInnerSet, item grows", [] {},
-        [] {
-            std::vector<uint8_t> v(kSector + 100, 0x78);
-            return flashAppInnerSet(3, v.data(), kSector + 100, 0);
-        },
-        {"before"}));
-    rows.push_back(run(
-        "flashAppInnerUnset", [] {}, [] { return flashAppInnerUnset(3); }, {"before"}));
+    for (const auto &c : cases) rows.push_back(run(c));
 
-    std::printf("\n%-32s %6s %6s %6s\n", "operation", "cuts", "boots", "kept");
+    std::printf("\n%-34s %5s %6s %6s %8s %9s\n", "operation", "cuts", "boots", "kept", "profile", "in range");
     for (const auto &r : rows)
-        std::printf("%-32s %6d %6d %6d\n", r.op.c_str(), r.cuts, r.booted, r.keptCount);
+        std::printf("%-34s %5d %6d %6d %8d %9d\n", r.op.c_str(), r.cuts, r.booted, r.kept, r.profileKept,
+                    r.inRange);
     for (const auto &r : rows) {
-        // Slot updates never erase: the device boots and keeps its settings
-        // wherever the power goes.
+        // Slot updates never erase: the device boots wherever the power goes.
         if (r.op.rfind("setEnvItem, new", 0) == 0 || r.op.rfind("setEnvItem, changed", 0) == 0) {
             EXPECT_EQ(r.booted, r.cuts) << r.op;
         }
-        // Elsewhere only the one erase of a sector that holds a live trailer
-        // leaves the boot loader without an environment.
-        EXPECT_GE(r.booted, r.cuts - 1) << r.op;
-        // The library's repair always ends with the settings of before or
-        // after the operation.
-        EXPECT_EQ(r.keptCount, r.cuts) << r.op;
+        // Elsewhere only the erase of a sector that the chain of trailers runs
+        // through leaves the boot loader without an environment: one such
+        // sector, two where the profile moves up to where the environment was.
+        EXPECT_GE(r.booted, r.cuts - (r.op.find("above profile") != std::string::npos ? 2 : 1)) << r.op;
+        EXPECT_EQ(r.kept, r.cuts) << r.op;
+        EXPECT_EQ(r.profileKept, r.cuts) << r.op;
+        EXPECT_EQ(r.inRange, r.cuts) << r.op;
     }
 }
 

@@ -48,6 +48,13 @@ TEST_F(FlashTools, flash_image_tool_prints_and_sets_the_environment) {
     EXPECT_EQ(out_.find("START_NO_CONFIG"), std::string::npos);
     ASSERT_EQ(run("flashimg", {"items", chip}), 0);
     EXPECT_NE(out_.find("1      environment  0x1ff0000  65524"), std::string::npos) << out_;
+    // Every item is listed, whatever its type.
+    { std::ofstream(dir_ + "/value.bin") << "nine"; }
+    ASSERT_EQ(run("flashimg", {"setitem", chip, "9", dir_ + "/value.bin"}), 0);
+    ASSERT_EQ(run("flashimg", {"setitem", chip, "3", dir_ + "/value.bin"}), 0);
+    ASSERT_EQ(run("flashimg", {"items", chip}), 0);
+    EXPECT_NE(out_.find("9      other        0x1fffff0  4"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("3      image item   0x1fefff0  4"), std::string::npos) << out_;
     EXPECT_EQ(run("flashimg", {"bogus", chip}), 2);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "flash/sim_flash_fixture.h"
+#include "platform_core/firmware.h"
 #include "platform_core/flash.h"
 #include "platform_core/flash_inner.h"
 #include "platform_core/gev.h"
@@ -16,6 +17,7 @@ namespace {
 
 using pc::test::CaptureStdout;
 using pc::test::WriteCounter;
+using pc::test::WriteRecorder;
 
 struct Trailer {
     uint32_t len, type, key;
@@ -199,6 +201,85 @@ TEST_F(InnerItems, reset_keeps_profile_and_environment) {
     EXPECT_EQ(getEnvItem("FL_VER", value), 0);
     EXPECT_EQ(flashAppInnerSet(2, nullptr, 1, 0), -1);
     EXPECT_EQ(flashAppInnerSet(2, v.data(), 0, 0), -1);
+}
+
+// A change that needs an erase writes the area and its one erased sector and
+// nothing else: below the area lie the firmware head copies (image 1 at
+// 0x1ec0000, image 2 two sectors higher).
+TEST_F(InnerItems, writes_stay_inside_the_area_and_its_erased_sector) {
+    constexpr uint32_t kHead1 = 0x1ec0000, kHead2 = kHead1 + 2 * kSector;
+    const struct {
+        uint32_t sectors;    // of the new item
+        bool head2Survives;  // image 2's head copy lies below the new area
+    } cases[] = {{14, true}, {16, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.sectors);
+        ASSERT_EQ(
+            l_eraseFlash(kChip - FLASH_INNER_AREA_MAX - 4 * kSector, FLASH_INNER_AREA_MAX + 4 * kSector, 0),
+            0);
+        restart();
+        std::vector<uint8_t> profile(812, 0x21);
+        ASSERT_EQ(flashAppInnerSet(0, profile.data(), 812, 0), 0);  // [profile][environment]
+        std::vector<uint8_t> head(FW_HEAD_COPY_LEN, 0);
+        std::memcpy(head.data() + 4, axHeaderMagicNumber, FW_MAGIC_LEN);
+        ASSERT_EQ(l_writeFlash(head.data(), FW_HEAD_COPY_LEN, kHead1, 0), 0);
+        ASSERT_EQ(l_writeFlash(head.data(), FW_HEAD_COPY_LEN, kHead2, 0), 0);
+        ASSERT_EQ(localInfoRead(2), 0);
+
+        std::vector<uint8_t> value(c.sectors * kSector - 12, 0x99);
+        WriteRecorder writes;
+        ASSERT_EQ(flashAppInnerSet(2, value.data(), static_cast<uint32_t>(value.size()), 0), 0);
+        // Profile, the new item and the environment, then the erased sector.
+        const uint32_t erased = kChip - (c.sectors + 3) * kSector;
+        EXPECT_GE(writes.lowest(), erased);
+        EXPECT_EQ(chip(erased, kSector), std::vector<uint8_t>(kSector, 0xff));
+        EXPECT_EQ(chip(kHead1, FW_HEAD_COPY_LEN), head);
+        EXPECT_EQ(localInfoRead(1), 0);
+        if (c.head2Survives) {
+            EXPECT_EQ(chip(kHead2, FW_HEAD_COPY_LEN), head);
+            EXPECT_EQ(localInfoRead(2), 0);
+        }
+        EXPECT_EQ(get(2), value);
+        // Removing it again writes no lower than the erased sector either.
+        WriteRecorder removal;
+        ASSERT_EQ(flashAppInnerUnset(2), 0);
+        EXPECT_GE(removal.lowest(), erased);
+        EXPECT_EQ(chip(kHead1, FW_HEAD_COPY_LEN), head);
+        EXPECT_EQ(get(0), profile);
+    }
+}
+
+// Without an environment item the pre-check writes the defaults: an older
+// environment left anywhere below the area never comes back.
+TEST_F(InnerItems, a_missing_environment_comes_back_as_the_defaults) {
+    {
+        CaptureStdout quiet;
+        ASSERT_EQ(flashAppInnerInit(), 0);
+        ASSERT_EQ(setStartUpIndex(2), 0);
+        ASSERT_EQ(setEnvItem("OLDVAR", "stale2"), 0);
+        std::vector<uint8_t> three(3000, 3);
+        ASSERT_EQ(flashAppInnerSet(3, three.data(), 3000, 0), 0);
+        ASSERT_EQ(flashAppInnerUnset(3), 0);
+        ASSERT_EQ(setEnvItem("OLDVAR", "current"), 0);
+        ASSERT_EQ(flashAppInnerUnset(FLASH_INNER_TYPE_GEV), 0);
+        restart();
+    }
+    char value[GEV_VALUE_LEN];
+    EXPECT_EQ(getEnvItem("OLDVAR", value), -1) << value;
+    EXPECT_EQ(getStartUpIndex(), 1);
+
+    // An environment item below the erased sector, as older writers left
+    // their staging copies, is not taken either.
+    std::vector<uint8_t> env = get(1);
+    {
+        CaptureStdout quiet;
+        ASSERT_EQ(flashAppInnerUnset(FLASH_INNER_TYPE_GEV), 0);
+        put_raw(kChip - 2 * kSector, FLASH_INNER_TYPE_GEV, env);
+        ASSERT_EQ(setEnvItem("FRESH", "1"), 0);  // the defaults, written on first use
+        restart();
+    }
+    EXPECT_EQ(getEnvItem("FRESH", value), 0);
+    EXPECT_EQ(offset_of(1), kChip - 12 - GEV_CONTENT_LEN);
 }
 
 }  // namespace

@@ -15,6 +15,15 @@
 
 namespace pc::test {
 
+// The chip offset of an offset inside MTD partition mtd.
+inline uint32_t chip_offset(int mtd, uint32_t offset) {
+    static const char *const names[] = {"boot", "env",    "usrimg2", "usrimg1",
+                                        "sys",  "usrapp", "ax_head", "para"};
+    uint32_t at = 0;
+    for (int i = 0; i < mtd && i < 8; ++i) at += static_cast<uint32_t>(sysGetMtdpartsInfo(names[i]));
+    return at + offset;
+}
+
 class SimFlashTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,6 +66,25 @@ struct WriteCounter {
         flashMtdSetWriteHook(&hook);
     }
     ~WriteCounter() { flashMtdSetWriteHook(nullptr); }
+};
+
+// Records the chip offset of every erase and write that reaches the devices.
+struct WriteRecorder {
+    static inline std::vector<uint32_t> offsets;
+    static int hook(int mtd, uint32_t offset, uint32_t, int) {
+        offsets.push_back(chip_offset(mtd, offset));
+        return 0;
+    }
+    WriteRecorder() {
+        offsets.clear();
+        flashMtdSetWriteHook(&hook);
+    }
+    ~WriteRecorder() { flashMtdSetWriteHook(nullptr); }
+    uint32_t lowest() const {
+        uint32_t low = UINT32_MAX;
+        for (uint32_t o : offsets) low = o < low ? o : low;
+        return low;
+    }
 };
 
 }  // namespace pc::test

@@ -58,7 +58,10 @@ TEST_F(FloodDefence, range_command_listing_and_configuration) {
         {"5000-65536", -1, " Input error,dport should be 0-65535.\r\n"},
         {"5000", -1, " Input error,dport range format:5000-6000.\r\n"},
         {"a-b", -1, " Input error,dport range format:5000-6000.\r\n"},
-        {"10-20x", -1, " Input error,dport range format:5000-6000.\r\n"},
+        {"99999999999999999999-1", -1, " Input error,dport should be 0-65535.\r\n"},
+        // Read as "%d-%d" reads it: what follows the second number is ignored.
+        {"300-400 ", 0, nullptr},
+        {"500-600x", 0, nullptr},
         {"80-80", 0, nullptr},
     };
     for (const auto &c : cases) {
@@ -70,11 +73,16 @@ TEST_F(FloodDefence, range_command_listing_and_configuration) {
     tcpUdpFloodDefendShowTo(append_line, &listing);
     EXPECT_EQ(listing,
               "Tcp-udp flood cpu defend dport:\r\n|Index     Start Port          End Port\r\n|"
-              "1         5000                6000\r\n|2         80                  80\r\n|");
+              "1         5000                6000\r\n|2         300                 400\r\n|"
+              "3         500                 600\r\n|4         80                  80\r\n|");
     tcpUdpFloodDefendConfigLines(append_line, &config);
-    EXPECT_EQ(config, "ip cpu-defend tcp-udp-flood dport 5000-6000|ip cpu-defend tcp-udp-flood dport 80-80|");
+    EXPECT_EQ(config,
+              "ip cpu-defend tcp-udp-flood dport 5000-6000|ip cpu-defend tcp-udp-flood dport 300-400|"
+              "ip cpu-defend tcp-udp-flood dport 500-600|ip cpu-defend tcp-udp-flood dport 80-80|");
     std::string out;
     EXPECT_EQ(tcpUdpFloodDefendDportCommand(0, "5000-6000", append_line, &out), 0);
+    EXPECT_EQ(tcpUdpFloodDefendDportCommand(0, "300-400 ", append_line, &out), 0);
+    EXPECT_EQ(tcpUdpFloodDefendDportCommand(0, "500-600", append_line, &out), 0);
     EXPECT_EQ(tcpUdpFloodDefendDportList(nullptr, nullptr, 0), 1);
 }
 

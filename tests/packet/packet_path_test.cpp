@@ -29,6 +29,7 @@ using namespace pc::test::packet;
 constexpr uint32_t kMod = 50;
 constexpr uint16_t kTypeOwned = 0x88B5;
 constexpr uint16_t kTypeFree = 0x88B7;  // no registration wants it
+constexpr size_t kFcs = 4;              // frame check sequence behind a received frame
 
 // The last record a core callback saw, with its frame.
 struct Seen {
@@ -131,8 +132,40 @@ TEST_F(PacketPath, owned_frame_reaches_the_core_module_with_its_record) {
     EXPECT_EQ(g_seen.rec.rx_untag, AX_PKT_RX_NO_INNER_TAG | AX_PKT_RX_NO_OUTER_TAG);
     up_list expect = list_of({port_up(3)});
     EXPECT_EQ(std::memcmp(&g_seen.rec.port_list, &expect, sizeof expect), 0);
-    EXPECT_EQ(g_seen.frame, frame);
+    // The frame as received, its check sequence behind it (counted in len).
+    ASSERT_EQ(g_seen.frame.size(), frame.size() + kFcs);
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), g_seen.frame.begin()));
     EXPECT_EQ(simKernelPacketRxCount(), before);  // owned: not for the kernel
+}
+
+// A module answers with the frame it received: the send length rules take
+// the check sequence off again, and nothing of the frame is lost.
+TEST_F(PacketPath, echoed_frame_leaves_whole) {
+    for (size_t size : {60u, 61u, 100u, 1500u}) {
+        {
+            std::lock_guard<std::mutex> g(g_seen.lock);
+            g_seen.count = 0;
+        }
+        Bytes frame = padded(eth(kBroadcast, kHostA, kTypeOwned), size);
+        for (size_t i = 14; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i);
+        inject(3, frame);
+        ASSERT_TRUE(wait_until([] { return seen_count() == 1; })) << size;
+        drain_tx();
+        AX_PACKET_T echo{};
+        Bytes copy;
+        {
+            std::lock_guard<std::mutex> g(g_seen.lock);
+            echo = g_seen.rec;
+            copy = g_seen.frame;
+        }
+        echo.data = copy.data();
+        echo.flags = AX_PKT_FLAG_PORT_LIST;
+        ASSERT_EQ(axPacketSend(&echo), 0) << size;
+        std::vector<Sent> sent = drain_tx();
+        ASSERT_EQ(sent.size(), 1u) << size;
+        EXPECT_EQ(sent[0].port, chip_port(3));
+        EXPECT_EQ(sent[0].bytes, frame) << size;  // VLAN 1 leaves untagged
+    }
 }
 
 struct VlanCase {
@@ -170,7 +203,7 @@ TEST_F(PacketPath, vlan_of_a_received_frame) {
         EXPECT_EQ(g_seen.rec.vid, c.vid) << c.what;
         EXPECT_EQ(g_seen.rec.pri, c.pri) << c.what;
         EXPECT_EQ(type_at(g_seen.frame, 12), kTypeOwned) << c.what;  // tag removed
-        EXPECT_EQ(g_seen.rec.len, frame.size() - (c.tpid ? 4 : 0)) << c.what;
+        EXPECT_EQ(g_seen.rec.len, frame.size() - (c.tpid ? 4 : 0) + kFcs) << c.what;
     }
 }
 
@@ -188,7 +221,7 @@ TEST_F(PacketPath, kernel_gets_unowned_frames_with_a_rebuilt_tag) {
         inject(2, frame);
         ASSERT_TRUE(kernel_got(before));
         Bytes got = kernel_last();
-        ASSERT_EQ(got.size(), (c.tpid ? frame.size() : frame.size() + 4));
+        ASSERT_EQ(got.size(), (c.tpid ? frame.size() : frame.size() + 4) + kFcs);
         EXPECT_EQ(type_at(got, 12), 0x8100);
         EXPECT_EQ(type_at(got, 14), c.vid);  // priority and CFI 0
         EXPECT_EQ(type_at(got, 16), kTypeFree);
@@ -211,7 +244,7 @@ TEST_F(PacketPath, kernel_gets_every_frame_of_a_burst_in_order) {
     ASSERT_TRUE(kernel_got(before, kBurst));
     EXPECT_EQ(simKernelPacketRxCount(), before + kBurst);
     Bytes got = kernel_last();
-    ASSERT_EQ(got.size(), frame.size() + 4);
+    ASSERT_EQ(got.size(), frame.size() + 4 + kFcs);
     EXPECT_EQ(type_at(got, 24), kBurst - 1);  // behind the tag
 }
 
@@ -307,7 +340,9 @@ TEST_F(PacketPath, kernel_side_knows_the_core_and_sends_through_the_chip) {
     ASSERT_TRUE(wait_until([] { return simChipTxCount() >= 28; }));
     std::vector<Sent> sent = drain_tx();
     EXPECT_EQ(ports_of(sent).size(), 28u);
-    EXPECT_EQ(sent[0].bytes.size(), 56u);  // padded to 60, then untagged
+    EXPECT_EQ(sent[0].bytes.size(), 60u);  // padded to 60 tagged, untagged, padded again by the port
+    EXPECT_TRUE(std::equal(frame.begin(), frame.begin() + 12, sent[0].bytes.begin()));
+    EXPECT_TRUE(std::equal(frame.begin() + 16, frame.end(), sent[0].bytes.begin() + 12));
     EXPECT_EQ(type_at(sent[0].bytes, 12), 0x0806);
     EXPECT_EQ(axpacketStatGet(AXPKT_STAT_FROM_KERNEL), from_kernel + 1);
 }
@@ -446,6 +481,78 @@ TEST_F(PacketSend, flags_choose_ports_tag_and_padding) {
             }
         }
     }
+}
+
+// A tag keeps its priority and CFI/DEI bits, whether the CPU inserts it or
+// the chip forwards a tagged frame.
+TEST_F(PacketSend, tag_keeps_priority_and_cfi) {
+    Bytes frame = padded(eth(kHostB, kHostA, 0x88B8), 60);
+    AX_PACKET_T p{};
+    p.data = frame.data();
+    p.len = static_cast<uint32_t>(frame.size());
+    p.flags = AX_PKT_FLAG_PORT_LIST;
+    p.vid = 100;
+    p.pri = 6;
+    p.cfi = 1;
+    p.port_list = list_of({port_up(2)});
+    ASSERT_EQ(axPacketSend(&p), 0);
+    std::vector<Sent> sent = drain_tx();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(type_at(sent[0].bytes, 14), 0xD064);
+
+    inject(1, padded(eth(kBroadcast, kHostA, kTypeFree, 0x8100, 0xB064), 64));
+    sent = drain_tx();
+    ASSERT_FALSE(sent.empty());
+    for (const Sent &s : sent) EXPECT_EQ(type_at(s.bytes, 14), 0xB064);
+}
+
+// A LAG named in the destination list leaves by exactly one member that
+// can send; a module answering on a received record's list (which names
+// the LAG of the receiving member) reaches the sender.
+TEST_F(PacketSend, lag_in_the_list_leaves_by_one_member) {
+    const UP lag2 = UP_MAKE(UP_TYPE_LAG, 0, 0, 2);
+    APPINTF_SET(APPINTF_SLOT_LAG_MEMBERS, (+[](uint32_t lag, up_list *members) {
+                    if (lag != 2) return -1;
+                    *members = list_of({port_up(5), port_up(6)});
+                    return 0;
+                }));
+    APPINTF_SET(APPINTF_SLOT_UP_TO_LAG, (+[](UP up, uint32_t *lag) {
+                    *lag = (up == port_up(5) || up == port_up(6)) ? 2 : 0;
+                    return 0;
+                }));
+    EXPECT_EQ(send({"LAG", 0x400, 100, 0, {lag2}, false, {}, 0}), 0);
+    EXPECT_EQ(ports_of(drain_tx()), (std::set<uint32_t>{5}));
+    EXPECT_EQ(send({"LAG and a port", 0x400, 100, 0, {lag2, port_up(1)}, false, {}, 0}), 0);
+    EXPECT_EQ(ports_of(drain_tx()), (std::set<uint32_t>{1, 5}));
+    simChipLinkSet(chip_port(5), 0);
+    EXPECT_EQ(send({"first member down", 0x400, 100, 0, {lag2}, false, {}, 0}), 0);
+    EXPECT_EQ(ports_of(drain_tx()), (std::set<uint32_t>{6}));
+    simChipLinkSet(chip_port(6), 0);
+    EXPECT_EQ(send({"all members down", 0x400, 100, 0, {lag2}, false, {}, 0}), 0);
+    EXPECT_TRUE(drain_tx().empty());
+    simChipLinkSet(chip_port(5), 1);
+    simChipLinkSet(chip_port(6), 1);
+
+    // Received on member 6, answered on the record's own list.
+    simChipVlanSet(1, mask({1, 5, 6}), mask({1, 5, 6}));
+    Bytes frame = padded(eth(kBroadcast, kHostA, kTypeOwned), 60);
+    inject(6, frame);
+    ASSERT_TRUE(wait_until([] { return seen_count() == 1; }));
+    drain_tx();
+    AX_PACKET_T answer{};
+    {
+        std::lock_guard<std::mutex> g(g_seen.lock);
+        answer = g_seen.rec;
+    }
+    EXPECT_EQ(answer.port_list.bits[INNER_UP_LAG_BASE / 32] >> ((INNER_UP_LAG_BASE + 2) % 32) & 1u, 1u);
+    Bytes reply = padded(eth(kHostA, kHostB, 0x88B8), 60);
+    answer.data = reply.data();
+    answer.len = static_cast<uint32_t>(reply.size());
+    answer.flags = AX_PKT_FLAG_PORT_LIST;
+    EXPECT_EQ(axPacketSend(&answer), 0);
+    std::vector<Sent> sent = drain_tx();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(ports_of(sent), (std::set<uint32_t>{5}));
 }
 
 TEST_F(PacketSend, hooks_narrow_the_ports_and_the_callers_list_is_cleared) {

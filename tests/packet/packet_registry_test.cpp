@@ -553,6 +553,12 @@ TEST_F(Registry, rpc_requests_are_checked) {
                   axrpcAddString(in, AXPACKET_REG_MACMASK, "abcdef", 6);
               }),
               -1);
+    EXPECT_NE(request([&](AXRPC_PARA_T *in) {
+                  head(in, 40, AXPACKET_SET_DES_IPV6);
+                  axrpcAddString(in, AXPACKET_REG_NAME, "remote", 7);
+                  axrpcAddData(in, AXPACKET_REG_VALUE_IPV6, AXRPC_PARA_TYPE_DATA, "0123456789abcdef", 16);
+              }),  // no mask
+              0);
     EXPECT_EQ(request([&](AXRPC_PARA_T *in) { head(in, 0, AXPACKET_SET_MODULE); }), 0);  // no such module id
     EXPECT_EQ(request([&](AXRPC_PARA_T *in) { head(in, 40, 20); }), 0);
     EXPECT_NE(request([](AXRPC_PARA_T *in) { axrpcAddInt(in, AXPACKET_REG_TYPE, 1); }), 0);
@@ -563,9 +569,11 @@ TEST_F(Registry, rpc_requests_are_checked) {
               0);
     EXPECT_EQ(axPacketCheckIsRegister(40, "remote"), 0);
     std::string text = out.text();
-    EXPECT_NE(text.find("call axrpcGetInt(inPara, AXPACKET_REG_MID, (int*)&modId) failed."),
-              std::string::npos)
-        << text;
+    for (const char *line :
+         {"call axrpcGetInt(inPara, AXPACKET_REG_MID, (int*)&modId) failed.",
+          "call axrpcGetData(inPara, AXPACKET_REG_MASK_IPV6, kIpv6Bytes, addrMask, &got) failed.",
+          "Ensure got == kMacBytes failed."})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
 }  // namespace

@@ -76,6 +76,19 @@ int status_of(const std::string &reply) {
     return sp == std::string::npos ? 0 : std::atoi(reply.c_str() + sp + 1);
 }
 
+// "a1=1&a2=1&..." with `n` arguments.
+std::string many_args(int n) {
+    std::string text;
+    for (int i = 1; i <= n; ++i) text += (i > 1 ? "&a" : "a") + std::to_string(i) + "=1";
+    return text;
+}
+
+std::string repeated(const std::string &piece, int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += piece;
+    return text;
+}
+
 std::string axcli(const std::string &command) {
     return run(std::string(PC_TOOLS_DIR) + "/axcli " + command + " 2>/dev/null");
 }
@@ -188,14 +201,21 @@ TEST_F(Web, hostile_requests_get_http_errors_and_the_core_keeps_serving) {
     const Case cases[] = {
         {url("/api/ports?x=" + big), 414},                      // request line over the bound
         {"-H 'X-Big: " + big + "' " + url("/api/ports"), 431},  // headers over the bound
-        {"--data-binary @/tmp/axwebd_big_body " + url("/floodDefend.htm"), 413},  // body over the bound
-        {url("/api/flood?a=%zz%&b=%00&%=%%"), 200},                               // escapes taken as written
+        {"--data-binary @/tmp/axwebd_big_body " + url("/floodDefend.htm"), 413},   // body over the bound
+        {url("/api/flood?a=%zz%&b=%00&%=%%"), 200},                                // escapes taken as written
+        {"--data-binary @/tmp/axwebd_many_args " + url("/floodDefend.htm"), 200},  // through the expand pool
+        {"--data-binary @/tmp/axwebd_too_many_args " + url("/floodDefend.htm"),
+         413},  // more than the pools take
         {"-X PUT " + url("/api/ports"), 405},
         {url("/no/such/page"), 404},
     };
     {
         std::ofstream body("/tmp/axwebd_big_body");
         body << std::string(100000, 'b');
+        std::ofstream many("/tmp/axwebd_many_args");
+        many << "submit=none&" << many_args(300);
+        std::ofstream tooMany("/tmp/axwebd_too_many_args");
+        tooMany << repeated("a&", 2100);
     }
     for (const Case &c : cases)
         EXPECT_EQ(status_of(curl("-o /dev/null " + c.args)), c.status) << c.args.substr(0, 80);

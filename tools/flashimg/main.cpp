@@ -28,17 +28,32 @@ void usage() {
                  "       | setitem DIR TYPE FILE\n");
 }
 
-const char *kTypeNames[] = {"profile", "environment"};
+const char *type_name(uint32_t type) {
+    switch (type) {
+        case FLASH_INNER_TYPE_PROFILE:
+            return "profile";
+        case FLASH_INNER_TYPE_GEV:
+            return "environment";
+        default:
+            return type >= FLASH_INNER_TYPE_FIRST_EXTRA && type <= FLASH_INNER_TYPE_LAST_EXTRA ? "image item"
+                                                                                               : "other";
+    }
+}
 
+// Every item the scan finds, from the top down, whatever its type.
 int list_items() {
     if (flashAppInnerInit() != 0) return 1;
     std::printf("%-6s %-12s %-10s %s\n", "type", "name", "offset", "length");
-    // The environment is the lowest item; the scan lists from the top.
-    for (uint32_t type = 0; type <= FLASH_INNER_TYPE_LAST_EXTRA; ++type) {
-        uint32_t offset = 0, len = 0;
-        if (flashAppInnerGetOffset(type, &offset) != 0) continue;
-        free(flashAppInnerGet(type, &len));
-        std::printf("%-6u %-12s %#-10x %u\n", type, type < 2 ? kTypeNames[type] : "image item", offset, len);
+    const uint32_t size = flashGetSectorSize(), top = size * flashGetSectorCount();
+    for (uint32_t b = top; b > flashInnerEdgeOffset;) {
+        unsigned char t[FLASH_INNER_TRAILER_LEN];
+        if (l_readFlash(t, sizeof t, b - FLASH_INNER_TRAILER_LEN) != 0) return 1;
+        auto be = [&](int i) {
+            return uint32_t(t[i]) << 24 | uint32_t(t[i + 1]) << 16 | uint32_t(t[i + 2]) << 8 | t[i + 3];
+        };
+        uint32_t len = be(0), type = be(4), offset = b - FLASH_INNER_TRAILER_LEN - len;
+        std::printf("%-6u %-12s %#-10x %u\n", type, type_name(type), offset, len);
+        b = offset / size * size;
     }
     std::printf("bottom of the area: %#x\n", flashInnerEdgeOffset);
     return 0;

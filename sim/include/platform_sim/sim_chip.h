@@ -15,9 +15,14 @@
  * to a port mask or through the same forwarding.
  *
  * Every frame that leaves a front-panel port is kept in a capture list for
- * tests and written to the port's bound Linux interface when it has one.
- * Frames for the CPU go through the NIC's receive queue to the callback
- * registered with nic_rx_thread_cb_register, on the thread "sim_nic_rx".
+ * tests and written to the port's bound Linux interface when it has one;
+ * a frame shorter than 60 bytes (one untagged on the way out) is padded
+ * to 60 first, as a port's MAC does. A tag keeps its priority and CFI/DEI
+ * bits. Frames for the CPU go through the NIC's receive queue to the
+ * callback registered with nic_rx_thread_cb_register, on the thread
+ * "sim_nic_rx", with their 4-byte frame check sequence behind them: the
+ * receive length counts it, as the switch's driver does (and as the send
+ * length rules expect when a module echoes a frame).
  *
  * The ACL table (sim_acl.cpp) is looked up for every frame entering a
  * front-panel port before forwarding; the first valid rule whose fields all

@@ -22,6 +22,7 @@ constexpr uint32_t kDriverPktSize = 1632;
 constexpr uint32_t kExcludedChipPort = 52;
 constexpr uint32_t kAddrBytes = 12;
 constexpr uint32_t kTagBytes = 4;
+constexpr uint32_t kFcsBytes = 4;  // frame check sequence, counted in receive lengths
 constexpr uint32_t kMin60 = 60;
 constexpr uint32_t kMin64 = 64;
 constexpr uint32_t kNoVlan = 1;  // a vid of 0 is sent in VLAN 1
@@ -96,6 +97,29 @@ bool isolation_set(const AX_PACKET_T &pkt, up_list &excluded) {
             for (uint32_t w = 0; w < UP_LIST_UNIT_WORDS; ++w) excluded.bits[w] &= ~members.bits[w];
     }
     return true;
+}
+
+// Specific-port mode: every LAG named in `wanted` is served by one member
+// port, the first that may send (a linked-up member of the VLAN in
+// `usable`, not excluded by isolation) on this unit. The members come from
+// the LAG-members hook, as for the stack-aware send. Their chip ports.
+sdk_portmask_t lag_picks(const up_list &wanted, const sdk_portmask_t &usable, const up_list &excluded) {
+    sdk_portmask_t picks{};
+    auto members_of = APPINTF_GET(APPINTF_SLOT_LAG_MEMBERS);
+    for (uint32_t lag = 1; members_of != nullptr && lag <= UP_LAG_MAX; ++lag) {
+        uint32_t idx = INNER_UP_LAG_BASE + lag;
+        up_list members{};
+        if (!((wanted.bits[idx / 32] >> (idx % 32)) & 1u) || members_of(lag, &members) != 0) continue;
+        for (uint32_t w = 0; w < UP_LIST_UNIT_WORDS; ++w) members.bits[w] &= ~excluded.bits[w];
+        sdk_portmask_t m = chip_mask(members);
+        mask_and(m, usable);
+        for (uint32_t p = 0; p < SDK_PORT_MAX; ++p) {
+            if (!SDK_PORTMASK_IS_SET(m, p)) continue;
+            SDK_PORTMASK_SET(picks, p);
+            break;
+        }
+    }
+    return picks;
 }
 
 int transmit(drv_nic_pkt_t *d) {
@@ -183,15 +207,18 @@ PC_API int adAxpacketCpuMirrorRx(uint32_t unit, const drv_nic_pkt_t *pkt) {
     if (pkt == nullptr || pkt->data == nullptr ||
         adPmpUp2Bp(__atomic_load_n(&gCpuMirrorPort, __ATOMIC_RELAXED), &cu, &cp) != 0)
         return -1;
-    if (pkt->length < kAddrBytes) return -1;
+    if (pkt->length < kAddrBytes + kFcsBytes) return -1;
+    // The received length counts the frame check sequence; the port adds
+    // its own to the copy.
+    const uint32_t frameLen = pkt->length - kFcsBytes;
     drv_nic_pkt_t *d = nullptr;
     if (axnic_pkt_alloc(0, static_cast<int32_t>(pkt->length + kTagBytes), 0, &d) != 0 || d == nullptr) {
         PFM_DBG(kMid, "AXPacket: allocate tx packet buffer error\n");
         return -1;
     }
     if (pkt->rx.inner_tag_present) {
-        std::memcpy(d->data, pkt->data, pkt->length);
-        d->length = pkt->length;
+        std::memcpy(d->data, pkt->data, frameLen);
+        d->length = frameLen;
     } else {
         uint16_t vid = 0;
         UP up = 0;
@@ -206,8 +233,8 @@ PC_API int adAxpacketCpuMirrorRx(uint32_t unit, const drv_nic_pkt_t *pkt) {
                                   static_cast<uint8_t>(vid)};
         std::memcpy(d->data, pkt->data, kAddrBytes);
         std::memcpy(d->data + kAddrBytes, tag, kTagBytes);
-        std::memcpy(d->data + kAddrBytes + kTagBytes, pkt->data + kAddrBytes, pkt->length - kAddrBytes);
-        d->length = pkt->length + kTagBytes;
+        std::memcpy(d->data + kAddrBytes + kTagBytes, pkt->data + kAddrBytes, frameLen - kAddrBytes);
+        d->length = frameLen + kTagBytes;
     }
     d->tail = d->data + d->length;
     d->tx.mode = NIC_TX_DIRECT;
@@ -250,7 +277,8 @@ PC_API int adAxpacketSend(AX_PACKET_T *ax_pkt) {
     for (uint32_t w = 0; w < UP_LIST_UNIT_WORDS; ++w) list.bits[w] = pkt.port_list.bits[w];
     bool bcast = flags & (AX_PKT_FLAG_BCAST | AX_PKT_FLAG_LOCAL_BCAST);
     up_list excluded{};
-    if (isolation_set(pkt, excluded)) {
+    bool isolated = isolation_set(pkt, excluded);
+    if (isolated) {
         for (uint32_t w = 0; w < UP_LIST_UNIT_WORDS; ++w)
             list.bits[w] = bcast ? (list.bits[w] | excluded.bits[w]) : (list.bits[w] & ~excluded.bits[w]);
     }
@@ -279,6 +307,10 @@ PC_API int adAxpacketSend(AX_PACKET_T *ax_pkt) {
     d->tx.mode = NIC_TX_DIRECT;
     sdk_portmask_t listed = chip_mask(list);
     if (!bcast) {
+        // A LAG named in the list goes out of one of its members.
+        sdk_portmask_t picks = lag_picks(pkt.port_list, member, isolated ? excluded : up_list{});
+        listed.bits[0] |= picks.bits[0];
+        listed.bits[1] |= picks.bits[1];
         for (uint32_t t = 0; t < SDK_TRUNK_MAX; ++t) {
             sdk_portmask_t tm{};
             if (sdk_trunk_port_get(0, t, &tm) != 0 || mask_empty(tm)) continue;

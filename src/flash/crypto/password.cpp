@@ -5,6 +5,7 @@
 
 #include "flash/crypto/builtin_secrets.h"
 #include "platform_core/crypto.h"
+#include "platform_core/platform.h"
 
 namespace {
 
@@ -37,13 +38,15 @@ int des_image(const unsigned char *in, int len, unsigned char *out, int decrypt)
 
 extern "C" {
 
+// Writes exactly PWD_CIPHER_LEN characters and no terminator: a caller's
+// buffer of that size is enough.
 int PwdCipher(char *out, const char *password, int len) {
     if (out == nullptr) {
-        printf("Ensure %s failed.\n", "NULL != cphrPwd");
+        PFM_ENSURE_FAILED(MID_IMAGE, "NULL != cphrPwd");
         return -1;
     }
     if (password == nullptr || len < 0) {
-        printf("Ensure %s failed.\n", "NULL != plnPwd");
+        PFM_ENSURE_FAILED(MID_IMAGE, "NULL != plnPwd");
         return -1;
     }
     unsigned char d[16];
@@ -55,7 +58,6 @@ int PwdCipher(char *out, const char *password, int len) {
         out[o++] = static_cast<char>((b & 15) + '/');
     }
     for (int i = 0; i < 5; ++i) out[o++] = kTailChars[d[i] & 15];
-    out[o] = '\0';
     return 0;
 }
 

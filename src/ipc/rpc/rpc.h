@@ -35,9 +35,11 @@
 //   "rpcAsynScheduleLock" with "rpcAsynScheduleCond": the scheduler's wait
 // The service's up/down state and its passes (axrpc_service.h) are atomics.
 //
-// No other component of the library uses what this folder holds inside:
-// they call the C API (platform_core/axrpc.h). This header gives the
-// folder's files their common constants.
+// Other components of the library call the C API (platform_core/axrpc.h);
+// the functions they serve to other processes read their requests with
+// axrpc_param_reader.h, which logs a missing or malformed parameter as the
+// serving function's own. This header gives the folder's files their
+// common constants.
 #pragma once
 
 #include "platform_core/types.h"
