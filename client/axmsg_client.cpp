@@ -54,9 +54,11 @@
 #include <mutex>
 #include <vector>
 
+#include "axmsg_reconnect.h"
 #include "ipc/hub/axmsg_stream.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
+#include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
@@ -504,8 +506,9 @@ void reader_main(void *arg) {
                 }
                 c.fd = fd;
             }
-            c.connects.fetch_add(1);
+            unsigned connects = c.connects.fetch_add(1) + 1;
             c.connected.store(true);
+            pc::client::reconnect_announce(connects);
             long long since = pal_time_msecs();
             serve(c, fd, reader);
             c.connected.store(false);
@@ -628,6 +631,9 @@ PC_API int axmsg_client_init(int pid, unsigned connect_timeout_ms) {
     if (create_wait_objects(c) != 0) return -1;
     c.pid = static_cast<uint32_t>(pid);
     c.stop.store(false);
+    // Notification subscriptions are kept by the library itself: they are
+    // the first to be sent again after a reconnection.
+    axmsg_client_reconnect_cb_add([](void *) { return notify_reg_resend(); }, nullptr);
     AXMSG_TRANSPORT_T transport{client_send, &c, client_wait};
     if (axmsg_transport_set(&transport) != 0) return -1;
     c.running.store(true);
@@ -665,6 +671,7 @@ PC_API int axmsg_client_close(void) {
     Client &c = g_client;
     if (!c.running.load()) return 0;
     axmsg_transport_set(nullptr);
+    pc::client::reconnect_stop();
     c.stop.store(true);
     {
         pc::pal::MutexGuard guard(c.lock);

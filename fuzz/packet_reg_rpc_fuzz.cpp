@@ -67,9 +67,15 @@ void register_modules() {
 
 }  // namespace
 
+// Requests come from process 9, as the RPC service's environment says.
+static AXRPC_ENV_T g_env{};
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     simSwitchSetInited(1);  // keeps the refusals' error lines quiet
     simProcessSetPid(PID_CORE);
+    if (envTls == nullptr) envTls = pal_tls_key_create(nullptr);
+    g_env.pid = static_cast<int32_t>(kRemotePid);
+    pal_tls_key_set(envTls, &g_env);
     axPacketFilterInit();
     pc::packet::rule_tables_create();
     register_modules();

@@ -2,6 +2,7 @@
 // which other processes register.
 #include <cstring>
 
+#include "ipc/hub/hub.h"
 #include "mgmt/axconfig_state.h"
 #include "mgmt/mgmt_para.h"
 #include "mgmt/mgmt_stack_view.h"
@@ -55,6 +56,21 @@ void free_node(void *data) { pal_free(data); }
 int collect(void *ctx, void *data) {
     static_cast<std::vector<RegNode> *>(ctx)->push_back(*static_cast<RegNode *>(data));
     return GDSL_RET_OK;
+}
+
+int same_pid(void *key, void *data) {
+    return static_cast<RegNode *>(data)->pid == *static_cast<int *>(key) ? 0 : 1;
+}
+
+// The hub saw process `pid` go: its printers and port deletion handlers
+// leave both lists.
+void drop_process(uint32_t pid) {
+    int key = static_cast<int>(pid);
+    if (!registry_ready() || key == PID_CORE) return;
+    pc::pal::MutexGuard guard(registryLock);
+    for (Registry which : {Registry::GetCfg, Registry::DelPort})
+        if (DList *list = list_of(which))
+            while (DListNode *node = dlistFindByKey(list, same_pid, &key)) dlistDelete(list, node);
 }
 
 bool name_ok(const char *name) { return name != nullptr && std::strlen(name) <= AXCFG_REG_FUNC_NAME_LEN; }
@@ -127,6 +143,7 @@ extern "C" {
 PC_API int axConfigLibInit(void) {
     if (registryLock == nullptr) registryLock = pal_mutex_create("axConfig");
     PFM_ENSURE_RET(kMid, NULL != registryLock, -1);
+    PFM_CALL_RET(kMid, pc::ipc::add_process_gone_hook(drop_process));
     pc::pal::MutexGuard guard(registryLock);
     if (lAxcfgGetCfgFuncRegList == nullptr) lAxcfgGetCfgFuncRegList = dlistCreate(free_node, by_priority);
     if (lAxcfgDelPortFuncRegList == nullptr) lAxcfgDelPortFuncRegList = dlistCreate(free_node, by_priority);

@@ -17,6 +17,14 @@
  * When the core goes away the reader closes the connection, sends fail with
  * -1 (nothing is queued) and the reader reconnects, with a new hello, as
  * soon as the hub listens again.
+ *
+ * The core forgets what a process registered when its connection ends. After
+ * every reconnection the client libraries register again what they
+ * registered (notification subscriptions, packet modules and registrations
+ * with their fields and state, configuration printers, stack unit
+ * callbacks); anything else the core must learn again (for example state the
+ * application pushed to it) belongs in a callback of
+ * axmsg_client_reconnect_cb_add.
  */
 #ifndef AXMSG_CLIENT_AXMSG_CLIENT_H
 #define AXMSG_CLIENT_AXMSG_CLIENT_H
@@ -40,6 +48,14 @@ PC_API unsigned axmsg_client_connect_count(void);
  * sender as an echo reply (AXMSG_ECHO_REPLY_MID). Returns axmsg_send's result. */
 struct axmsg_s;
 PC_API int axmsg_client_echo_back(struct axmsg_s *msg);
+/* Adds a callback run after every reconnection to the hub (not after the
+ * first connection), on the thread "axmsg_rereg", after the callbacks added
+ * before it; the client libraries add theirs when they start. A callback
+ * returns 0 when done; a failing one is called again every 200 ms while the
+ * connection is up, for up to 30 s (the core may still be starting). Adding
+ * the same (cb, arg) twice adds it once. 0, or -1 for a null cb. */
+typedef int (*AXMSG_CLIENT_RECONNECT_CB)(void *arg);
+PC_API int axmsg_client_reconnect_cb_add(AXMSG_CLIENT_RECONNECT_CB cb, void *arg);
 /* Removes the transport, closes the connection and stops the reader. */
 PC_API int axmsg_client_close(void);
 

@@ -43,6 +43,7 @@ int table_cb_trav(int type, void *arg, int len) {
     }
     const int self = pidGetCurrent();
     for (NotifyNode *n = table_head(type); n != nullptr; n = n->next.load(std::memory_order_acquire)) {
+        if (!n->active.load(std::memory_order_acquire)) continue;
         if (n->proc != self) {
             AXRPC_PARA_T in{};
             AXRPC_PARA_GROUP_T out{};
@@ -151,6 +152,8 @@ PC_API int notify_asyn_init(void) { return asyn_init(); }
 
 PC_API int notify_init(void) {
     if (notify_type_init != nullptr) notify_type_init();
+    PFM_CALL_RET(kMid, pc::ipc::add_process_gone_hook(
+                           [](uint32_t pid) { table_drop_process(static_cast<int>(pid)); }));
     PFM_CALL_RET(kMid, notify_asyn_init());
     PFM_CALL_RET(kMid, notify_lib_init());
     axrpcRegisterFunc(kCallRemote, call_remote_srv);
@@ -191,6 +194,15 @@ PC_API int notify_asyn_reg(int mid, int type, int queueLen, NOTIFY_CB cb) {
     if (asyn_register(mid, type, queueLen, cb) != 0) return -1;
     if (table_add(type, pidGetCurrent(), mid, 1, NOTIFY_ASYN_PRI, nullptr, asyn_dispatch) != 0) return -1;
     if (!is_core()) send_registration(type, NOTIFY_ASYN_PRI, 0);
+    return 0;
+}
+
+PC_API int notify_reg_resend(void) {
+    if (is_core()) return 0;
+    const int self = pidGetCurrent();
+    for (int type = 0; type < NOTIFY_TYPE_NUM; ++type)
+        for (NotifyNode *n = table_head(type); n != nullptr; n = n->next.load(std::memory_order_acquire))
+            if (n->proc == self && send_registration(type, n->pri, n->is_asyn ? 0 : 1) != 0) return -1;
     return 0;
 }
 

@@ -284,7 +284,8 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
             AXRPC_WAIT_QUE_UNIT_S &reply = node->unit[u];
             if (!reply.received) continue;
             if (reply.ret != 0) {
-                PFM_ERR(kMid, "Return error\n");
+                PFM_ERR(kMid, "%s in process %s(%d) of unit %d failed with %d\n", funcName,
+                        pidNameGet(dstPid), dstPid, u, static_cast<int>(reply.ret));
                 result = AXRPC_RET_FUNC_ERR;
             }
             if (reply.outBuf == nullptr) continue;  // unreadable reply, counted as a failure
