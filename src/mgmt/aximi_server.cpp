@@ -167,6 +167,7 @@ PC_API int aximiServerManageFunc(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     env->clientPid = clientPid;
     env->session = session;
     set_print_flag(1);
+    ui_reachable_again();
     int result = hook(&ctx, inPara, outPara);
     PFM_DBG(kMid, "Server: Function return: %d\n", result);
     env->clientPid = 0;

@@ -2,7 +2,9 @@
  * The messaging client of the application processes.
  *
  * A process other than the core calls axmsg_client_init(pid) once. The
- * client connects to the hub (127.0.0.1:3600), sends the hello, installs
+ * client connects to the hub (127.0.0.1:3600), sends the hello and waits
+ * until the hub has accepted it (a hello for an id that is still connected
+ * is refused: the client tries again until it is accepted), installs
  * itself as the transport of axmsg_send/axmsg_mcast_send (axmsg.h) and
  * starts one reader thread, "axmsg_client", which hands every message
  * addressed to this process to the handler registered with axmsg_reg.
@@ -36,7 +38,7 @@ PC_BEGIN_DECLS
  * time-out. Returns 0 when connected, -1 on bad arguments or a second init,
  * 1 when the first connection is not yet made (the client still runs). */
 PC_API int axmsg_client_init(int pid, unsigned connect_timeout_ms);
-/* Non-zero while the connection to the hub is up (hello sent). */
+/* Non-zero while the connection to the hub is up (hello accepted by the hub). */
 PC_API int axmsg_client_connected(void);
 /* Waits up to `timeout_ms` for the connection; 0 when connected, else -1. */
 PC_API int axmsg_client_wait_connected(unsigned timeout_ms);

@@ -218,25 +218,35 @@ PC_API int notify_call(int type, void *arg, int len) {
     PFM_DBG(kMid, "client proc notify call %d", type);
     AXRPC_PARA_T in{};
     if (axrpcParaInit(&in) != 0) return -1;
-    axrpcAddInt(&in, "type", type);
-    if (len > 0 && arg != nullptr) axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
-    axrpcCallFunctionAsync(current_unit_bit(), PID_CORE, kTravSrv, &in, 0);
+    // An event that does not reach the core is reported, never dropped
+    // quietly: the caller may raise it again.
+    int rc = axrpcAddInt(&in, "type", type);
+    if (rc == 0 && len > 0 && arg != nullptr) rc = axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
+    if (rc == 0) rc = axrpcCallFunctionAsync(current_unit_bit(), PID_CORE, kTravSrv, &in, 0);
     axrpcParaFree(&in);
+    if (rc != 0) {
+        PFM_ERR(kMid, "notify call %d not sent to the core", type);
+        return -1;
+    }
     return 0;
 }
 
 PC_API int notify_call_remote(int unit, int type, void *arg, int len) {
     AXRPC_PARA_T in{};
     if (axrpcParaInit(&in) != 0) return -1;
-    axrpcAddInt(&in, "type", type);
-    axrpcAddInt(&in, "len", len);
-    if (len > 0 && arg != nullptr) axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
+    int rc = axrpcAddInt(&in, "type", type);
+    if (rc == 0) rc = axrpcAddInt(&in, "len", len);
+    if (rc == 0 && len > 0 && arg != nullptr) rc = axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
     // A unit that is not legal names no destination: nothing is sent.
     const uint32_t units = unit >= 0 && pc::ipc::unit_usable(static_cast<uint32_t>(unit))
                                ? pc::ipc::unit_bit(static_cast<uint32_t>(unit))
                                : 0;
-    axrpcCallFunctionAsync(units, PID_CORE, kCallRemote, &in, 0);
+    if (rc == 0) rc = axrpcCallFunctionAsync(units, PID_CORE, kCallRemote, &in, 0);
     axrpcParaFree(&in);
+    if (rc != 0) {
+        PFM_ERR(kMid, "notify call %d not sent to unit %d", type, unit);
+        return -1;
+    }
     return 0;
 }
 
