@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "axmsg_client/axmsg_client.h"
 #include "mgmt/axconfig_sections.h"
 #include "mgmt/mgmt_para.h"
 #include "platform_core/aximi.h"
@@ -26,6 +27,7 @@ struct LocalEntry {
     std::string name;
     AXCFG_GET_CFG_FUNC getCfg;
     AXCFG_DEL_PORT_FUNC delPort;
+    int priority;
 };
 
 std::mutex gLock;                  // guards gEntries
@@ -48,6 +50,34 @@ int call_core(const char *func, AXRPC_PARA_T *in) {
     if (rc == 0 && reply.isUsed) axrpcGetInt(&reply.paraSet, AXCFG_PARA_RET, &ret);
     axrpcParaGroupFree(&reply);
     return rc == 0 ? ret : -1;
+}
+
+// Reports one printer to the core's registry; 0 or the failure.
+int report(const LocalEntry &e) {
+    AXRPC_PARA_T in;
+    axrpcParaInit(&in);
+    int rc = axrpcAddStringPtr(&in, AXCFG_PARA_REG_NAME, e.name.c_str());
+    rc |= axrpcAddInt(&in, AXCFG_PARA_PRIORITY, e.priority);
+    rc |= axrpcAddInt(&in, AXCFG_PARA_DST_PID, pidGetCurrent());
+    if (e.delPort != nullptr) rc |= axrpcAddFlag(&in, AXCFG_PARA_DELPORT, 1);
+    if (rc == 0) rc = call_core(AXCFG_RPC_REG, &in);
+    axrpcParaFree(&in);
+    return rc;
+}
+
+// After a reconnection: every printer of this process again.
+int report_all(void *) {
+    std::vector<LocalEntry> entries;
+    {
+        std::lock_guard<std::mutex> guard(gLock);
+        entries = gEntries;
+    }
+    for (const LocalEntry &e : entries)
+        if (int rc = report(e); rc != 0) {
+            PFM_ERR(kMid, "registering printer %s again failed (%d)", e.name.c_str(), rc);
+            return rc;
+        }
+    return 0;
 }
 
 // Every section of one printer, as the core's buffer walk wants them.
@@ -194,6 +224,7 @@ PC_API int axconfigManageDelPort(AXRPC_PARA_T *inPara, AXRPC_PARA_T *) {
 }
 
 PC_API int axConfigClientInit(void) {
+    PFM_CALL_RET(kMid, axmsg_client_reconnect_cb_add(report_all, nullptr));
     if (axrpcHashGetFunc(AXIMI_SERVER_FUNC) == nullptr) PFM_CALL_RET(kMid, axImiInit());
     if (axrpcHashGetFunc(AXCFG_RPC_GET_CFG) == nullptr)
         PFM_CALL_RET(kMid, axrpcRegisterFunc(AXCFG_RPC_GET_CFG, axconfigManageGetCfg));
@@ -208,24 +239,17 @@ PC_API int axConfigClientRegister(const char *regName, AXCFG_GET_CFG_FUNC getCfg
     PFM_ENSURE_RET(kMid, NULL != getCfgFunc, -1);
     PFM_ENSURE_RET(kMid, AXCFG_REG_FUNC_NAME_LEN >= strlen(regName), -1);
     PFM_ENSURE_RET(kMid, PFM_PRIORITY_IS_VALID(priority), -1);
-    {
-        std::lock_guard<std::mutex> guard(gLock);
-        gEntries.push_back({regName, getCfgFunc, delPortFunc});
-    }
-    AXRPC_PARA_T in;
-    axrpcParaInit(&in);
-    int rc = axrpcAddStringPtr(&in, AXCFG_PARA_REG_NAME, regName);
-    rc |= axrpcAddInt(&in, AXCFG_PARA_PRIORITY, priority);
-    rc |= axrpcAddInt(&in, AXCFG_PARA_DST_PID, pidGetCurrent());
-    if (delPortFunc != nullptr) rc |= axrpcAddFlag(&in, AXCFG_PARA_DELPORT, 1);
-    if (rc == 0) rc = call_core(AXCFG_RPC_REG, &in);
-    axrpcParaFree(&in);
+    LocalEntry entry{regName, getCfgFunc, delPortFunc, priority};
+    int rc = report(entry);
     if (rc != 0) {
         PFM_CALL_FAILED(kMid, rc, "axrpcCallFunctionSync(\"axconfigManageGetCfgReg\")");
-        std::lock_guard<std::mutex> guard(gLock);
-        gEntries.pop_back();
+        return rc;
     }
-    return rc;
+    // A second registration of the name replaces the first here too.
+    std::lock_guard<std::mutex> guard(gLock);
+    std::erase_if(gEntries, [&](const LocalEntry &e) { return e.name == entry.name; });
+    gEntries.push_back(std::move(entry));
+    return 0;
 }
 
 PC_API int axConfigClientUnRegister(const char *regName) {

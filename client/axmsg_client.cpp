@@ -4,7 +4,8 @@
 // life of the process (it is the context of the installed transport).
 //
 // Threads: the reader thread "axmsg_client" connects, sends the hello,
-// reads and delivers messages, and reconnects when the stream ends. Any
+// waits until the hub has accepted it (hello_accepted), reads and delivers
+// messages, and reconnects when the stream ends or the hello is refused. Any
 // thread may send through the transport.
 //
 // Writing: `lock` (a PAL mutex) guards `fd`. Writers hold it for a whole
@@ -44,6 +45,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -52,12 +54,15 @@
 #include <mutex>
 #include <vector>
 
+#include "axmsg_reconnect.h"
 #include "ipc/hub/axmsg_stream.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
+#include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
+#include "platform_core/stack.h"
 
 namespace {
 
@@ -70,6 +75,8 @@ constexpr unsigned kRetryMaxMs = 500;
 constexpr long long kStableConnectionMs = 1000;  // a connection this old resets the back-off
 constexpr unsigned kPollStepUs = 1000;
 constexpr unsigned kStopWaitMs = 5000;
+constexpr long long kHelloConfirmMs = 3000;  // the hub's echo of the hello token
+constexpr char kHelloToken[] = "hello?";
 
 // Who reads the socket. Every field is guarded by `mu`.
 struct ReadRole {
@@ -239,6 +246,57 @@ int connect_and_hello(uint32_t pid) {
     return fd;
 }
 
+// The hub refuses a hello by closing the socket and says nothing when it
+// accepts one. Right after the hello the client asks the hub's own echo
+// (debug command 4, which every hub answers) to send back a token: the echo
+// comes only over an accepted connection, so the client reports itself
+// connected only then. Nothing new travels on the wire, so this works with
+// hubs and peers that know nothing of it. A message for this process that
+// comes before the echo is delivered as usual.
+bool hello_accepted(uint32_t pid, int fd, FrameReader &frames, unsigned attempt) {
+    frames.reset();
+    std::array<uint8_t, 1 + sizeof kHelloToken + 2 * sizeof(uint32_t)> token{};
+    token[0] = AXMSG_DBG_ECHO;
+    std::memcpy(token.data() + 1, kHelloToken, sizeof kHelloToken);
+    std::memcpy(token.data() + 1 + sizeof kHelloToken, &pid, sizeof pid);
+    std::memcpy(token.data() + 1 + sizeof kHelloToken + sizeof pid, &attempt, sizeof attempt);
+    iovec piece{token.data(), token.size()};
+    AXMSG_T ask{};
+    ask.dst_unit = stkGetCurrentUnit();
+    ask.dst_proc = PID_CORE;
+    ask.src_unit = stkGetCurrentUnit();
+    ask.src_proc = pid;
+    ask.msg_type = MID_AXMSG;
+    ask.iov = &piece;
+    ask.iov_num = 1;
+    AXMSG_HEADER_T header;
+    axmsg_create_header(&header, &ask, 0);
+    if (pc::ipc::write_message(fd, header, &piece, 1) != 0) return false;
+    const long long deadline = pal_time_msecs() + kHelloConfirmMs;
+    std::span<uint8_t> frame;
+    AXMSG_HEADER_T h{};
+    for (;;) {
+        FrameReader::Result r = frames.next_buffered(frame, h);
+        if (r == FrameReader::Result::kFrame) {
+            std::span<const uint8_t> payload = frame.subspan(AXMSG_HEADER_LEN);
+            if (h.msg_type == AXMSG_ECHO_REPLY_MID && h.src_proc == PID_CORE &&
+                std::equal(payload.begin(), payload.end(), token.begin(), token.end()))
+                return true;
+            deliver(frame, h);
+            continue;
+        }
+        if (stream_fault(r, h)) return false;
+        if (r != FrameReader::Result::kEmpty) continue;
+        const long long left = deadline - pal_time_msecs();
+        if (left <= 0 || !pc::ipc::wait_ready(fd, POLLIN, static_cast<int>(left))) {
+            PFM_ERR(MID_AXMSG, "the hub did not confirm proc %u's hello", static_cast<unsigned>(pid));
+            return false;
+        }
+        FrameReader::Fill f = frames.fill(fd);
+        if (f == FrameReader::Fill::kEnd || f == FrameReader::Fill::kNoMemory) return false;
+    }
+}
+
 // ---- The read role -----------------------------------------------------------
 
 // The reader thread takes the role whenever it is free (also on a broken
@@ -392,7 +450,6 @@ bool open_reading(Client &c, int fd, FrameReader &frames) {
         epoll_ctl(c.ep_callers, EPOLL_CTL_DEL, fd, nullptr);
         return false;
     }
-    frames.reset();
     std::lock_guard<std::mutex> guard(c.role.mu);
     c.role.fd = fd;
     c.role.frames = &frames;
@@ -420,8 +477,14 @@ void reader_main(void *arg) {
     {
         FrameReader reader("axmsg_client");
         unsigned backoff_ms = kRetryMinMs;
+        unsigned attempts = 0;
         while (!c.stop.load()) {
             int fd = connect_and_hello(c.pid);
+            if (fd >= 0 && !hello_accepted(c.pid, fd, reader, ++attempts)) {
+                // Refused (the id is still held) or unanswered: try again.
+                close(fd);
+                fd = -1;
+            }
             if (fd < 0) {
                 sleep_unless_stopped(c, backoff_ms);
                 backoff_ms = std::min(backoff_ms * 2, kRetryMaxMs);
@@ -443,8 +506,9 @@ void reader_main(void *arg) {
                 }
                 c.fd = fd;
             }
-            c.connects.fetch_add(1);
+            unsigned connects = c.connects.fetch_add(1) + 1;
             c.connected.store(true);
+            pc::client::reconnect_announce(connects);
             long long since = pal_time_msecs();
             serve(c, fd, reader);
             c.connected.store(false);
@@ -567,6 +631,9 @@ PC_API int axmsg_client_init(int pid, unsigned connect_timeout_ms) {
     if (create_wait_objects(c) != 0) return -1;
     c.pid = static_cast<uint32_t>(pid);
     c.stop.store(false);
+    // Notification subscriptions are kept by the library itself: they are
+    // the first to be sent again after a reconnection.
+    axmsg_client_reconnect_cb_add([](void *) { return notify_reg_resend(); }, nullptr);
     AXMSG_TRANSPORT_T transport{client_send, &c, client_wait};
     if (axmsg_transport_set(&transport) != 0) return -1;
     c.running.store(true);
@@ -604,6 +671,7 @@ PC_API int axmsg_client_close(void) {
     Client &c = g_client;
     if (!c.running.load()) return 0;
     axmsg_transport_set(nullptr);
+    pc::client::reconnect_stop();
     c.stop.store(true);
     {
         pc::pal::MutexGuard guard(c.lock);

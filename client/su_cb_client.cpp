@@ -1,6 +1,12 @@
 // Stack unit callbacks in an application process (see su_cb_client.h).
 #include "su_cb_client/su_cb_client.h"
 
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "axmsg_client/axmsg_client.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
@@ -57,6 +63,28 @@ int report_unreg(uint32_t hndType, const su_cb_reg_param_t &param) {
     return rc;
 }
 
+// What this process reported, to report again after a reconnection (the
+// core forgets a process whose connection ends). Guarded by gReportedLock.
+struct Reported {
+    uint32_t hndType;
+    su_cb_reg_param_t param;
+};
+std::mutex gReportedLock;
+std::vector<Reported> gReported;
+
+bool same_key(const su_cb_key_t &a, const su_cb_key_t &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+int report_all(void *) {
+    std::vector<Reported> all;
+    {
+        std::lock_guard<std::mutex> guard(gReportedLock);
+        all = gReported;
+    }
+    for (const Reported &r : all)
+        if (report_reg(r.hndType, r.param) != 0) return -1;
+    return 0;
+}
+
 int reg(uint32_t hndType, uint32_t mid, uint32_t pri, void *h0, void *h1, void *h2) {
     su_cb_reg_param_t param{};
     param.hnd[0] = h0;
@@ -69,6 +97,11 @@ int reg(uint32_t hndType, uint32_t mid, uint32_t pri, void *h0, void *h1, void *
         _suCbMngtDelete(&param, hndType);
         return -1;
     }
+    std::lock_guard<std::mutex> guard(gReportedLock);
+    std::erase_if(gReported, [&](const Reported &r) {
+        return r.hndType == hndType && same_key(r.param.key, param.key);
+    });
+    gReported.push_back({hndType, param});
     return 0;
 }
 
@@ -83,6 +116,7 @@ extern "C" {
 
 PC_API int suCbClientInit(void) {
     PFM_CALL_RET(kMid, suCbMngtInit());
+    PFM_CALL_RET(kMid, axmsg_client_reconnect_cb_add(report_all, nullptr));
     PFM_CALL_RET(kMid, axrpcRegisterFunc(SU_CB_MOD_EXE_PROXY, _suCbModExeProxySrv));
     PFM_CALL_RET(kMid, axrpcRegisterFunc(SU_DATA_SYNC_SET_HND, _suDataSyncSetHndSrv));
     return 0;
@@ -107,6 +141,12 @@ PC_API int suCbClientCbUnreg(uint32_t hndType, uint32_t mid, uint32_t pri) {
     PFM_CALL_RET(kMid, suCbMngKeyCreate(&param.key, static_cast<uint32_t>(pidGetCurrent()), mid, pri));
     int rc = report_unreg(hndType, param);
     int local = _suCbMngtDelete(&param, hndType);
+    {
+        std::lock_guard<std::mutex> guard(gReportedLock);
+        std::erase_if(gReported, [&](const Reported &r) {
+            return r.hndType == hndType && same_key(r.param.key, param.key);
+        });
+    }
     return rc != 0 ? rc : local;
 }
 

@@ -223,6 +223,8 @@ PC_API int icmpAxpacketReg(void);
 #define AXPACKET_REG_SPEED "axpacket_reg_speed"
 /* Optional with type 19: the QoS mode (0 frames, 1 bytes); absent means 0. */
 #define AXPACKET_REG_QOS_MODE "axpacket_reg_qos_mode"
+/* In the answer of a refused call: why the core refused it (text). */
+#define AXPACKET_REG_REASON "axpacket_reg_reason"
 
 /* setType values of the RPC. */
 enum axpacket_reg_set_type {

@@ -54,6 +54,10 @@ PC_API int notify_asyn_init(void);
 PC_API int notify_reg(int mid, int type, NOTIFY_CB cb, int pri);
 /* cb is the module's callback for `type`; it runs on the module's worker. */
 PC_API int notify_asyn_reg(int mid, int type, int queueLen, NOTIFY_CB cb);
+/* In a process other than the core: sends every subscription of this
+ * process to the core again (the messaging client calls it after a
+ * reconnection, since the core forgets a process that goes away). 0 or -1. */
+PC_API int notify_reg_resend(void);
 PC_API int notify_call(int type, void *arg, int len);
 PC_API int notify_call_remote(int unit, int type, void *arg, int len);
 PC_API int notify_axmsg_callback(struct axmsg_s *msg);

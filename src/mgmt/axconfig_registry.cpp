@@ -2,6 +2,7 @@
 // which other processes register.
 #include <cstring>
 
+#include "ipc/hub/hub.h"
 #include "mgmt/axconfig_state.h"
 #include "mgmt/mgmt_para.h"
 #include "mgmt/mgmt_stack_view.h"
@@ -32,11 +33,44 @@ int same_name(void *key, void *data) {
                         AXCFG_REG_FUNC_NAME_LEN + 1);
 }
 
+// A registrant: its name and the process that owns it.
+struct Owner {
+    const char *name;
+    int pid;
+};
+
+int same_owner(void *key, void *data) {
+    const auto *owner = static_cast<const Owner *>(key);
+    const auto *node = static_cast<const RegNode *>(data);
+    return node->pid == owner->pid ? same_name(const_cast<char *>(owner->name), data) : 1;
+}
+
+// Removes the nodes of `name` that process `pid` registered. Under registryLock.
+void remove_owned_locked(DList *list, const char *name, int pid) {
+    Owner owner{name, pid};
+    while (DListNode *node = dlistFindByKey(list, same_owner, &owner)) dlistDelete(list, node);
+}
+
 void free_node(void *data) { pal_free(data); }
 
 int collect(void *ctx, void *data) {
     static_cast<std::vector<RegNode> *>(ctx)->push_back(*static_cast<RegNode *>(data));
     return GDSL_RET_OK;
+}
+
+int same_pid(void *key, void *data) {
+    return static_cast<RegNode *>(data)->pid == *static_cast<int *>(key) ? 0 : 1;
+}
+
+// The hub saw process `pid` go: its printers and port deletion handlers
+// leave both lists.
+void drop_process(uint32_t pid) {
+    int key = static_cast<int>(pid);
+    if (!registry_ready() || key == PID_CORE) return;
+    pc::pal::MutexGuard guard(registryLock);
+    for (Registry which : {Registry::GetCfg, Registry::DelPort})
+        if (DList *list = list_of(which))
+            while (DListNode *node = dlistFindByKey(list, same_pid, &key)) dlistDelete(list, node);
 }
 
 bool name_ok(const char *name) { return name != nullptr && std::strlen(name) <= AXCFG_REG_FUNC_NAME_LEN; }
@@ -55,9 +89,24 @@ int registry_add(Registry which, const char *name, void *function, int pid, int 
     node->pid = pid;
     node->priority = priority;
     pc::pal::MutexGuard guard(registryLock);
-    int rc = list_of(which) != nullptr ? dlistAddSort(list_of(which), node) : -1;
+    DList *list = list_of(which);
+    if (list == nullptr) {
+        pal_free(node);
+        return -1;
+    }
+    // A process registering a name again replaces its own earlier node (a
+    // restarted process registers anew); other processes' nodes of the
+    // same name stay.
+    remove_owned_locked(list, name, pid);
+    int rc = dlistAddSort(list, node);
     if (rc != GDSL_RET_OK) pal_free(node);
     return rc;
+}
+
+void registry_remove_owned(Registry which, const char *name, int pid) {
+    if (!registry_ready()) return;
+    pc::pal::MutexGuard guard(registryLock);
+    if (DList *list = list_of(which)) remove_owned_locked(list, name, pid);
 }
 
 int registry_remove(Registry which, const char *name) {
@@ -94,6 +143,7 @@ extern "C" {
 PC_API int axConfigLibInit(void) {
     if (registryLock == nullptr) registryLock = pal_mutex_create("axConfig");
     PFM_ENSURE_RET(kMid, NULL != registryLock, -1);
+    PFM_CALL_RET(kMid, pc::ipc::add_process_gone_hook(drop_process));
     pc::pal::MutexGuard guard(registryLock);
     if (lAxcfgGetCfgFuncRegList == nullptr) lAxcfgGetCfgFuncRegList = dlistCreate(free_node, by_priority);
     if (lAxcfgDelPortFuncRegList == nullptr) lAxcfgDelPortFuncRegList = dlistCreate(free_node, by_priority);
@@ -135,6 +185,8 @@ PC_API int axConfigRegister(const char *regName, AXCFG_GET_CFG_FUNC getCfgFunc,
             registry_remove(Registry::GetCfg, regName);  // nothing half-registered
             return rc;
         }
+    } else {
+        registry_remove_owned(Registry::DelPort, regName, PID_CORE);  // the new registration has none
     }
     return 0;
 }
@@ -163,6 +215,8 @@ PC_API int axconfigManageGetCfgReg(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) 
         uint32_t flag = 0;
         if (ret == 0 && axrpcGetFlagData(inPara, AXCFG_PARA_DELPORT, &flag) == 0)
             ret = registry_add(Registry::DelPort, name, nullptr, dstPid, priority);
+        else if (ret == 0)
+            registry_remove_owned(Registry::DelPort, name, dstPid);
     }
     axrpcAddInt(outPara, AXCFG_PARA_RET, ret);
     return 0;

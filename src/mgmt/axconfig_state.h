@@ -13,7 +13,9 @@ namespace pc::mgmt::cfg {
 
 inline constexpr unsigned kMid = MID_AXCONFIG;
 inline constexpr const char *kTag = "axConfig";
-inline constexpr unsigned short kRemoteWaitS = 255;    // a remote printer
+// A remote printer: bounded, so a process that stops serving never holds
+// a walk (and its worker) for good.
+inline constexpr unsigned short kRemoteWaitS = 10;
 inline constexpr unsigned short kDelPortWaitS = 25;    // a remote port deletion handler
 inline constexpr uint32_t kMaxLen = AXCONFIG_MAX_LEN;  // bytes read, collected or produced
 
@@ -27,10 +29,13 @@ struct RegNode {
 
 enum class Registry { GetCfg, DelPort };
 
-// Adds a node; 0, -1 or the list's failure code.
+// Adds a node, replacing the nodes of the same name that the same process
+// registered; 0, -1 or the list's failure code.
 int registry_add(Registry which, const char *name, void *function, int pid, int priority);
 // Removes the first node of `name`; 0 also when absent.
 int registry_remove(Registry which, const char *name);
+// Removes the nodes of `name` that process `pid` registered.
+void registry_remove_owned(Registry which, const char *name, int pid);
 // Copy of the list in priority order, for a walk.
 std::vector<RegNode> registry_snapshot(Registry which);
 bool registry_ready();

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "mgmt/axconfig_sections.h"
 #include "mgmt/axconfig_state.h"
@@ -52,16 +53,17 @@ int fill_request(AXRPC_PARA_T *in, const RegNode &node, int type, AXCFG_REG_ARG_
     return rc != 0 ? -1 : 0;
 }
 
-void visit_remote(const RegNode &node, int type, AXCFG_REG_ARG_T arg, AXCFG_OUT_ENV_T *env,
+// False when the printer's process did not answer.
+bool visit_remote(const RegNode &node, int type, AXCFG_REG_ARG_T arg, AXCFG_OUT_ENV_T *env,
                   AXCFG_OUTPUT_FUNC out) {
     RemoteCall call;
     if (fill_request(&call.in, node, type, arg, env) != 0 ||
         axrpcCallFunctionSync(current_unit_bits(), node.pid, AXCFG_RPC_GET_CFG, &call.in, kRemoteWaitS, 0,
                               &call.reply) != 0) {
         PFM_ERR(kMid, "rcp call error\n");
-        return;
+        return false;
     }
-    if (!call.reply.isUsed) return;
+    if (!call.reply.isUsed) return true;
     const AXRPC_PARA_T *reply = &call.reply.paraSet;
     if (env->output == AXCFG_OUTPUT_BUFFER) {
         if (const char *text = para_text(reply, AXCFG_PARA_OUT_BUFFER)) out(env, text);
@@ -69,17 +71,22 @@ void visit_remote(const RegNode &node, int type, AXCFG_REG_ARG_T arg, AXCFG_OUT_
         int cliRet = 0;
         if (axrpcGetInt(reply, AXCFG_PARA_CLI_RET, &cliRet) == 0) env->cliRet = cliRet;
     }
+    return true;
 }
 
-int visit(const RegNode &node, int type, AXCFG_REG_ARG_T arg, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
+// Visits one printer. A remote printer that did not answer once is `silent`
+// for the rest of the walk: its process is gone or not serving, and asking
+// it again for every section would hold the walk for each of them.
+int visit(const RegNode &node, int type, AXCFG_REG_ARG_T arg, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out,
+          bool &silent) {
     if (node.pid == PID_CORE) {
         if (node.function != nullptr) {
             env->indent = 1;
             reinterpret_cast<AXCFG_GET_CFG_FUNC>(node.function)(type, &arg, env, out);
             env->indent = 0;
         }
-    } else {
-        visit_remote(node, type, arg, env, out);
+    } else if (!silent) {
+        silent = !visit_remote(node, type, arg, env, out);
     }
     return env->cliRet == -1 ? kVisitStop : 0;
 }
@@ -132,8 +139,8 @@ private:
         out_(env_, text);
     }
     void visit_all(int type, AXCFG_REG_ARG_T arg) {
-        for (const RegNode &node : printers_)
-            if (visit(node, type, arg, env_, out_) == kVisitStop) break;
+        for (size_t i = 0; i < printers_.size(); ++i)
+            if (visit(printers_[i], type, arg, env_, out_, silent_[i]) == kVisitStop) break;
     }
     // "#"; true when the user ended the listing.
     bool separator() {
@@ -149,7 +156,8 @@ private:
 
     AXCFG_OUT_ENV_T *env_;
     AXCFG_OUTPUT_FUNC out_;
-    std::vector<RegNode> printers_;  // copy taken when the walk starts
+    std::vector<RegNode> printers_;                                        // copy taken when the walk starts
+    std::deque<bool> silent_ = std::deque<bool>(printers_.size(), false);  // per printer: did not answer
 };
 
 }  // namespace

@@ -120,6 +120,18 @@ int table_add(int32_t pid, const char *words, const char *synopsis, const char *
     return 0;
 }
 
+void table_drop_process(uint32_t pid) {
+    pal_mutex_t lock = table_lock();
+    if (lock == nullptr) return;
+    pc::pal::MutexGuard guard(lock);
+    if (!guard.held()) return;
+    size_t kept = 0;
+    for (size_t i = 0; i < gCount; ++i)
+        if (gEntries[i].pid != static_cast<int32_t>(pid)) gEntries[kept++] = gEntries[i];
+    for (size_t i = kept; i < gCount; ++i) gEntries[i] = Entry{};
+    gCount = kept;
+}
+
 int table_remove(int32_t pid, const char *words) {
     if (!words_valid(words)) return -1;
     pal_mutex_t lock = table_lock();

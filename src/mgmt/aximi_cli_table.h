@@ -30,6 +30,8 @@ bool text_valid(const char *text, size_t max);
 int table_add(int32_t pid, const char *words, const char *synopsis, const char *help, const char *funcName);
 // Removes the entry of `words` when `pid` owns it; -1 otherwise.
 int table_remove(int32_t pid, const char *words);
+// Removes every entry of process `pid` (it went away).
+void table_drop_process(uint32_t pid);
 
 // Serves the two RPC functions; registered by axImiInit.
 int serve_register(AXRPC_PARA_T *in, AXRPC_PARA_T *out);

@@ -90,13 +90,21 @@ int fill(PrintCall &call, AXIMI_CTX_T *ctx, const char *text, int flag) {
     return 0;
 }
 
+// Per worker thread: the UI of the running request did not take a print
+// (it timed out, or its process went away).
+thread_local bool tUiLost = false;
+
 // Sends `text` to the UI and waits for its answer; -1 when the call failed.
+// Once a call failed, the request's later prints fail without being sent.
 int print_sync(PrintCall &call, AXIMI_CTX_T *ctx, const char *text, int flag) {
+    if (tUiLost) return -1;
     if (fill(call, ctx, text, flag) != 0) return -1;
+    const unsigned short wait = flag == AXIMI_PRINT_FLAG_NONE ? kPrintWaitS : kAnswerWaitS;
     int rc = axrpcCallFunctionSync(current_unit_bits(), ctx->clientPid, AXIMI_CLIENT_PRINT_FUNC, &call.in,
-                                   AXRPC_WAIT_FOREVER, 0, &call.reply);
+                                   wait, 0, &call.reply);
     if (rc != 0) {
         PFM_ERR(kMid, "Print error\n");
+        tUiLost = rc != AXRPC_RET_FUNC_ERR;
         return -1;
     }
     return 0;
@@ -147,6 +155,8 @@ const AXRPC_PARA_T *ask(PrintCall &call, AXIMI_CTX_T *ctx, int flag, const char 
 void set_print_flag_off() {
     if (imiPrintTls != nullptr) pal_tls_key_set(imiPrintTls, nullptr);
 }
+
+void ui_reachable_again() { tUiLost = false; }
 
 }  // namespace pc::mgmt::imi
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ipc/hub/hub.h"
 #include "mgmt/aximi_cli_table.h"
 #include "mgmt/aximi_state.h"
 #include "mgmt/mgmt_para.h"
@@ -63,6 +64,10 @@ PC_API int axImiInit(void) {
     if (rc == 0) {
         rc = axrpcRegisterFunc(AXIMI_CLI_REG_FUNC, cli::serve_register);
         failed = "axrpcRegisterFunc(\"aximiCliCmdReg\", aximiCliCmdReg)";
+    }
+    if (rc == 0) {  // a process's commands go with it
+        rc = pc::ipc::add_process_gone_hook(cli::table_drop_process);
+        failed = "add_process_gone_hook(cli::table_drop_process)";
     }
     if (rc == 0) {
         rc = axrpcRegisterFunc(AXIMI_CLI_LIST_FUNC, cli::serve_list);
@@ -167,6 +172,7 @@ PC_API int aximiServerManageFunc(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
     env->clientPid = clientPid;
     env->session = session;
     set_print_flag(1);
+    ui_reachable_again();
     int result = hook(&ctx, inPara, outPara);
     PFM_DBG(kMid, "Server: Function return: %d\n", result);
     env->clientPid = 0;

@@ -13,6 +13,12 @@ inline constexpr unsigned kMid = MID_AXIMI;
 inline constexpr const char *kTag = "axIMI";
 inline constexpr unsigned kTableBuckets = 32;
 inline constexpr int kPrintBufLen = 256;  // formatted text that needs no allocation
+// How long a worker waits for its UI: for a print to be shown, and for the
+// user's answer to a question. Bounded, so a UI that stops serving never
+// holds a worker of the server for good; a UI whose process goes lets the
+// worker go at once.
+inline constexpr unsigned short kPrintWaitS = 30;
+inline constexpr unsigned short kAnswerWaitS = 120;
 
 // Role bits (IMI_PROC_*); set by the init calls, cleared by axImiDeInit.
 extern std::atomic<int> procType;
@@ -37,5 +43,8 @@ int tls_init();
 int direction_init();
 // Clears the calling thread's output-to-UI flag.
 void set_print_flag_off();
+// A new request starts: its UI is taken as reachable until a print to it
+// fails (then the request's later prints fail at once, unsent).
+void ui_reachable_again();
 
 }  // namespace pc::mgmt::imi

@@ -9,6 +9,7 @@
 
 namespace {
 
+constexpr unsigned short kPageWaitS = 30;  // the web server taking one piece of a page
 constexpr const char *kUserUrl = "userUrl";
 constexpr const char *kRemoteAddr = "REMOTE_ADDR";
 constexpr const char *kQueryString = "QUERY_STRING";
@@ -87,8 +88,10 @@ PC_API int axHttpPrintf(int, AXRPC_PARA_T *args) {
     if (!pc::mgmt::current_is_master()) return 0;
     AXRPC_PARA_GROUP_T reply;
     axrpcParaGroupInit(&reply);
+    // Bounded: a web server that stops serving never holds a core worker
+    // for good (one that goes lets it go at once).
     int rc = axrpcCallFunctionSync(pc::mgmt::current_unit_bits(), PID_HTTPD, AXHTTP_CLIENT_FUNC, args,
-                                   AXRPC_WAIT_FOREVER, 0, &reply);
+                                   kPageWaitS, 0, &reply);
     axrpcParaGroupFree(&reply);
     return rc == 0 ? 0 : -1;
 }

@@ -69,9 +69,16 @@ uint64_t registrations_generation() { return g_generation.load(std::memory_order
 
 int register_module(uint32_t mid, int priority, uint32_t stackSize, uint32_t queueLen, uint32_t pid) {
     if (g_mid_list == nullptr) return -1;
-    if (find_mid(mid) != nullptr) {
-        PFM_ERR(kMid, "Mid %d is exist\n", static_cast<int>(mid));
-        return -1;
+    if (PACKET_MID_NODE_T *known = find_mid(mid)) {
+        if (pid == PID_CORE) {
+            PFM_ERR(kMid, "Mid %d is exist\n", static_cast<int>(mid));
+            return -1;
+        }
+        // Another process registering its module again (after the core
+        // restarted, or twice) keeps the one it has.
+        if (known->pid == pid) return 0;
+        return refuse("module %d is registered by process %s(%d)", static_cast<int>(mid),
+                      pidNameGet(static_cast<int>(known->pid)), static_cast<int>(known->pid));
     }
     std::string name = queue_name(mid);
     auto *node = new (std::nothrow) PACKET_MID_NODE_T;
@@ -80,6 +87,7 @@ int register_module(uint32_t mid, int priority, uint32_t stackSize, uint32_t que
         return -1;
     }
     node->mid = mid;
+    node->pid = pid;
     int q = -1;
     if (pid != PID_CORE) {
         node->msgQ = kQueueNone;
@@ -121,12 +129,24 @@ int register_module(uint32_t mid, int priority, uint32_t stackSize, uint32_t que
 
 int register_packet(uint32_t mid, const char *name, uint32_t own, uint32_t priority, uint32_t pid,
                     AXPACKET_RX_CB cb, AXPACKET_ENABLE_CB en) {
-    if (find_reg(mid, name) != nullptr) {
-        PFM_ERR(kMid, "Already registered %d %s\n", static_cast<int>(mid), name);
-        return -1;
-    }
     PACKET_MID_NODE_T *m = find_mid(mid);
-    if (m == nullptr) return -1;
+    if (m == nullptr) return refuse("module %d is not registered", static_cast<int>(mid));
+    if (m->pid != pid)
+        return refuse("module %d belongs to process %s(%d)", static_cast<int>(mid),
+                      pidNameGet(static_cast<int>(m->pid)), static_cast<int>(m->pid));
+    if (PACKET_REGIST_T *known = find_reg(mid, name)) {
+        // A second registration of the same name by another process replaces
+        // the first: its fields, its state and its copies in the rule tables
+        // go. The core's own modules keep refusing a duplicate.
+        if (pid == PID_CORE) {
+            PFM_ERR(kMid, "Already registered %d %s\n", static_cast<int>(mid), name);
+            return -1;
+        }
+        if (known->pid != pid)
+            return refuse("registration %d %s belongs to process %s(%d)", static_cast<int>(mid), name,
+                          pidNameGet(static_cast<int>(known->pid)), static_cast<int>(known->pid));
+        if (unregister_packet(mid, name) != 0) return -1;
+    }
     auto *r = new (std::nothrow) PACKET_REGIST_T;
     if (r == nullptr) return -1;
     std::snprintf(r->name, sizeof r->name, "%s", name);
@@ -165,6 +185,33 @@ int unregister_packet(uint32_t mid, const char *name) {
     --m->count;
     registrations_changed();
     return 0;
+}
+
+int unregister_module(uint32_t mid) {
+    PACKET_MID_NODE_T *m = find_mid(mid);
+    if (m == nullptr) return 0;
+    if (m->pid == PID_CORE) return -1;  // the core's modules own a queue and a work thread
+    while (!m->registrations.empty()) {
+        char name[PACKET_REG_NAME_SIZE + 1];
+        std::snprintf(name, sizeof name, "%s", m->registrations.back()->name);
+        if (unregister_packet(mid, name) != 0) return -1;
+    }
+    std::erase(*g_mid_list, m);
+    delete m;
+    return 0;
+}
+
+uint32_t module_owner(uint32_t mid) {
+    PACKET_MID_NODE_T *m = find_mid(mid);
+    return m != nullptr ? m->pid : 0;
+}
+
+std::vector<uint32_t> modules_of(uint32_t pid) {
+    std::vector<uint32_t> mids;
+    if (g_mid_list != nullptr)
+        for (PACKET_MID_NODE_T *m : *g_mid_list)
+            if (m->pid == pid) mids.push_back(m->mid);
+    return mids;
 }
 
 }  // namespace pc::packet

@@ -121,6 +121,7 @@ struct PACKET_REGIST_S : pc::packet::AccountedRecord {
 // A module: its queue and the registrations it owns (registRuleLock).
 struct PACKET_MID_NODE_S : pc::packet::AccountedRecord {
     uint32_t mid = 0;
+    uint32_t pid = PID_CORE;  // the process that registered the module
     uint32_t count = 0;
     uint32_t msgQ = pc::packet::kQueueNone;
     uint32_t thread = 0;                                        // reserved
@@ -167,6 +168,21 @@ int register_module(uint32_t mid, int priority, uint32_t stackSize, uint32_t que
 int register_packet(uint32_t mid, const char *name, uint32_t own, uint32_t priority, uint32_t pid,
                     AXPACKET_RX_CB cb, AXPACKET_ENABLE_CB en);
 int unregister_packet(uint32_t mid, const char *name);
+// Removes a module of another process and every registration it owns; -1
+// for a module of the core.
+int unregister_module(uint32_t mid);
+// The process that registered module `mid`, or 0 when none did.
+uint32_t module_owner(uint32_t mid);
+// The modules process `pid` registered.
+std::vector<uint32_t> modules_of(uint32_t pid);
+// Logs a refusal (an error line) and keeps its text for the calling thread,
+// for the RPC's answer; returns -1.
+int refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The calling thread's last refusal ("" after clear_refusal).
+const char *last_refusal();
+void clear_refusal();
+// Drops a process's modules when the hub sees it go (the core only); 0 or -1.
+int follow_process_departures();
 int add_field(uint32_t mid, const char *name, uint32_t internalCode, std::span<const uint8_t> value,
               std::span<const uint8_t> mask, uint32_t word, uint32_t wordMask);
 int add_udf(uint32_t mid, const char *name, uint32_t mode, uint32_t offset, uint32_t value, uint32_t mask);

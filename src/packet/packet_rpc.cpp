@@ -8,6 +8,7 @@
 #include "packet/packet_registry.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/platform.h"
+#include "platform_core/sibling.h"
 
 namespace {
 
@@ -56,40 +57,69 @@ int get_bytes(AXRPC_PARA_T *inPara, const char *key, int size, uint8_t *out, con
     return reader.rc();
 }
 
+// The process a request comes from (the hub checked the message's source).
+uint32_t caller_pid() {
+    auto *env = envTls != nullptr ? static_cast<AXRPC_ENV_T *>(pal_tls_key_get(envTls)) : nullptr;
+    return env != nullptr ? static_cast<uint32_t>(env->pid) : 0;
+}
+
+// The process-id parameter: it must name the caller, who speaks only for
+// itself.
+int get_pid(AXRPC_PARA_T *inPara, uint32_t &pid) {
+    uint8_t pidBytes[kPidBytes]{};
+    if (GET_BYTES(inPara, AXPACKET_REG_PID, kPidBytes, pidBytes) != 0) return refuse("no process id");
+    std::memcpy(&pid, pidBytes, sizeof pid);
+    uint32_t caller = caller_pid();
+    if (!IS_PID_VALID(pid) || pid == PID_CORE || pid != caller)
+        return refuse("process %u registers as process %u", static_cast<unsigned>(caller),
+                      static_cast<unsigned>(pid));
+    return 0;
+}
+
+// A request that names a registration may only touch the caller's own.
+int check_owner(uint32_t modId, const char *regName) {
+    uint32_t caller = caller_pid();
+    PACKET_REGIST_T *r = find_registration(modId, regName);
+    if (r == nullptr)
+        return refuse("registration %u %s is not registered", static_cast<unsigned>(modId), regName);
+    if (r->pid != caller)
+        return refuse("registration %u %s belongs to process %s(%u)", static_cast<unsigned>(modId), regName,
+                      pidNameGet(static_cast<int>(r->pid)), static_cast<unsigned>(r->pid));
+    return 0;
+}
+
 int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
     char regName[PACKET_REG_NAME_SIZE + 1];
     int stack = 0, msglen = 0, pri = 0, own = 0, value = 0, mask = 0, offset = 0, enable = 0, speed = 0;
-    uint8_t pidBytes[kPidBytes]{};
     uint32_t pid = 0;
     switch (setType) {
         case AXPACKET_SET_MODULE:
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_STACK, &stack));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_MSGLEN, &msglen));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_PRI, &pri));
-            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_PID, kPidBytes, pidBytes));
-            std::memcpy(&pid, pidBytes, sizeof pid);
-            if (!IS_PID_VALID(pid)) return -1;
+            if (get_pid(inPara, pid) != 0) return -1;
             return register_module(modId, pri, static_cast<uint32_t>(stack), static_cast<uint32_t>(msglen),
                                    pid);
         case AXPACKET_SET_PACKET:
             if (get_name(inPara, regName) != 0) return -1;
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_OWN, &own));
-            GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_PID, kPidBytes, pidBytes));
-            GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_PRI, &pri));
-            std::memcpy(&pid, pidBytes, sizeof pid);
             // A registration of another process is delivered by message; it
             // cannot claim the core's own queue.
-            if (!IS_PID_VALID(pid) || pid == PID_CORE || !PFM_PRIORITY_IS_VALID(pri)) return -1;
+            if (get_pid(inPara, pid) != 0) return -1;
+            GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_PRI, &pri));
+            if (!PFM_PRIORITY_IS_VALID(pri)) return refuse("priority %d is out of range", pri);
             return register_packet(modId, regName, static_cast<uint32_t>(own), static_cast<uint32_t>(pri),
                                    pid, nullptr, nullptr);
         case AXPACKET_SET_UNREGISTER:
             if (get_name(inPara, regName) != 0) return -1;
+            if (find_registration(modId, regName) == nullptr) return 0;
+            if (check_owner(modId, regName) != 0) return -1;
             return unregister_packet(modId, regName);
         case AXPACKET_SET_NOTHING:
             return 0;
         case AXPACKET_SET_SRC_MAC:
         case AXPACKET_SET_DES_MAC: {
-            if (get_name(inPara, regName) != 0) return -1;
+            if (get_name(inPara, regName) != 0 || check_owner(modId, regName) != 0) return -1;
             uint8_t mac[8]{}, macMask[8]{};
             GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_MACADDR, kMacBytes, mac));
             GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_MACMASK, kMacBytes, macMask));
@@ -103,14 +133,14 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
         case AXPACKET_SET_SRC_PORT:
         case AXPACKET_SET_DES_PORT:
         case AXPACKET_SET_NEW_SA:
-            if (get_name(inPara, regName) != 0) return -1;
+            if (get_name(inPara, regName) != 0 || check_owner(modId, regName) != 0) return -1;
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_VALUE, &value));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_MASK, &mask));
             return add_field(modId, regName, static_cast<uint32_t>(setType), {}, {},
                              static_cast<uint32_t>(value), static_cast<uint32_t>(mask));
         case AXPACKET_SET_SRC_IPV6:
         case AXPACKET_SET_DES_IPV6: {
-            if (get_name(inPara, regName) != 0) return -1;
+            if (get_name(inPara, regName) != 0 || check_owner(modId, regName) != 0) return -1;
             uint8_t addr[kIpv6Bytes]{}, addrMask[kIpv6Bytes]{};
             GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_VALUE_IPV6, kIpv6Bytes, addr));
             GET_OR_RETURN(GET_BYTES(inPara, AXPACKET_REG_MASK_IPV6, kIpv6Bytes, addrMask));
@@ -118,7 +148,7 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
         }
         case AXPACKET_SET_UDF_EQUAL:
         case AXPACKET_SET_UDF_NOT_EQUAL:
-            if (get_name(inPara, regName) != 0) return -1;
+            if (get_name(inPara, regName) != 0 || check_owner(modId, regName) != 0) return -1;
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_VALUE, &value));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_MASK, &mask));
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_OFFSET, &offset));
@@ -126,11 +156,11 @@ int handle(uint32_t modId, int setType, AXRPC_PARA_T *inPara) {
                            static_cast<uint32_t>(offset), static_cast<uint32_t>(value),
                            static_cast<uint32_t>(mask));
         case AXPACKET_SET_ENABLE:
-            if (get_name(inPara, regName) != 0) return -1;
+            if (get_name(inPara, regName) != 0 || check_owner(modId, regName) != 0) return -1;
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_ENABLE, &enable));
             return enable ? enable_packet(modId, regName) : disable_packet(modId, regName);
         case AXPACKET_SET_QOS: {
-            if (get_name(inPara, regName) != 0) return -1;
+            if (get_name(inPara, regName) != 0 || check_owner(modId, regName) != 0) return -1;
             GET_OR_FAIL(axrpcGetInt(inPara, AXPACKET_REG_SPEED, &speed));
             int mode = 0;
             (void)axrpcGetInt(inPara, AXPACKET_REG_QOS_MODE, &mode);  // optional
@@ -163,16 +193,20 @@ int reg_manage(AXRPC_PARA_T *inPara) {
 extern "C" {
 
 PC_API int axpacketRegManage(AXRPC_PARA_T *inPara, AXRPC_PARA_T *outPara) {
-    (void)outPara;
+    clear_refusal();
     int rc = reg_manage(inPara);
-    // The caller learns of a refusal through the call's status.
+    // The caller learns of a refusal through the call's status, and why
+    // through the answer's reason.
     if (rc != 0 && envTls != nullptr) {
         if (auto *env = static_cast<AXRPC_ENV_T *>(pal_tls_key_get(envTls))) env->ret = rc;
+        if (outPara != nullptr && last_refusal()[0] != '\0')
+            axrpcAddStringPtr(outPara, AXPACKET_REG_REASON, last_refusal());
     }
     return rc;
 }
 
 PC_API int axPacketRpcReg(void) {
+    if (follow_process_departures() != 0) return -1;
     int rc = axrpcRegisterFunc(AXPACKET_REG_MANAGE, axpacketRegManage);
     if (rc != 0) {
         PFM_CALL_FAILED(kMid, rc, "axrpcRegisterFunc(\"axpacketRegManage\", axpacketRegManage)");

@@ -127,7 +127,27 @@ int delete_locked(su_cb_reg_param_t *param, uint32_t hndType) {
 
 bool is_data_sync(uint32_t hndType) { return hndType >= SU_CBHND_DATAGET; }
 
+int pid_matches(void *key, void *data) {
+    return static_cast<SuCbNode *>(data)->key.pid == *static_cast<uint32_t *>(key) ? 0 : 1;
+}
+
 }  // namespace
+
+// Removes every callback of process `pid` (it went away) from every bucket.
+void su_cb_drop_process(uint32_t pid) {
+    if (!g_inited || pid == static_cast<uint32_t>(pidGetCurrent())) return;
+    for (uint32_t type = 0; type < SU_CBHND_NUM; ++type) {
+        SuCbBucket &b = su_cb_bucket(type);
+        pc::pal::MutexGuard guard(b.mutex);
+        while (DListNode *found = dlistFindByKey(b.list, pid_matches, &pid)) {
+            su_cb_reg_param_t param{};
+            param.key = static_cast<SuCbNode *>(found->data)->key;
+            if (delete_locked(&param, type) != 0) break;
+        }
+    }
+}
+
+namespace {}  // namespace
 
 SuCbBucket &su_cb_bucket(uint32_t hndType) { return g_buckets[hndType]; }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ipc/hub/hub.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/gdsl_hash.h"
 #include "platform_core/platform.h"
@@ -336,6 +337,7 @@ PC_API int suCbExeInit(void) {
 
 PC_API int stkUsoInit(void) {
     PFM_CALL_RET(kMid, suCbMngtInit());
+    PFM_CALL_RET(kMid, pc::ipc::add_process_gone_hook(su_cb_drop_process));
     PFM_CALL_RET(kMid, axrpcRegisterFunc(SU_CB_MOD_REG_REPORT, _suCbModRegReportSrv));
     PFM_CALL_RET(kMid, axrpcRegisterFunc(SU_CB_MOD_UNREG_REPORT, _suCbModUnregReportSrv));
     PFM_CALL_RET(kMid, suCbExeInit());

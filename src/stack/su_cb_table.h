@@ -28,6 +28,9 @@ struct SuCbBucket {
 // The bucket of a handler type (0..SU_CBHND_NUM-1); the manager must exist.
 SuCbBucket &su_cb_bucket(uint32_t hndType);
 
+// Removes every callback another process `pid` registered (it went away).
+void su_cb_drop_process(uint32_t pid);
+
 // Runs a node registered by another process there (the proxy placed in its
 // slot); 0 or -1.
 int su_cb_proxy(const SuCbNode *node, su_cb_exe_param_t *param);

@@ -5,6 +5,11 @@
 //   axmsg_peer_helper ping PID TO COUNT   COUNT round trips to process TO
 //                                         (TO 1: the core's echo); exit 0 when
 //                                         every reply came back intact
+//   axmsg_peer_helper held PID            the id is held by another peer: the
+//                                         client must not report itself connected
+//                                         within a second (exit 4 if it does), then
+//                                         connects once the id is free and pings
+//                                         the core (exit 0)
 #include <signal.h>
 
 #include <chrono>
@@ -25,6 +30,7 @@ namespace {
 
 constexpr uint32_t kRequestMid = 120;
 constexpr unsigned kConnectTimeoutMs = 10000;
+constexpr unsigned kHeldCheckMs = 1000;
 constexpr auto kReplyTimeout = std::chrono::seconds(10);
 
 std::mutex g_lock;
@@ -94,6 +100,11 @@ int main(int argc, char **argv) {
     simProcessSetPid(pid);
     axmsg_reg(AXMSG_ECHO_REPLY_MID, on_reply);
     axmsg_reg(kRequestMid, axmsg_client_echo_back);
+    if (mode == "held") {
+        if (axmsg_client_init(pid, kHeldCheckMs) == 0) return 4;
+        if (axmsg_client_wait_connected(kConnectTimeoutMs) != 0) return 3;
+        return ping(PID_CORE, 3);
+    }
     if (axmsg_client_init(pid, kConnectTimeoutMs) != 0) {
         std::fprintf(stderr, "peer %d: no hub\n", pid);
         return 3;

@@ -3,6 +3,8 @@
 // argv[3] and asynchronously (module 21); each callback reports to the core
 // with the RPC function "peer_saw" (the thread it ran on and the argument).
 // Then raises type argv[4] itself (when >= 0) and serves until killed.
+// With argv[5] "after-close" it raises type argv[4] after closing its
+// connection instead, and exits 0 when notify_call reports the failed send.
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -49,6 +51,10 @@ int main(int argc, char **argv) {
     if (notify_reg(20, type, on_sync, pri) != 0) return 5;
     if (notify_asyn_reg(21, type, 0, on_async) != 0) return 6;
     report("ready", nullptr, 0);
+    if (argc > 5 && std::strcmp(argv[5], "after-close") == 0) {
+        axmsg_client_close();
+        return notify_call(raise, const_cast<char *>("lost"), 5) == -1 ? 0 : 7;
+    }
     if (raise >= 0) notify_call(raise, const_cast<char *>("from peer"), 10);
     for (;;) pause();
 }

@@ -344,9 +344,33 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
     EXPECT_EQ(g_deleted, std::vector<uint32_t>{0x6u}) << "the local handler after the peer's";
     EXPECT_EQ(axConfigDelPort(nullptr, &ports), -1);
 
-    // Gone: its sections are empty, the walk goes on. (A call already sent
-    // when the process dies waits for its reply time; the walk below starts
-    // once the hub has dropped the process, when calls fail at once.)
+    // Restarted, the process registers its printer again: the new
+    // registration replaces its own earlier one, its sections come once.
+    kill(peer, SIGKILL);
+    pc::test::wait_child(peer);
+    const std::string log2 = "/tmp/axconfig_peer_again.log";
+    peer = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/axconfig_peer", {"9", "5"}, {}, log2);
+    ASSERT_TRUE(wait_for_text(log2, "peer registered")) << read_file(log2);
+    text = running_config();
+    size_t sections = 0;
+    for (size_t at = text.find("peer pre"); at != std::string::npos; at = text.find("peer pre", at + 1))
+        ++sections;
+    EXPECT_EQ(sections, 1u) << text;
+
+    // Connected but not serving (stopped): each walk asks it once, waits
+    // its limit (10 s) and goes on without it, instead of waiting for good
+    // or once per section.
+    kill(peer, SIGSTOP);
+    for (auto walk : {+[] { return show_running_config(); }, +[] { return running_config(); }}) {
+        const auto start = std::chrono::steady_clock::now();
+        text = walk();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 25s);
+        EXPECT_EQ(text.find("peer"), std::string::npos) << text;
+        EXPECT_NE(text.find("global x"), std::string::npos) << text;
+    }
+
+    // Gone: the core drops its printers once the hub has seen it go, and the
+    // walk goes on without them (no call to the dead process).
     kill(peer, SIGKILL);
     pc::test::wait_child(peer);
     AXRPC_PARA_T probe;
@@ -357,7 +381,7 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
     axrpcParaFree(&probe);
     pc::test::CaptureStdout out;
     text = running_config();
-    EXPECT_NE(out.text().find("rcp call error"), std::string::npos);
+    EXPECT_EQ(out.text().find("rcp call error"), std::string::npos) << out.text();
     EXPECT_EQ(text.find("peer"), std::string::npos);
     EXPECT_NE(text.find(" global x"), std::string::npos);
     EXPECT_EQ(axConfigUnRegister("peer_cfg"), 0);

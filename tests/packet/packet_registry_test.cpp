@@ -498,14 +498,24 @@ TEST_F(Registry, qos_buckets_limit_a_module) {
     EXPECT_EQ(axpacketHandleQoS(kQosMod, 1), -1);
 }
 
-// The RPC form, called as the RPC service would call it.
+// The RPC form, called as the RPC service would call it: the environment
+// names the calling process.
 TEST_F(Registry, rpc_requests_are_checked) {
-    auto request = [](std::function<void(AXRPC_PARA_T *)> fill) {
+    int32_t caller = 9;
+    std::string reason;
+    auto request = [&](std::function<void(AXRPC_PARA_T *)> fill) {
         AXRPC_PARA_T in, out;
         axrpcParaInit(&in);
         axrpcParaInit(&out);
         fill(&in);
+        AXRPC_ENV_T env{};
+        env.pid = caller;
+        pal_tls_key_set(envTls, &env);
         int rc = axpacketRegManage(&in, &out);
+        pal_tls_key_set(envTls, nullptr);
+        char text[200] = "";
+        int got = 0;
+        reason = axrpcGetString(&out, AXPACKET_REG_REASON, sizeof text, text, &got) == 0 ? text : "";
         axrpcParaFree(&in);
         axrpcParaFree(&out);
         return rc;
@@ -533,10 +543,31 @@ TEST_F(Registry, rpc_requests_are_checked) {
     };
     pc::test::CaptureStdout out;
     EXPECT_EQ(request(module), 0);
-    EXPECT_EQ(request(module), -1);  // exists
+    EXPECT_EQ(request(module), 0);  // the same process again keeps its module
     EXPECT_NE(axPacketMidGet(40), nullptr);
     EXPECT_EQ(request(packet("remote")), 0);
     EXPECT_EQ(axPacketCheckIsRegister(40, "remote"), 1);
+    EXPECT_EQ(request(packet("remote")), 0);  // replaced, not doubled
+    EXPECT_EQ(axPacketCheckIsRegister(40, "remote"), 1);
+    // Another process can neither take the module nor touch its registration,
+    // and nobody registers in another's name; the answer says why.
+    caller = 10;
+    EXPECT_EQ(request(module), -1);
+    EXPECT_NE(reason.find("registers as process 9"), std::string::npos) << reason;
+    pid = 10;
+    EXPECT_EQ(request(module), -1);
+    EXPECT_NE(reason.find("module 40 is registered by process"), std::string::npos) << reason;
+    EXPECT_EQ(request(packet("remote")), -1);
+    EXPECT_NE(reason.find("module 40 belongs to process"), std::string::npos) << reason;
+    EXPECT_EQ(request([&](AXRPC_PARA_T *in) {
+                  head(in, 40, AXPACKET_SET_ENABLE);
+                  axrpcAddString(in, AXPACKET_REG_NAME, "remote", 7);
+                  axrpcAddInt(in, AXPACKET_REG_ENABLE, 1);
+              }),
+              -1);
+    EXPECT_NE(reason.find("registration 40 remote belongs to process"), std::string::npos) << reason;
+    caller = 9;
+    pid = 9;
     EXPECT_EQ(request(packet("a-name-of-thirty-two-characters!")), -1);
     EXPECT_EQ(request([](AXRPC_PARA_T *in) {
                   axrpcAddInt(in, AXPACKET_REG_MID, 40);

@@ -340,6 +340,9 @@ TEST_F(Axcli, tab_and_question_mark_list_what_may_follow_and_redraw_the_line) {
     EXPECT_TRUE(s.expect("status")) << s.screen();
     EXPECT_TRUE(s.expect("<cr>")) << s.screen();
     EXPECT_TRUE(s.expect("axcli> sh int ")) << s.screen();
+    s.send("\x03show interfaces Gi1/0/\t");
+    EXPECT_TRUE(s.expect("<1-24>  GigabitEthernet")) << "the port model's help\n" << s.screen();
+    EXPECT_TRUE(s.expect("axcli> show interfaces Gi1/0/")) << s.screen();
     s.send("\x03quit\r");
     EXPECT_EQ(s.wait_exit(15000), 0) << s.screen();
 }

@@ -2,7 +2,9 @@
  * The messaging client of the application processes.
  *
  * A process other than the core calls axmsg_client_init(pid) once. The
- * client connects to the hub (127.0.0.1:3600), sends the hello, installs
+ * client connects to the hub (127.0.0.1:3600), sends the hello and waits
+ * until the hub has accepted it (a hello for an id that is still connected
+ * is refused: the client tries again until it is accepted), installs
  * itself as the transport of axmsg_send/axmsg_mcast_send (axmsg.h) and
  * starts one reader thread, "axmsg_client", which hands every message
  * addressed to this process to the handler registered with axmsg_reg.
@@ -15,6 +17,14 @@
  * When the core goes away the reader closes the connection, sends fail with
  * -1 (nothing is queued) and the reader reconnects, with a new hello, as
  * soon as the hub listens again.
+ *
+ * The core forgets what a process registered when its connection ends. After
+ * every reconnection the client libraries register again what they
+ * registered (notification subscriptions, packet modules and registrations
+ * with their fields and state, configuration printers, stack unit
+ * callbacks); anything else the core must learn again (for example state the
+ * application pushed to it) belongs in a callback of
+ * axmsg_client_reconnect_cb_add.
  */
 #ifndef AXMSG_CLIENT_AXMSG_CLIENT_H
 #define AXMSG_CLIENT_AXMSG_CLIENT_H
@@ -28,7 +38,7 @@ PC_BEGIN_DECLS
  * time-out. Returns 0 when connected, -1 on bad arguments or a second init,
  * 1 when the first connection is not yet made (the client still runs). */
 PC_API int axmsg_client_init(int pid, unsigned connect_timeout_ms);
-/* Non-zero while the connection to the hub is up (hello sent). */
+/* Non-zero while the connection to the hub is up (hello accepted by the hub). */
 PC_API int axmsg_client_connected(void);
 /* Waits up to `timeout_ms` for the connection; 0 when connected, else -1. */
 PC_API int axmsg_client_wait_connected(unsigned timeout_ms);
@@ -38,6 +48,14 @@ PC_API unsigned axmsg_client_connect_count(void);
  * sender as an echo reply (AXMSG_ECHO_REPLY_MID). Returns axmsg_send's result. */
 struct axmsg_s;
 PC_API int axmsg_client_echo_back(struct axmsg_s *msg);
+/* Adds a callback run after every reconnection to the hub (not after the
+ * first connection), on the thread "axmsg_rereg", after the callbacks added
+ * before it; the client libraries add theirs when they start. A callback
+ * returns 0 when done; a failing one is called again every 200 ms while the
+ * connection is up, for up to 30 s (the core may still be starting). Adding
+ * the same (cb, arg) twice adds it once. 0, or -1 for a null cb. */
+typedef int (*AXMSG_CLIENT_RECONNECT_CB)(void *arg);
+PC_API int axmsg_client_reconnect_cb_add(AXMSG_CLIENT_RECONNECT_CB cb, void *arg);
 /* Removes the transport, closes the connection and stops the reader. */
 PC_API int axmsg_client_close(void);
 

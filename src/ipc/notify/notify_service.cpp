@@ -43,6 +43,7 @@ int table_cb_trav(int type, void *arg, int len) {
     }
     const int self = pidGetCurrent();
     for (NotifyNode *n = table_head(type); n != nullptr; n = n->next.load(std::memory_order_acquire)) {
+        if (!n->active.load(std::memory_order_acquire)) continue;
         if (n->proc != self) {
             AXRPC_PARA_T in{};
             AXRPC_PARA_GROUP_T out{};
@@ -151,6 +152,8 @@ PC_API int notify_asyn_init(void) { return asyn_init(); }
 
 PC_API int notify_init(void) {
     if (notify_type_init != nullptr) notify_type_init();
+    PFM_CALL_RET(kMid, pc::ipc::add_process_gone_hook(
+                           [](uint32_t pid) { table_drop_process(static_cast<int>(pid)); }));
     PFM_CALL_RET(kMid, notify_asyn_init());
     PFM_CALL_RET(kMid, notify_lib_init());
     axrpcRegisterFunc(kCallRemote, call_remote_srv);
@@ -194,6 +197,15 @@ PC_API int notify_asyn_reg(int mid, int type, int queueLen, NOTIFY_CB cb) {
     return 0;
 }
 
+PC_API int notify_reg_resend(void) {
+    if (is_core()) return 0;
+    const int self = pidGetCurrent();
+    for (int type = 0; type < NOTIFY_TYPE_NUM; ++type)
+        for (NotifyNode *n = table_head(type); n != nullptr; n = n->next.load(std::memory_order_acquire))
+            if (n->proc == self && send_registration(type, n->pri, n->is_asyn ? 0 : 1) != 0) return -1;
+    return 0;
+}
+
 PC_API int notify_call(int type, void *arg, int len) {
     // An unknown type is logged; the core's traversal refuses it, and a
     // process other than the core still hands it on.
@@ -206,25 +218,35 @@ PC_API int notify_call(int type, void *arg, int len) {
     PFM_DBG(kMid, "client proc notify call %d", type);
     AXRPC_PARA_T in{};
     if (axrpcParaInit(&in) != 0) return -1;
-    axrpcAddInt(&in, "type", type);
-    if (len > 0 && arg != nullptr) axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
-    axrpcCallFunctionAsync(current_unit_bit(), PID_CORE, kTravSrv, &in, 0);
+    // An event that does not reach the core is reported, never dropped
+    // quietly: the caller may raise it again.
+    int rc = axrpcAddInt(&in, "type", type);
+    if (rc == 0 && len > 0 && arg != nullptr) rc = axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
+    if (rc == 0) rc = axrpcCallFunctionAsync(current_unit_bit(), PID_CORE, kTravSrv, &in, 0);
     axrpcParaFree(&in);
+    if (rc != 0) {
+        PFM_ERR(kMid, "notify call %d not sent to the core", type);
+        return -1;
+    }
     return 0;
 }
 
 PC_API int notify_call_remote(int unit, int type, void *arg, int len) {
     AXRPC_PARA_T in{};
     if (axrpcParaInit(&in) != 0) return -1;
-    axrpcAddInt(&in, "type", type);
-    axrpcAddInt(&in, "len", len);
-    if (len > 0 && arg != nullptr) axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
+    int rc = axrpcAddInt(&in, "type", type);
+    if (rc == 0) rc = axrpcAddInt(&in, "len", len);
+    if (rc == 0 && len > 0 && arg != nullptr) rc = axrpcAddDataPtr(&in, "arg", arg, len, nullptr);
     // A unit that is not legal names no destination: nothing is sent.
     const uint32_t units = unit >= 0 && pc::ipc::unit_usable(static_cast<uint32_t>(unit))
                                ? pc::ipc::unit_bit(static_cast<uint32_t>(unit))
                                : 0;
-    axrpcCallFunctionAsync(units, PID_CORE, kCallRemote, &in, 0);
+    if (rc == 0) rc = axrpcCallFunctionAsync(units, PID_CORE, kCallRemote, &in, 0);
     axrpcParaFree(&in);
+    if (rc != 0) {
+        PFM_ERR(kMid, "notify call %d not sent to unit %d", type, unit);
+        return -1;
+    }
     return 0;
 }
 

@@ -40,11 +40,14 @@ int table_add(int type, int proc, int mid, int is_asyn, int pri, NOTIFY_CB cb, N
     std::atomic<NotifyNode *> *link = &g_heads[type];
     if (remote) {
         for (NotifyNode *n = link->load(); n != nullptr; n = n->next.load())
-            if (n->proc == proc && n->pri == pri && n->cb == nullptr && n->asynCb == nullptr) return 0;
+            if (n->proc == proc && n->pri == pri && n->cb == nullptr && n->asynCb == nullptr) {
+                n->active.store(true, std::memory_order_release);
+                return 0;
+            }
     }
     void *mem = pal_alloc(sizeof(NotifyNode), kTag);
     if (mem == nullptr) return -1;
-    auto *node = new (mem) NotifyNode{proc, mid, is_asyn, pri, cb, asynCb, {nullptr}};
+    auto *node = new (mem) NotifyNode{proc, mid, is_asyn, pri, cb, asynCb, {true}, {nullptr}};
     // After every node of a lower or equal priority.
     while (link->load() != nullptr && link->load()->pri <= pri) link = &link->load()->next;
     node->next.store(link->load(), std::memory_order_relaxed);
@@ -52,11 +55,21 @@ int table_add(int type, int proc, int mid, int is_asyn, int pri, NOTIFY_CB cb, N
     return 0;
 }
 
+void table_drop_process(int proc) {
+    if (g_mutex == nullptr) return;
+    pc::pal::MutexGuard guard(g_mutex);
+    for (auto &head : g_heads)
+        for (NotifyNode *n = head.load(); n != nullptr; n = n->next.load())
+            if (n->proc == proc && n->cb == nullptr && n->asynCb == nullptr)
+                n->active.store(false, std::memory_order_release);
+}
+
 void table_print() {
     for (int type = 0; type < NOTIFY_TYPE_NUM; ++type)
         for (NotifyNode *n = table_head(type); n != nullptr; n = n->next.load(std::memory_order_acquire))
-            std::printf("Type %d, Proc %d, Pri %d, mid %d, is_asyn %d\n", type, n->proc, n->pri, n->mid,
-                        n->is_asyn);
+            if (n->active.load(std::memory_order_acquire))
+                std::printf("Type %d, Proc %d, Pri %d, mid %d, is_asyn %d\n", type, n->proc, n->pri, n->mid,
+                            n->is_asyn);
     std::fflush(stdout);
 }
 

@@ -15,6 +15,7 @@
 #include "ipc/rpc/axrpc_msg.h"
 #include "ipc/rpc/axrpc_service.h"
 #include "ipc/rpc/axrpc_wait_queue.h"
+#include "ipc/rpc/axrpc_workers.h"
 #include "ipc/rpc/rpc.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
@@ -38,6 +39,23 @@ public:
     ~CountedCall() { g_calls_waiting.fetch_sub(1, std::memory_order_relaxed); }
     CountedCall(const CountedCall &) = delete;
     CountedCall &operator=(const CountedCall &) = delete;
+};
+
+// A worker of this process's synchronous queue waiting on a call it made
+// (axrpc_workers.h): counted from before the request is sent until the call
+// returns, so the service starts a spare worker when needed.
+class CountedWorkerWait {
+public:
+    CountedWorkerWait() : allowed_(worker_wait_begin()) {}
+    ~CountedWorkerWait() {
+        if (allowed_) worker_wait_end();
+    }
+    CountedWorkerWait(const CountedWorkerWait &) = delete;
+    CountedWorkerWait &operator=(const CountedWorkerWait &) = delete;
+    bool allowed() const { return allowed_; }
+
+private:
+    bool allowed_;
 };
 
 // The units of `dstUnits` that can be reached, as a bit set; `count` of them.
@@ -231,6 +249,11 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
         axrpcReleaseSequence(seq);
         return -1;
     }
+    const CountedWorkerWait worker_wait;
+    if (!worker_wait.allowed()) {
+        axrpcReleaseSequence(seq);
+        return -1;
+    }
     if (send_request(units, dstPid, writer) != 0) {
         PFM_ERR(kMid, "Send to unit error!! %d dstUnits: %x dstPid: %d\n", -1, dstUnits, dstPid);
         axrpcReleaseSequence(seq);
@@ -261,7 +284,8 @@ PC_API int axrpcCallFunctionSync(uint32_t dstUnits, int dstPid, const char *func
             AXRPC_WAIT_QUE_UNIT_S &reply = node->unit[u];
             if (!reply.received) continue;
             if (reply.ret != 0) {
-                PFM_ERR(kMid, "Return error\n");
+                PFM_ERR(kMid, "%s in process %s(%d) of unit %d failed with %d\n", funcName,
+                        pidNameGet(dstPid), dstPid, u, static_cast<int>(reply.ret));
                 result = AXRPC_RET_FUNC_ERR;
             }
             if (reply.outBuf == nullptr) continue;  // unreadable reply, counted as a failure

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "ipc/rpc/axrpc_scheduler.h"
 #include "ipc/rpc/axrpc_serve.h"
@@ -39,6 +40,10 @@ struct AsyncTurn {
 
 struct Workers {
     char syncName[kQueueNameMax + 1] = {};
+    Worker spare[kMaxSpareWorkers];   // slot free while not running
+    std::mutex spareLock;             // starting a spare
+    std::atomic<int> syncWaiting{0};  // synchronous and spare workers waiting on another process
+    std::atomic<int> sparesRunning{0};
     char asyncName[kQueueNameMax + 1] = {};
     int syncQueue = -1;
     int asyncQueue = -1;
@@ -49,6 +54,11 @@ struct Workers {
 };
 
 Workers g_workers;
+
+// Set on the synchronous and spare workers' own threads.
+thread_local bool tSyncWorker = false;
+// The calling worker's wait is counted (worker_wait_begin answered true).
+thread_local int tCountedWaits = 0;
 
 void make_queue_name(char (&dst)[kQueueNameMax + 1], const char *kind) {
     std::snprintf(dst, sizeof dst, "/%s_%s", kind, pidNameGet(pidGetCurrent()));
@@ -90,6 +100,7 @@ void sync_thread_proc(void *arg) {
         return;
     }
     Worker &self = g_workers.sync[index];
+    tSyncWorker = true;
     while (!g_workers.stopping.load()) {
         WorkItem item{};
         if (!receive_item(g_workers.syncQueue, &item)) {
@@ -101,6 +112,51 @@ void sync_thread_proc(void *arg) {
         handle_work_item(item);
     }
     self.running.store(false);
+}
+
+// Workers of the synchronous queue not waiting on another process.
+int free_sync_workers() {
+    return AXRPC_SYNC_THREAD_NUM + g_workers.sparesRunning.load() - g_workers.syncWaiting.load();
+}
+
+void spare_thread_proc(void *arg) {
+    const auto index = static_cast<int>(reinterpret_cast<intptr_t>(arg));
+    Worker &self = g_workers.spare[index];
+    tSyncWorker = true;
+    while (!g_workers.stopping.load()) {
+        WorkItem item{};
+        unsigned priority = 0;
+        const int n =
+            pal_msgQ_receive(g_workers.syncQueue, &item, sizeof item, kSpareIdleMs * 1000, &priority);
+        if (n != static_cast<int>(sizeof item)) {
+            // Idle: leave unless the free workers would drop below the spares.
+            if (free_sync_workers() > kSpareWorkers) break;
+            continue;
+        }
+        if (item.reserved == kStopItem) break;
+        handle_work_item(item);
+    }
+    g_workers.sparesRunning.fetch_sub(1);
+    self.running.store(false);
+}
+
+bool start_worker(Worker &w, const char *name, pal_thread_entry_t entry, int index);
+
+// Starts a spare worker when too few are free; false when none could be had.
+bool ensure_spare() {
+    std::lock_guard<std::mutex> guard(g_workers.spareLock);
+    if (free_sync_workers() > kSpareWorkers) return true;
+    for (int i = 0; i < kMaxSpareWorkers; ++i) {
+        Worker &w = g_workers.spare[i];
+        if (w.running.load()) continue;
+        char name[16];
+        std::snprintf(name, sizeof name, "rpcSX%d", i);
+        g_workers.sparesRunning.fetch_add(1);
+        if (start_worker(w, name, spare_thread_proc, i)) return true;
+        g_workers.sparesRunning.fetch_sub(1);
+        return false;
+    }
+    return false;
 }
 
 void async_thread_proc(void *arg) {
@@ -191,6 +247,8 @@ int init_queues_and_workers() {
 bool any_running() {
     for (const Worker &w : g_workers.sync)
         if (w.running.load()) return true;
+    for (const Worker &w : g_workers.spare)
+        if (w.running.load()) return true;
     for (const Worker &w : g_workers.async)
         if (w.running.load()) return true;
     return false;
@@ -224,6 +282,8 @@ void close_queue(int &queue, const char *name) {
 
 int manage_queue_init() {
     g_workers.stopping.store(false);
+    g_workers.syncWaiting.store(0);
+    g_workers.sparesRunning.store(0);
     // The queues of all processes of the user count against one byte limit.
     pal_msgQ_init();
     return init_queues_and_workers();
@@ -232,7 +292,7 @@ int manage_queue_init() {
 void manage_queue_destroy() {
     g_workers.stopping.store(true);
     scheduler_stop();
-    queue_stop_items(g_workers.syncQueue, AXRPC_SYNC_THREAD_NUM);
+    queue_stop_items(g_workers.syncQueue, AXRPC_SYNC_THREAD_NUM + g_workers.sparesRunning.load());
     queue_stop_items(g_workers.asyncQueue, AXRPC_ASYN_THREAD_NUM);
     for (AsyncTurn &t : g_workers.turn) {
         if (t.lock == nullptr) continue;
@@ -243,8 +303,10 @@ void manage_queue_destroy() {
     for (unsigned waited = 0; any_running() && waited < kStopGraceMs * 1000; waited += kStopPollUs)
         pal_usleep(kStopPollUs);
     // A worker still inside a function after the grace time is cancelled.
-    for (Worker *pool : {g_workers.sync, g_workers.async}) {
-        const int count = pool == g_workers.sync ? AXRPC_SYNC_THREAD_NUM : AXRPC_ASYN_THREAD_NUM;
+    for (Worker *pool : {g_workers.sync, g_workers.spare, g_workers.async}) {
+        const int count = pool == g_workers.sync    ? AXRPC_SYNC_THREAD_NUM
+                          : pool == g_workers.spare ? kMaxSpareWorkers
+                                                    : AXRPC_ASYN_THREAD_NUM;
         for (int i = 0; i < count; ++i) {
             if (pool[i].running.load() && pool[i].thread != PAL_THREAD_INVALID) {
                 PFM_ERR(kMid, "RPC worker %d did not stop, cancelled\n", i);
@@ -265,6 +327,23 @@ void manage_queue_destroy() {
         t.lock = nullptr;
         t.flag = 0;
     }
+}
+
+bool worker_wait_begin() {
+    if (!tSyncWorker) return true;
+    g_workers.syncWaiting.fetch_add(1);
+    ++tCountedWaits;
+    if (ensure_spare() || free_sync_workers() >= 1) return true;
+    // The last free worker: it keeps serving instead.
+    worker_wait_end();
+    PFM_ERR(kMid, "No RPC worker left to wait on another process\n");
+    return false;
+}
+
+void worker_wait_end() {
+    if (tCountedWaits == 0) return;
+    --tCountedWaits;
+    g_workers.syncWaiting.fetch_sub(1);
 }
 
 int queue_sync_work(const WorkItem &item) {

@@ -18,6 +18,17 @@
 // pointer. Queues are unlinked by name before they are created, so items of
 // a previous incarnation of the process are never read.
 //
+// Waits on other processes: a synchronous worker that calls another process
+// synchronously (a management function printing to its UI, a remote
+// configuration printer, a remote handler) waits for that process, bounded
+// and let go at once when the process goes. So that the service keeps
+// serving however many workers wait so, such a wait is counted
+// (worker_wait_begin/end) and, when fewer than kSpareWorkers workers would be
+// left free, a spare worker "rpcSX%d" (up to kMaxSpareWorkers) is started on
+// the same queue; a spare that finds nothing to do for kSpareIdleMs leaves
+// when it is not needed. When no spare can be had, the wait that would take
+// the last free worker is refused: one worker always serves.
+//
 // Stopping: workers poll a stop flag between items; manage_queue_destroy
 // sets it, queues one stop item per worker and wakes every turn condition,
 // then waits for the workers to leave (a worker stuck inside a function for
@@ -48,6 +59,17 @@ inline constexpr uint32_t kStopItem = 0x53544f50u;
 int manage_queue_init();
 // Stops every thread and removes the queues; harmless when repeated.
 void manage_queue_destroy();
+
+inline constexpr int kSpareWorkers = 2;
+inline constexpr int kMaxSpareWorkers = 32;
+inline constexpr unsigned kSpareIdleMs = 5000;
+
+// A synchronous call is about to wait on another process. Returns false
+// when the caller is a synchronous worker and no worker would be left to
+// serve (the call must fail instead of waiting). Every true answer is
+// followed by worker_wait_end().
+bool worker_wait_begin();
+void worker_wait_end();
 
 // Queues a synchronous item, waiting as long as the queue is full.
 int queue_sync_work(const WorkItem &item);

@@ -242,20 +242,26 @@ public:
     }
     bool listening() const { return listening_; }
 
-    // Accepts the client and reads its hello.
+    // Accepts the client, reads its hello and answers the echo with which
+    // the client learns that the hello was accepted, as the hub does.
     bool accept_client() {
         pollfd p{listen_fd_, POLLIN, 0};
         if (poll(&p, 1, kHubWaitMs) != 1) return false;
         if (fd_ >= 0) close(fd_);
         fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         uint8_t hello[AXMSG_HEADER_LEN + AXMSG_HELLO_LEN];
-        size_t got = 0;
-        while (fd_ >= 0 && got < sizeof hello) {
-            ssize_t n = read(fd_, hello + got, sizeof hello - got);
-            if (n <= 0) return false;
-            got += static_cast<size_t>(n);
-        }
-        return fd_ >= 0;
+        AXMSG_HEADER_T h{};
+        if (fd_ < 0 || !read_all(hello, sizeof hello) || !read_all(&h, sizeof h)) return false;
+        std::vector<uint8_t> payload(h.data_len);
+        if (!read_all(payload.data(), payload.size()) || h.msg_type != MID_AXMSG || payload.empty() ||
+            payload[0] != AXMSG_DBG_ECHO)
+            return false;
+        std::swap(h.src_proc, h.dst_proc);
+        h.msg_type = AXMSG_ECHO_REPLY_MID;
+        std::vector<uint8_t> reply(reinterpret_cast<uint8_t *>(&h),
+                                   reinterpret_cast<uint8_t *>(&h) + sizeof h);
+        reply.insert(reply.end(), payload.begin(), payload.end());
+        return send(reply);
     }
     bool send(const std::vector<uint8_t> &bytes) {
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
@@ -266,6 +272,18 @@ public:
     }
 
 private:
+    bool read_all(void *buf, size_t len) {
+        size_t got = 0;
+        while (got < len) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, kHubWaitMs) != 1) return false;
+            ssize_t n = read(fd_, static_cast<uint8_t *>(buf) + got, len - got);
+            if (n <= 0) return false;
+            got += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
     int listen_fd_ = -1;
     int fd_ = -1;
     bool listening_ = false;

@@ -321,6 +321,19 @@ TEST_F(AxmsgHub, ProcessToProcessAndPeerDeath) {
     EXPECT_EQ(pc::test::wait_child_for(server, 10000), 0);
 }
 
+// A client whose hello is refused (its id is held by a live connection)
+// does not report itself connected; it keeps trying and is connected once
+// the id is free.
+TEST_F(AxmsgHub, ClientIsConnectedOnlyOnceItsHelloIsAccepted) {
+    pid_t holder = pc::test::spawn_helper("axmsg_peer_helper", {"serve", "29"});
+    ASSERT_TRUE(core_send_becomes(29, 0));
+    pid_t client = pc::test::spawn_helper("axmsg_peer_helper", {"held", "29"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(holder, SIGKILL);
+    pc::test::wait_child(holder);
+    EXPECT_EQ(pc::test::wait_child_for(client, 30000), 0);
+}
+
 // A connection speaks only for its own process on this unit.
 TEST_F(AxmsgHub, MessagesInAnotherProcesssNameAreDropped) {
     RawPeer peer;

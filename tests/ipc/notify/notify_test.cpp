@@ -205,6 +205,10 @@ TEST_F(NotifyCore, ProcessesSubscribeAndRaiseThroughTheCore) {
     EXPECT_EQ(raised_on.rfind("rpcAT", 0), 0u) << raised_on;
     kill(raiser, SIGKILL);
     pc::test::wait_child(raiser);
+
+    // An event a process cannot hand to the core is reported to its caller.
+    pid_t offline = pc::test::spawn_helper("rpc_notify_peer", {"5", "12", "4", "8", "after-close"});
+    EXPECT_EQ(pc::test::wait_child_for(offline, 30000), 0);
 }
 
 }  // namespace

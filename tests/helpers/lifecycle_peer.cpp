@@ -1,0 +1,92 @@
+// A feature process that registers one of everything the core keeps for
+// another process, then serves until it is killed: packet module 42 with
+// the owned registration "life_echo" (EtherType 0x88B5; registered twice,
+// the second replacing the first), the configuration printer "life_cfg"
+// (the line "lifecycle peer MARK" in the pre section), a stack update
+// callback and a subscription to notification type 3. Every frame it
+// receives goes back out of its port with EtherType 0x88B4.
+// Creates /tmp/life_peer_ready once registered; after a reconnection to the
+// hub it creates /tmp/life_peer_reregistered once its own reconnect
+// callback has run.
+// Usage: lifecycle_peer PID MARK; exit status names a failed step.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "axmsg_client/axconfig_client.h"
+#include "axmsg_client/axmsg_client.h"
+#include "axmsg_client/feature_process.h"
+#include "axpacket_client/axpacket_client.h"
+#include "platform_core/axrpc.h"
+#include "platform_core/notify.h"
+#include "platform_sim/sim.h"
+#include "su_cb_client/su_cb_client.h"
+
+namespace {
+
+constexpr uint32_t kMid = 42;
+constexpr const char *kName = "life_echo";
+constexpr int kNotifyType = 3;
+std::string g_mark;
+
+int on_frame(AX_PACKET_T *pkt, uint32_t mid, const char *name) {
+    if (mid != kMid || std::strcmp(name, kName) != 0 || pkt->len < 14) return -1;
+    std::vector<uint8_t> reply(pkt->data, pkt->data + pkt->len);
+    reply[12] = 0x88;
+    reply[13] = 0xB4;
+    AX_PACKET_T out{};
+    out.data = reply.data();
+    out.len = static_cast<uint32_t>(reply.size());
+    out.vid = pkt->vid;
+    out.flags = AX_PKT_FLAG_PORT_LIST;
+    out.port_list = pkt->port_list;
+    return axpacketClientSend(&out);
+}
+
+int printer(int type, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
+    if (type != AXCFG_TYPE_PRE) return 0;
+    std::string line = "lifecycle peer " + g_mark;
+    return out(env, line.c_str());
+}
+
+int on_update(su_cb_update_t *) { return 0; }
+int on_event(void *, int) { return 0; }
+
+int reregistered(void *) {
+    if (FILE *f = std::fopen("/tmp/life_peer_reregistered", "w")) std::fclose(f);
+    return 0;
+}
+
+int register_all() {
+    if (axpacketClientRegisterModule(kMid, 10, 0, 0) != 0) return 5;
+    if (axpacketClientRegisterPacket(kMid, kName, AX_RX_OWNED, 5, on_frame) != 0) return 6;
+    if (axpacketClientRegisterField(kMid, kName, LEN_TYPE, 0x1234, 0xFFFF) != 0) return 7;
+    // The same registration again replaces the first, field and all.
+    if (axpacketClientRegisterPacket(kMid, kName, AX_RX_OWNED, 5, on_frame) != 0) return 8;
+    if (axpacketClientRegisterField(kMid, kName, LEN_TYPE, 0x88B5, 0xFFFF) != 0) return 9;
+    if (axpacketClientRegisterEnable(kMid, kName, 1) != 0) return 10;
+    if (axConfigClientRegister("life_cfg", printer, nullptr, 50) != 0) return 11;
+    if (suCbClientUpdateCbReg(kMid, 7, on_update) != 0) return 12;
+    if (notify_reg(kMid, kNotifyType, on_event, 9) != 0) return 13;
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) return 2;
+    const int pid = std::atoi(argv[1]);
+    g_mark = argv[2];
+    simProcessSetPid(pid);
+    if (axFeatureProcessInit(pid, 10000) != 0) return 3;
+    if (axpacketClientInit() != 0 || axConfigClientInit() != 0 || suCbClientInit() != 0) return 4;
+    // Added after the libraries' own: runs once they have registered again.
+    if (axmsg_client_reconnect_cb_add(reregistered, nullptr) != 0) return 4;
+    if (int rc = register_all(); rc != 0) return rc;
+    if (FILE *f = std::fopen("/tmp/life_peer_ready", "w")) std::fclose(f);
+    for (;;) pause();
+}

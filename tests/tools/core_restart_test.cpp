@@ -1,0 +1,85 @@
+// A feature process outlives a restart of the core: killed with SIGKILL and
+// started again, the core learns the process's registrations again from
+// the client libraries (its packet registration and its printer come back
+// without the process doing anything), and the process's own reconnect
+// callback runs after them.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "support/test_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kTools = PC_TOOLS_DIR;
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return pred();
+}
+
+pid_t start_core(const std::string &log) {
+    std::remove(log.c_str());
+    pid_t core = pc::test::spawn_program(kTools + "/axcored", {}, {}, log);
+    EXPECT_TRUE(wait_until([&] { return read_file(log).find("platform is up") != std::string::npos; }, 60s))
+        << read_file(log);
+    return core;
+}
+
+// One axcli command; its standard output.
+std::string axcli(const std::vector<std::string> &args) {
+    const std::string out = "/tmp/core_restart_axcli.out";
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        pid_t pid = pc::test::spawn_program(kTools + "/axcli", args, {}, out);
+        if (pc::test::wait_child_for(pid, 60000) == 0) break;
+        std::this_thread::sleep_for(500ms);
+    }
+    return read_file(out);
+}
+
+TEST(CoreRestart, feature_process_registrations_come_back_by_themselves) {
+    pid_t core = start_core("/tmp/core_restart_1.log");
+    std::remove("/tmp/life_peer_ready");
+    std::remove("/tmp/life_peer_reregistered");
+    const std::string peer_log = "/tmp/core_restart_peer.log";
+    pid_t peer = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/lifecycle_peer", {"41", "kept"},
+                                         {}, peer_log);
+    ASSERT_TRUE(wait_until([] { return access("/tmp/life_peer_ready", F_OK) == 0; }, 60s))
+        << read_file(peer_log);
+    EXPECT_NE(axcli({"show", "packet", "registry"}).find("life_echo"), std::string::npos);
+
+    kill(core, SIGKILL);
+    pc::test::wait_child(core);
+    core = start_core("/tmp/core_restart_2.log");
+    EXPECT_TRUE(wait_until([] { return access("/tmp/life_peer_reregistered", F_OK) == 0; }, 60s))
+        << read_file(peer_log);
+    EXPECT_NE(axcli({"show", "packet", "registry"}).find("life_echo"), std::string::npos);
+    EXPECT_NE(axcli({"show", "running-config"}).find("lifecycle peer kept"), std::string::npos);
+
+    kill(peer, SIGKILL);
+    pc::test::wait_child(peer);
+    kill(core, SIGTERM);
+    EXPECT_EQ(pc::test::wait_child_for(core, 30000), 0);
+}
+
+}  // namespace
