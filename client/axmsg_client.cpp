@@ -1,4 +1,7 @@
-// The messaging client (see axmsg_client.h).
+// The messaging client (see axmsg_client.h): the client, its connection,
+// the reader thread and the C interface. The read role and a caller that
+// waits for a reply are in axmsg_client_wait.cpp; what the two files share
+// is in axmsg_client_internal.h.
 //
 // One client per process, created by axmsg_client_init and kept for the
 // life of the process (it is the context of the installed transport).
@@ -54,6 +57,7 @@
 #include <mutex>
 #include <vector>
 
+#include "axmsg_client_internal.h"
 #include "axmsg_reconnect.h"
 #include "ipc/hub/axmsg_stream.h"
 #include "pal/mutex_guard.h"
@@ -64,9 +68,10 @@
 #include "platform_core/sibling.h"
 #include "platform_core/stack.h"
 
-namespace {
-
 using pc::ipc::FrameReader;
+using namespace pc::axmsg_client;
+
+namespace {
 
 constexpr unsigned kReaderStack = 16384;
 constexpr unsigned kReaderPriority = 0;
@@ -78,31 +83,11 @@ constexpr unsigned kStopWaitMs = 5000;
 constexpr long long kHelloConfirmMs = 3000;  // the hub's echo of the hello token
 constexpr char kHelloToken[] = "hello?";
 
-// Who reads the socket. Every field is guarded by `mu`.
-struct ReadRole {
-    std::mutex mu;
-    int fd = -1;                             // the connection to read; -1 while there is none
-    FrameReader *frames = nullptr;           // its buffer (the reader thread's), used by the holder only
-    bool taken = false;                      // a thread holds the role
-    bool broken = false;                     // a caller met the end of the stream; the reader closes it
-    std::deque<std::vector<uint8_t>> inbox;  // messages callers read for the reader thread
-};
-
-struct Client {
-    uint32_t pid = 0;            // set by init while no reader runs
-    pal_mutex_t lock = nullptr;  // created once, never destroyed
-    int fd = -1;                 // guarded by lock; opened/closed by the reader only
-    int ep_callers = -1;         // created once: the socket, for a waiting caller
-    int ep_reader = -1;          // created once: the socket and `wake`, for the reader thread
-    int wake = -1;               // created once: eventfd that wakes the reader thread
-    ReadRole role;
-    std::atomic<bool> connected{false};
-    std::atomic<bool> stop{false};
-    std::atomic<bool> running{false};  // a reader thread is alive
-    std::atomic<unsigned> connects{0};
-};
-
 Client g_client;
+
+}  // namespace
+
+namespace pc::axmsg_client {
 
 void wake_reader(const Client &c) {
     uint64_t one = 1;
@@ -111,6 +96,10 @@ void wake_reader(const Client &c) {
         n = write(c.wake, &one, sizeof one);
     } while (n < 0 && errno == EINTR);
 }
+
+}  // namespace pc::axmsg_client
+
+namespace {
 
 void clear_wake(const Client &c) {
     uint64_t count = 0;
@@ -141,8 +130,9 @@ int create_wait_objects(Client &c) {
     return 0;
 }
 
-// The reader thread's events of the socket: edge-triggered input.
-constexpr uint32_t kReaderEvents = EPOLLIN | EPOLLET;
+}  // namespace
+
+namespace pc::axmsg_client {
 
 // Adds, or changes the events of, the socket in an epoll set.
 bool watch(int ep, int op, int fd, uint32_t events) {
@@ -151,6 +141,10 @@ bool watch(int ep, int op, int fd, uint32_t events) {
     ev.data.fd = fd;
     return epoll_ctl(ep, op, fd, &ev) == 0;
 }
+
+}  // namespace pc::axmsg_client
+
+namespace {
 
 AXMSG_T message_of(std::span<uint8_t> frame, const AXMSG_HEADER_T &h, iovec &piece) {
     AXMSG_T msg{};
@@ -166,6 +160,10 @@ AXMSG_T message_of(std::span<uint8_t> frame, const AXMSG_HEADER_T &h, iovec &pie
     msg.iov_num = 1;
     return msg;
 }
+
+}  // namespace
+
+namespace pc::axmsg_client {
 
 void deliver(std::span<uint8_t> frame, const AXMSG_HEADER_T &h) {
     iovec piece{};
@@ -198,6 +196,10 @@ bool stream_fault(FrameReader::Result r, const AXMSG_HEADER_T &h) {
     }
     return false;
 }
+
+}  // namespace pc::axmsg_client
+
+namespace {
 
 int client_send(void *ctx, const AXMSG_HEADER_T *header, const iovec *iov, int count) {
     auto &c = *static_cast<Client *>(ctx);
@@ -294,79 +296,6 @@ bool hello_accepted(uint32_t pid, int fd, FrameReader &frames, unsigned attempt)
         }
         FrameReader::Fill f = frames.fill(fd);
         if (f == FrameReader::Fill::kEnd || f == FrameReader::Fill::kNoMemory) return false;
-    }
-}
-
-// ---- The read role -----------------------------------------------------------
-
-// The reader thread takes the role whenever it is free (also on a broken
-// stream, which it then closes); when a caller holds it the reader thread
-// goes back to waiting: the caller switches the socket on for it again.
-bool reader_take_role(Client &c) {
-    std::lock_guard<std::mutex> guard(c.role.mu);
-    if (c.role.taken) return false;
-    c.role.taken = true;
-    return true;
-}
-
-// A caller takes the role only while a sound connection is there and no
-// other thread reads it.
-bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
-    std::lock_guard<std::mutex> guard(c.role.mu);
-    if (c.role.taken || c.role.fd < 0 || c.role.broken || c.role.frames == nullptr) return false;
-    c.role.taken = true;
-    fd = c.role.fd;
-    frames = c.role.frames;
-    // The descriptor stays open while the role is held: the reader thread
-    // closes it only under the role.
-    watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0);
-    return true;
-}
-
-// The reader thread gives the role back after reading the socket empty.
-void reader_release_role(Client &c) {
-    std::lock_guard<std::mutex> guard(c.role.mu);
-    c.role.taken = false;
-}
-
-// A caller gives the role back, having handed out every whole message it
-// read and read the socket empty (or met its end), and switches the socket
-// on for the reader thread, which wakes for bytes that came meanwhile. The
-// role is free before that: the reader thread it wakes finds it free. A
-// switch that lands while another caller already holds the role again only
-// costs that caller a wake-up of the reader thread; its own switch-on comes
-// after it, so the socket is on whenever the role is free.
-void caller_release_role(Client &c, int fd, bool broken) {
-    {
-        std::lock_guard<std::mutex> guard(c.role.mu);
-        c.role.taken = false;
-        if (broken) c.role.broken = true;
-        // Still under the lock: the reader thread closes `fd` only after
-        // taking the role, so it is the connection's descriptor here.
-        watch(c.ep_reader, EPOLL_CTL_MOD, fd, kReaderEvents);
-    }
-    if (broken) wake_reader(c);
-}
-
-// A message a caller read for the reader thread.
-void hand_to_reader(Client &c, std::span<const uint8_t> frame) {
-    {
-        std::lock_guard<std::mutex> guard(c.role.mu);
-        c.role.inbox.emplace_back(frame.begin(), frame.end());
-    }
-    wake_reader(c);
-}
-
-void deliver_inbox(Client &c) {
-    for (;;) {
-        std::vector<uint8_t> frame;
-        {
-            std::lock_guard<std::mutex> guard(c.role.mu);
-            if (c.role.inbox.empty()) return;
-            frame = std::move(c.role.inbox.front());
-            c.role.inbox.pop_front();
-        }
-        deliver(frame, pc::ipc::decode_header(frame));
     }
 }
 
@@ -526,78 +455,6 @@ void reader_main(void *arg) {
         }
     }
     c.running.store(false);
-}
-
-// ---- A caller that waits ------------------------------------------------------
-
-enum class Pumped { kDone, kTimeOut, kEnd };
-
-// Reads under the role until done(arg) holds, the time is up or the stream
-// ends; messages of `msg_type` are delivered here, others go to the reader.
-Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg,
-            unsigned timeout_ms) {
-    const long long deadline = timeout_ms == PAL_WAIT_FOREVER ? 0 : pal_time_msecs() + timeout_ms;
-    std::span<uint8_t> frame;
-    AXMSG_HEADER_T h{};
-    bool drained = true;  // epoll reports bytes that came before we took the role
-    for (;;) {
-        FrameReader::Result r = frames.next_buffered(frame, h);
-        if (r == FrameReader::Result::kFrame) {
-            if (h.msg_type == msg_type)
-                deliver(frame, h);
-            else
-                hand_to_reader(c, frame);
-            continue;
-        }
-        if (stream_fault(r, h)) return Pumped::kEnd;
-        if (r != FrameReader::Result::kEmpty) continue;
-        if (!drained) {
-            switch (frames.fill(fd)) {
-                case FrameReader::Fill::kFull:
-                    break;
-                case FrameReader::Fill::kShort:
-                case FrameReader::Fill::kWouldBlock:
-                    drained = true;
-                    break;
-                case FrameReader::Fill::kNoMemory:
-                    PFM_ERR(MID_AXMSG, "memory is not enough");
-                    return Pumped::kEnd;
-                case FrameReader::Fill::kEnd:
-                    return Pumped::kEnd;
-            }
-            continue;
-        }
-        if (done(arg)) return Pumped::kDone;
-        int wait_ms = -1;
-        if (timeout_ms != PAL_WAIT_FOREVER) {
-            const long long left = deadline - pal_time_msecs();
-            if (left <= 0) return Pumped::kTimeOut;
-            wait_ms = static_cast<int>(std::min<long long>(left, INT_MAX));
-        }
-        epoll_event ev{};
-        int n = epoll_wait(c.ep_callers, &ev, 1, wait_ms);
-        if (n > 0) drained = false;
-        if (n < 0 && errno != EINTR) return Pumped::kEnd;
-    }
-}
-
-int client_wait(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms) {
-    auto &c = *static_cast<Client *>(ctx);
-    if (done(arg)) return 1;
-    int fd = -1;
-    FrameReader *frames = nullptr;
-    if (!caller_take_role(c, fd, frames)) return 0;
-    Pumped p = pump(c, fd, *frames, msg_type, done, arg, timeout_ms);
-    caller_release_role(c, fd, p == Pumped::kEnd);
-    switch (p) {
-        case Pumped::kDone:
-            return 1;
-        case Pumped::kTimeOut:
-            return -1;
-        case Pumped::kEnd:
-            return 0;
-    }
-    return 0;
 }
 
 bool wait_for(const std::atomic<bool> &flag, bool value, unsigned timeout_ms) {

@@ -1,0 +1,71 @@
+// What the messaging client's files share (axmsg_client.cpp describes the
+// threads, the locks and the read role): the client's record, the read role
+// and the functions one file calls in the other. Private to the client
+// library (its symbols are hidden).
+#pragma once
+
+#include <sys/epoll.h>
+#include <sys/uio.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "ipc/hub/axmsg_stream.h"
+#include "platform_core/axmsg.h"
+#include "platform_core/pal.h"
+
+namespace pc::axmsg_client {
+
+using pc::ipc::FrameReader;
+
+// Who reads the socket. Every field is guarded by `mu`.
+struct ReadRole {
+    std::mutex mu;
+    int fd = -1;                             // the connection to read; -1 while there is none
+    FrameReader *frames = nullptr;           // its buffer (the reader thread's), used by the holder only
+    bool taken = false;                      // a thread holds the role
+    bool broken = false;                     // a caller met the end of the stream; the reader closes it
+    std::deque<std::vector<uint8_t>> inbox;  // messages callers read for the reader thread
+};
+
+struct Client {
+    uint32_t pid = 0;            // set by init while no reader runs
+    pal_mutex_t lock = nullptr;  // created once, never destroyed
+    int fd = -1;                 // guarded by lock; opened/closed by the reader only
+    int ep_callers = -1;         // created once: the socket, for a waiting caller
+    int ep_reader = -1;          // created once: the socket and `wake`, for the reader thread
+    int wake = -1;               // created once: eventfd that wakes the reader thread
+    ReadRole role;
+    std::atomic<bool> connected{false};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> running{false};  // a reader thread is alive
+    std::atomic<unsigned> connects{0};
+};
+
+// The reader thread's events of the socket: edge-triggered input.
+inline constexpr uint32_t kReaderEvents = EPOLLIN | EPOLLET;
+
+// Wakes the reader thread (its eventfd).
+void wake_reader(const Client &c);
+// Adds, or changes the events of, the socket in an epoll set.
+bool watch(int ep, int op, int fd, uint32_t events);
+// Delivers one message read from the hub to this process's handler.
+void deliver(std::span<uint8_t> frame, const AXMSG_HEADER_T &h);
+// Logs what ends a stream; true when `r` is one of those results.
+bool stream_fault(FrameReader::Result r, const AXMSG_HEADER_T &h);
+
+// The read role (axmsg_client_wait.cpp).
+bool reader_take_role(Client &c);
+void reader_release_role(Client &c);
+// Delivers the messages that callers read for the reader thread.
+void deliver_inbox(Client &c);
+
+// The transport's wait: a caller waiting for a reply of `msg_type` reads
+// the socket itself while no other thread does (axmsg_client_wait.cpp).
+int client_wait(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms);
+
+}  // namespace pc::axmsg_client

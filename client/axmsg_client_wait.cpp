@@ -1,0 +1,164 @@
+// The read role of the messaging client and a caller that waits for a
+// reply: a caller takes the role while no other thread reads the socket,
+// delivers the messages of the type it waits for on its own thread and
+// hands every other message to the reader thread (axmsg_client.cpp
+// describes the leader/follower reading).
+#include <sys/epoll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <mutex>
+#include <vector>
+
+#include "axmsg_client_internal.h"
+#include "platform_core/platform.h"
+
+namespace pc::axmsg_client {
+
+namespace {
+
+// A caller takes the role only while a sound connection is there and no
+// other thread reads it.
+bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    if (c.role.taken || c.role.fd < 0 || c.role.broken || c.role.frames == nullptr) return false;
+    c.role.taken = true;
+    fd = c.role.fd;
+    frames = c.role.frames;
+    // The descriptor stays open while the role is held: the reader thread
+    // closes it only under the role.
+    watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0);
+    return true;
+}
+
+// A caller gives the role back, having handed out every whole message it
+// read and read the socket empty (or met its end), and switches the socket
+// on for the reader thread, which wakes for bytes that came meanwhile. The
+// role is free before that: the reader thread it wakes finds it free. A
+// switch that lands while another caller already holds the role again only
+// costs that caller a wake-up of the reader thread; its own switch-on comes
+// after it, so the socket is on whenever the role is free.
+void caller_release_role(Client &c, int fd, bool broken) {
+    {
+        std::lock_guard<std::mutex> guard(c.role.mu);
+        c.role.taken = false;
+        if (broken) c.role.broken = true;
+        // Still under the lock: the reader thread closes `fd` only after
+        // taking the role, so it is the connection's descriptor here.
+        watch(c.ep_reader, EPOLL_CTL_MOD, fd, kReaderEvents);
+    }
+    if (broken) wake_reader(c);
+}
+
+// A message a caller read for the reader thread.
+void hand_to_reader(Client &c, std::span<const uint8_t> frame) {
+    {
+        std::lock_guard<std::mutex> guard(c.role.mu);
+        c.role.inbox.emplace_back(frame.begin(), frame.end());
+    }
+    wake_reader(c);
+}
+
+enum class Pumped { kDone, kTimeOut, kEnd };
+
+// Reads under the role until done(arg) holds, the time is up or the stream
+// ends; messages of `msg_type` are delivered here, others go to the reader.
+Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg,
+            unsigned timeout_ms) {
+    const long long deadline = timeout_ms == PAL_WAIT_FOREVER ? 0 : pal_time_msecs() + timeout_ms;
+    std::span<uint8_t> frame;
+    AXMSG_HEADER_T h{};
+    bool drained = true;  // epoll reports bytes that came before we took the role
+    for (;;) {
+        FrameReader::Result r = frames.next_buffered(frame, h);
+        if (r == FrameReader::Result::kFrame) {
+            if (h.msg_type == msg_type)
+                deliver(frame, h);
+            else
+                hand_to_reader(c, frame);
+            continue;
+        }
+        if (stream_fault(r, h)) return Pumped::kEnd;
+        if (r != FrameReader::Result::kEmpty) continue;
+        if (!drained) {
+            switch (frames.fill(fd)) {
+                case FrameReader::Fill::kFull:
+                    break;
+                case FrameReader::Fill::kShort:
+                case FrameReader::Fill::kWouldBlock:
+                    drained = true;
+                    break;
+                case FrameReader::Fill::kNoMemory:
+                    PFM_ERR(MID_AXMSG, "memory is not enough");
+                    return Pumped::kEnd;
+                case FrameReader::Fill::kEnd:
+                    return Pumped::kEnd;
+            }
+            continue;
+        }
+        if (done(arg)) return Pumped::kDone;
+        int wait_ms = -1;
+        if (timeout_ms != PAL_WAIT_FOREVER) {
+            const long long left = deadline - pal_time_msecs();
+            if (left <= 0) return Pumped::kTimeOut;
+            wait_ms = static_cast<int>(std::min<long long>(left, INT_MAX));
+        }
+        epoll_event ev{};
+        int n = epoll_wait(c.ep_callers, &ev, 1, wait_ms);
+        if (n > 0) drained = false;
+        if (n < 0 && errno != EINTR) return Pumped::kEnd;
+    }
+}
+
+}  // namespace
+
+// The reader thread takes the role whenever it is free (also on a broken
+// stream, which it then closes); when a caller holds it the reader thread
+// goes back to waiting: the caller switches the socket on for it again.
+bool reader_take_role(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    if (c.role.taken) return false;
+    c.role.taken = true;
+    return true;
+}
+
+// The reader thread gives the role back after reading the socket empty.
+void reader_release_role(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    c.role.taken = false;
+}
+
+void deliver_inbox(Client &c) {
+    for (;;) {
+        std::vector<uint8_t> frame;
+        {
+            std::lock_guard<std::mutex> guard(c.role.mu);
+            if (c.role.inbox.empty()) return;
+            frame = std::move(c.role.inbox.front());
+            c.role.inbox.pop_front();
+        }
+        deliver(frame, pc::ipc::decode_header(frame));
+    }
+}
+
+int client_wait(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms) {
+    auto &c = *static_cast<Client *>(ctx);
+    if (done(arg)) return 1;
+    int fd = -1;
+    FrameReader *frames = nullptr;
+    if (!caller_take_role(c, fd, frames)) return 0;
+    Pumped p = pump(c, fd, *frames, msg_type, done, arg, timeout_ms);
+    caller_release_role(c, fd, p == Pumped::kEnd);
+    switch (p) {
+        case Pumped::kDone:
+            return 1;
+        case Pumped::kTimeOut:
+            return -1;
+        case Pumped::kEnd:
+            return 0;
+    }
+    return 0;
+}
+
+}  // namespace pc::axmsg_client
