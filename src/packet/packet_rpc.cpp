@@ -4,7 +4,7 @@
 // exact size.
 #include <cstring>
 
-#include "ipc/rpc/axrpc_param_reader.h"
+#include "ipc/rpc/rpc.h"
 #include "packet/packet_registry.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/platform.h"

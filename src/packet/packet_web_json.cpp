@@ -11,7 +11,7 @@
 #include "mgmt/web/web_json.h"
 #include "packet/packet_registry.h"
 #include "pal/mutex_guard.h"
-#include "pktctl/pktctl_table.h"
+#include "pktctl/pktctl.h"
 #include "platform_core/aximi.h"
 #include "platform_core/pktctl.h"
 #include "platform_core/platform.h"

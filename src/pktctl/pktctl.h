@@ -19,16 +19,22 @@
 // The chip adapter takes no lock of its own: the chip SDK serialises access
 // to the chip.
 //
-// No other component of the library uses what this folder holds inside:
-// they call the C API. Traffic control sits above RPC (its C API) and the
-// chip adapter.
+// Other components of the library call the C API; the table of entries is
+// public (axPktCtlEntry, axPktCtlEntryCount), and this header gives its
+// lock to a reader such as the packet service's CPU-traffic page. Traffic
+// control sits above RPC (its C API and rpc.h) and the chip adapter.
 #pragma once
 
+#include "platform_core/pal.h"
 #include "platform_core/types.h"
 
 namespace pc::pktctl {
 
 // Module the service logs under.
 constexpr unsigned kMid = MID_PKTCTL;
+
+// The mutex "pktCtl" that guards the table of entries; hold it to read
+// axPktCtlEntry. Null before axPktCtlInit (or table_lock_create).
+pal_mutex_t table_lock();
 
 }  // namespace pc::pktctl

@@ -5,7 +5,7 @@
 // lists must have their exact size.
 #include <cstring>
 
-#include "ipc/rpc/axrpc_param_reader.h"
+#include "ipc/rpc/rpc.h"
 #include "pktctl/pktctl.h"
 #include "pktctl/pktctl_stack.h"
 #include "pktctl/pktctl_table.h"
@@ -94,7 +94,7 @@ int answer(AXRPC_PARA_T *outPara, int rc) {
 }
 
 // A request's parameters, read in the order they are asked for
-// (ipc/rpc/axrpc_param_reader.h): the first missing or malformed one is
+// (ParamReader, ipc/rpc/rpc.h): the first missing or malformed one is
 // logged and ends the reading.
 class Params : public pc::ipc::rpc::ParamReader {
 public:

@@ -15,8 +15,7 @@
 
 namespace pc::pktctl {
 
-// The mutex "pktCtl"; null before axPktCtlInit (or table_lock_create).
-pal_mutex_t table_lock();
+// The mutex "pktCtl" (table_lock, pktctl.h) is created by axPktCtlInit.
 int table_lock_create();
 
 // Programs the rule at e.pos from the record (match, CPU priority, meter,

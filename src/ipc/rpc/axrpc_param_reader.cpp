@@ -1,4 +1,6 @@
-#include "ipc/rpc/axrpc_param_reader.h"
+// Reading the parameters of a request to a served function (ParamReader,
+// see rpc.h).
+#include "ipc/rpc/rpc.h"
 
 #include <cstdio>
 #include <cstring>
