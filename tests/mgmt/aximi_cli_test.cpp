@@ -150,7 +150,8 @@ TEST_F(CliCommands, malformed_commands_are_refused) {
 
     const AXIMI_CLI_CMD_T good = {"show local thing", nullptr, "one line", "localShowThing"};
     ASSERT_EQ(axImiCliRegister(&good, local_show), 0);
-    const Listed *l = find(list_commands(), "show local thing");
+    const std::vector<Listed> listed = list_commands();
+    const Listed *l = find(listed, "show local thing");
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->pid, PID_CORE);
     EXPECT_EQ(axImiCliUnregister("show local thing", "localShowThing"), 0);
