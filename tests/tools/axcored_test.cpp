@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "support/isolation.h"
 #include "support/test_process.h"
 
 namespace {
@@ -31,6 +32,15 @@ std::string read_file(const std::string &path) {
     return text;
 }
 
+constexpr const char *kMsgMax = "/proc/sys/fs/mqueue/msg_max";
+
+bool write_file(const std::string &path, const std::string &text) {
+    FILE *f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return false;
+    bool ok = std::fputs(text.c_str(), f) >= 0;
+    return std::fclose(f) == 0 && ok;
+}
+
 bool wait_for_text(const std::string &path, const std::string &needle) {
     for (int i = 0; i < 600; ++i) {
         if (read_file(path).find(needle) != std::string::npos) return true;
@@ -49,6 +59,34 @@ TEST(Axcored, comes_up_and_stops_cleanly_on_each_stop_signal) {
         EXPECT_EQ(pc::test::wait_child_for(pid, 30000), 0) << read_file(log);
         EXPECT_NE(read_file(log).find("stopping"), std::string::npos);
     }
+}
+
+// A stock kernel allows ten items per queue (fs.mqueue.msg_max): the core
+// still comes up, with shallower queues, says which limit held it back, and
+// serves a command-line session.
+TEST(Axcored, comes_up_under_the_default_queue_depth_limit_and_names_it) {
+    if (!pc::test::isolated()) GTEST_SKIP() << "changes fs.mqueue.msg_max: needs its own IPC namespace";
+    const std::string limit = read_file(kMsgMax);
+    ASSERT_FALSE(limit.empty());
+    ASSERT_TRUE(write_file(kMsgMax, "10"));
+    const std::string log = "/tmp/axcored_msg_max.log";
+    pid_t pid = start_core(log);
+    ASSERT_GT(pid, 0);
+    bool up = wait_for_text(log, "platform is up");
+    int cli = -1;
+    if (up) {
+        pid_t axcli = pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axcli", {"show", "version"}, {},
+                                              "/tmp/axcored_msg_max_cli.out");
+        cli = pc::test::wait_child_for(axcli, 60000);
+    }
+    kill(pid, SIGTERM);
+    int status = pc::test::wait_child_for(pid, 30000);
+    write_file(kMsgMax, limit);
+    const std::string text = read_file(log);
+    EXPECT_TRUE(up) << text;
+    EXPECT_NE(text.find("fs.mqueue.msg_max"), std::string::npos) << text;
+    EXPECT_EQ(cli, 0) << read_file("/tmp/axcored_msg_max_cli.out");
+    EXPECT_EQ(status, 0) << text;
 }
 
 }  // namespace
