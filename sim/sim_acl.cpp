@@ -1,19 +1,26 @@
 // The simulated chip's ACL table, meters and learning traps, and the
 // sibling classifier library that allocates rule positions over it
-// (sim_chip.h describes the behaviour).
+// (sim_chip.h describes the behaviour). Like the rest of the chip, the
+// table is one per switch: it lives in a shared segment
+// (sim_shared_segment.h), in fixed-size rows, under one robust lock.
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdarg>
 #include <cstring>
-#include <map>
-#include <mutex>
 
 #include "platform_core/appintf.h"
 #include "platform_core/chip_acl.h"
 #include "platform_core/classifier.h"
 #include "platform_sim/sim_chip.h"
 #include "sim_chip_internal.h"
+#include "sim_fixed_map.h"
+#include "sim_shared_segment.h"
+
+using pc::sim::FixedMap;
+using pc::sim::SegmentHeader;
+using pc::sim::SharedLock;
+using pc::sim::SharedMutex;
 
 namespace {
 
@@ -73,7 +80,22 @@ bool template_holds(uint32_t selector, uint32_t field) {
     }
 }
 
+// The field types an entry can hold, each with its slot in the entry.
+constexpr uint32_t kFieldSlots[] = {
+    SDK_ACL_FIELD_SPMASK,    SDK_ACL_FIELD_DMAC,     SDK_ACL_FIELD_SMAC,
+    SDK_ACL_FIELD_ETHERTYPE, SDK_ACL_FIELD_IP4_SIP,  SDK_ACL_FIELD_IP4_DIP,
+    SDK_ACL_FIELD_IP_PROTO,  SDK_ACL_FIELD_L4_SPORT, SDK_ACL_FIELD_L4_DPORT,
+};
+constexpr size_t kFieldSlotNum = std::size(kFieldSlots);
+
+int slot_of(uint32_t field) {
+    for (size_t i = 0; i < kFieldSlotNum; ++i)
+        if (kFieldSlots[i] == field) return static_cast<int>(i);
+    return -1;
+}
+
 struct Field {
+    bool written = false;
     std::array<uint8_t, kMaxWidth> value{};
     std::array<uint8_t, kMaxWidth> mask{};
 };
@@ -84,7 +106,7 @@ struct Entry {
     uint32_t selector = 0;
     bool valid = false;
     sdk_acl_operation_t op{};
-    std::map<uint32_t, Field> fields;
+    std::array<Field, kFieldSlotNum> fields{};  // by slot_of(field type)
     sdk_acl_action_t action{};
     uint32_t hits = 0;
 };
@@ -94,26 +116,49 @@ struct Meter {
     uint32_t rate = 0;   // frames per second
     uint32_t burst = 0;  // frames
     double tokens = 0;
-    std::chrono::steady_clock::time_point last{};
+    int64_t last_ns = 0;  // steady clock (the same in every process); 0: never taken
 };
+
+constexpr key_t kAclKey = 0x53494D41;       // "SIMA"
+constexpr uint32_t kAclMagic = 0x41434C31;  // "ACL1"
+constexpr size_t kMgmtTypes = 64;
 
 struct Acl {
-    std::mutex lock;  // guards every field below
-    std::array<Entry, kPhysNum> entries{};
-    std::array<Meter, kPhysNum> meters{};
-    std::array<bool, kFrontPositions> front_used{};
-    std::array<bool, kBackPositions> back_used{};
-    bool rma_learn = true;
-    std::map<uint32_t, bool> mgmt_learn;
-    uint32_t cpu_rate = 0;
-    int fail_after = -1;  // calls until the injected error, -1: none
-    int fail_error = 0;
+    SegmentHeader header;
+    SharedMutex lock;  // guards every field below
+    std::array<Entry, kPhysNum> entries;
+    std::array<Meter, kPhysNum> meters;
+    std::array<bool, kFrontPositions> front_used;
+    std::array<bool, kBackPositions> back_used;
+    bool rma_learn;
+    FixedMap<uint32_t, uint8_t, kMgmtTypes> mgmt_learn;  // frame type -> learning on
+    uint32_t cpu_rate;
+    int32_t fail_after;  // calls until the injected error, -1: none
+    int32_t fail_error;
+
+    static void init(Acl &a);
 };
 
-Acl &acl() {
-    static Acl *a = new Acl;  // never freed: the chip's threads may run until exit
-    return *a;
+// Back to an empty table, in place (it is too big for a small stack).
+void reset_locked(Acl &a) {
+    a.entries.fill(Entry{});
+    a.meters.fill(Meter{});
+    a.front_used.fill(false);
+    a.back_used.fill(false);
+    a.rma_learn = true;
+    a.mgmt_learn.clear();
+    a.fail_after = -1;
 }
+
+void Acl::init(Acl &a) {
+    a.lock.init();
+    reset_locked(a);
+    a.cpu_rate = 0;
+    a.fail_error = 0;
+}
+
+// The switch's one ACL table, attached on first use.
+Acl &acl() { return *pc::sim::segment<Acl>(kAclKey, kAclMagic); }
 
 // An injected failure of the next SDK or classifier call, if armed.
 int injected(Acl &a) {
@@ -197,7 +242,10 @@ Key key_of(uint32_t in_port, std::span<const uint8_t> f) {
 }
 
 bool fields_match(const Entry &e, const Key &k) {
-    for (const auto &[type, fld] : e.fields) {
+    for (size_t slot = 0; slot < kFieldSlotNum; ++slot) {
+        const Field &fld = e.fields[slot];
+        if (!fld.written) continue;
+        const uint32_t type = kFieldSlots[slot];
         const std::array<uint8_t, kMaxWidth> &have = k.bytes[type];
         for (size_t i = 0; i < field_width(type); ++i)
             if ((have[i] & fld.mask[i]) != (fld.value[i] & fld.mask[i])) return false;
@@ -207,14 +255,16 @@ bool fields_match(const Entry &e, const Key &k) {
 
 // Takes a frame from the meter's bucket; false when out of profile.
 bool meter_take(Meter &m) {
-    auto now = std::chrono::steady_clock::now();
-    if (m.last.time_since_epoch().count() == 0) {
+    const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    if (m.last_ns == 0) {
         m.tokens = m.burst;
     } else {
-        double elapsed = std::chrono::duration<double>(now - m.last).count();
+        double elapsed = static_cast<double>(now - m.last_ns) / 1e9;
         m.tokens = std::min<double>(m.burst, m.tokens + elapsed * m.rate);
     }
-    m.last = now;
+    m.last_ns = now;
     if (m.tokens < 1.0) return false;
     m.tokens -= 1.0;
     return true;
@@ -248,7 +298,7 @@ AclVerdict acl_classify(uint32_t in_port, std::span<const uint8_t> frame) {
     AclVerdict v;
     if (frame.size() < 14) return v;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (std::none_of(a.entries.begin(), a.entries.end(), [](const Entry &e) { return e.valid; })) return v;
     Key k = key_of(in_port, frame);
     for (uint32_t i = 0; i < kPhysNum; ++i) {
@@ -281,7 +331,7 @@ AclVerdict acl_classify(uint32_t in_port, std::span<const uint8_t> frame) {
 
 bool rma_learning_enabled() {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     return a.rma_learn;
 }
 
@@ -297,21 +347,22 @@ int sdk_acl_ruleEntryField_write(uint32_t unit, uint32_t phase, uint32_t entryId
     if (!entry_ok(unit, phase, entryIdx) || data == nullptr || mask == nullptr || width == 0)
         return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     Entry &e = a.entries[entryIdx];
     if (!e.bound || e.block != kTemplateBlock || !template_holds(e.selector, fieldType)) return kErrTemplate;
     Field f;
+    f.written = true;
     std::memcpy(f.value.data(), data, width);
     std::memcpy(f.mask.data(), mask, width);
-    e.fields[fieldType] = f;
+    e.fields[static_cast<size_t>(slot_of(fieldType))] = f;
     return 0;
 }
 
 int sdk_acl_ruleValidate_set(uint32_t unit, uint32_t phase, uint32_t entryIdx, uint32_t valid) {
     if (!entry_ok(unit, phase, entryIdx)) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     a.entries[entryIdx].valid = valid != 0;
     return 0;
@@ -321,7 +372,7 @@ int sdk_acl_ruleOperation_set(uint32_t unit, uint32_t phase, uint32_t entryIdx,
                               const sdk_acl_operation_t *op) {
     if (!entry_ok(unit, phase, entryIdx) || op == nullptr) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     a.entries[entryIdx].op = *op;
     return 0;
@@ -330,7 +381,7 @@ int sdk_acl_ruleOperation_set(uint32_t unit, uint32_t phase, uint32_t entryIdx,
 int sdk_acl_ruleAction_get(uint32_t unit, uint32_t phase, uint32_t entryIdx, sdk_acl_action_t *action) {
     if (!entry_ok(unit, phase, entryIdx) || action == nullptr) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     *action = a.entries[entryIdx].action;
     return 0;
@@ -339,7 +390,7 @@ int sdk_acl_ruleAction_get(uint32_t unit, uint32_t phase, uint32_t entryIdx, sdk
 int sdk_acl_ruleAction_set(uint32_t unit, uint32_t phase, uint32_t entryIdx, const sdk_acl_action_t *action) {
     if (!entry_ok(unit, phase, entryIdx) || action == nullptr) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     a.entries[entryIdx].action = *action;
     return 0;
@@ -348,15 +399,15 @@ int sdk_acl_ruleAction_set(uint32_t unit, uint32_t phase, uint32_t entryIdx, con
 int sdk_trap_mgmtFrameLearningEnable_set(uint32_t unit, uint32_t frameType, uint32_t enable) {
     if (unit != 0) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
-    a.mgmt_learn[frameType] = enable != 0;
+    SharedLock g(a.lock);
+    a.mgmt_learn.set(frameType, enable != 0 ? 1 : 0);  // a full table keeps what it has
     return 0;
 }
 
 int sdk_trap_rmaGroupLearningEnable_set(uint32_t unit, uint32_t group, uint32_t enable) {
     if (unit != 0 || group != 1) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     a.rma_learn = enable != 0;
     return 0;
 }
@@ -366,7 +417,7 @@ int sdk_trap_rmaGroupLearningEnable_set(uint32_t unit, uint32_t group, uint32_t 
 int adAxclEntryPosToPhisical(uint32_t pos, uint32_t *phyIdx, uint32_t *isDouble) {
     if (phyIdx == nullptr || isDouble == nullptr) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     if (!pos_allocated(a, pos)) return kErrPosition;
     bool dbl = false;
@@ -377,7 +428,7 @@ int adAxclEntryPosToPhisical(uint32_t pos, uint32_t *phyIdx, uint32_t *isDouble)
 
 int adAxclEntryDelete(uint32_t pos) {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     if (!pos_allocated(a, pos)) return kErrPosition;
     uint32_t phy = 0;
@@ -391,7 +442,7 @@ int adAxclEntryDelete(uint32_t pos) {
 int adAxclGetMeterOrCounterIndex(uint32_t pos, uint32_t type, uint32_t *index) {
     if (index == nullptr || type > 1) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     if (!pos_allocated(a, pos)) return kErrPosition;
     bool dbl = false;
@@ -401,7 +452,7 @@ int adAxclGetMeterOrCounterIndex(uint32_t pos, uint32_t type, uint32_t *index) {
 
 int adAxclSpeedLimitSet(uint32_t pos, uint32_t rate, uint32_t burst, uint32_t enable) {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     if (!pos_allocated(a, pos)) return kErrPosition;
     uint32_t phy = 0;
@@ -418,7 +469,7 @@ int adAxclSpeedLimitSet(uint32_t pos, uint32_t rate, uint32_t burst, uint32_t en
 int mapEntryToTemplate(uint32_t unit, uint32_t selector, uint32_t block, uint32_t index) {
     if (unit != 0 || selector > 1 || index >= kPhysNum) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (int rc = injected(a)) return rc;
     Entry &e = a.entries[index];
     e.bound = true;
@@ -431,13 +482,13 @@ int adPktCtlEntryGetAppBackward(uint32_t app, uint32_t *pos) {
     (void)app;  // every application area shares the back of the table here
     if (pos == nullptr) return kErrInput;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     return alloc_back(a, pos);
 }
 
 int adPortCpuEgressRateSet(uint32_t rate) {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     a.cpu_rate = rate;
     return 0;
 }
@@ -449,7 +500,7 @@ uint32_t qosGetCpuRateLimit(void) { return SIM_CPU_RATE_LIMIT; }
 int simAclPosFront(int *pos, ...) {
     if (pos == nullptr) return -1;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     return alloc_front(a, pos) == 0 ? 0 : -1;
 }
 
@@ -469,19 +520,13 @@ void simAppintfAclHooksSet(void) {
 
 void simAclReset(void) {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
-    a.entries = {};
-    a.meters = {};
-    a.front_used = {};
-    a.back_used = {};
-    a.rma_learn = true;
-    a.mgmt_learn.clear();
-    a.fail_after = -1;
+    SharedLock g(a.lock);
+    reset_locked(a);
 }
 
 void simAclFailAfter(int calls, int error) {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     a.fail_after = calls;
     a.fail_error = error;
 }
@@ -489,7 +534,7 @@ void simAclFailAfter(int calls, int error) {
 int simAclEntryGet(uint32_t phyIdx, simAclEntryInfo *info) {
     if (phyIdx >= kPhysNum || info == nullptr) return -1;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     const Entry &e = a.entries[phyIdx];
     info->bound = e.bound ? 1 : 0;
     info->selector = e.selector;
@@ -503,19 +548,19 @@ int simAclFieldGet(uint32_t phyIdx, uint32_t field, uint8_t *value, uint8_t *mas
     size_t width = field_width(field);
     if (phyIdx >= kPhysNum || width == 0) return -1;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     const Entry &e = a.entries[phyIdx];
-    auto it = e.fields.find(field);
-    if (it == e.fields.end()) return -1;
-    if (value) std::memcpy(value, it->second.value.data(), width);
-    if (mask) std::memcpy(mask, it->second.mask.data(), width);
+    const Field &f = e.fields[static_cast<size_t>(slot_of(field))];
+    if (!f.written) return -1;
+    if (value) std::memcpy(value, f.value.data(), width);
+    if (mask) std::memcpy(mask, f.mask.data(), width);
     return 0;
 }
 
 int simAclMeterGet(uint32_t index, uint32_t *rate, uint32_t *burst) {
     if (index >= kPhysNum) return -1;
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     const Meter &m = a.meters[index];
     if (rate) *rate = m.rate;
     if (burst) *burst = m.burst;
@@ -524,17 +569,17 @@ int simAclMeterGet(uint32_t index, uint32_t *rate, uint32_t *burst) {
 
 uint32_t simCpuEgressRateGet(void) {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     return a.cpu_rate;
 }
 
 int simTrapLearningGet(uint32_t rmaGroup, uint32_t mgmtType, int *rmaLearn, int *mgmtLearn) {
     Acl &a = acl();
-    std::lock_guard<std::mutex> g(a.lock);
+    SharedLock g(a.lock);
     if (rmaLearn) *rmaLearn = rmaGroup == 1 ? a.rma_learn : 1;
     if (mgmtLearn) {
-        auto it = a.mgmt_learn.find(mgmtType);
-        *mgmtLearn = it == a.mgmt_learn.end() ? 1 : it->second;
+        const uint8_t *on = a.mgmt_learn.find(mgmtType);
+        *mgmtLearn = on == nullptr ? 1 : *on;
     }
     return 0;
 }

@@ -3,7 +3,8 @@
 // to the CPU, flooded or sent to its port, tagged or untagged per VLAN
 // (sim_chip.h describes the behaviour); frames the CPU sends leave directly
 // or through the same forwarding. Every frame that leaves a front-panel port
-// is kept in the capture list and written to the port's bound interface.
+// is written to the port's bound interface and, while capture is on, kept
+// in the bounded capture ring of the process that forwarded it.
 #include "platform_sim/sim_chip.h"
 
 #include <algorithm>
@@ -25,11 +26,16 @@ constexpr size_t kTagLen = 4;
 constexpr size_t kMinFrame = 60;  // without the frame check sequence
 constexpr uint16_t kTpid = 0x8100;
 constexpr uint16_t kTpidOuter = 0x9100;
+// The capture is a ring: beyond either bound the oldest frames go.
 constexpr size_t kCaptureMax = 4096;
+constexpr size_t kCaptureBytesMax = 512 * 1024;
 
+// Frames that left front-panel ports through this process's forwarding.
 struct Capture {
-    std::mutex lock;  // guards frames
+    std::mutex lock;  // guards every field below
+    bool on = true;
     std::deque<std::pair<int, Frame>> frames;
+    size_t bytes = 0;  // of the frames held
 };
 
 // Never freed: the NIC's and the bound ports' threads may run until exit.
@@ -89,8 +95,8 @@ void count_out(Chip &c, int port, const Frame &bytes) {
 // The frame leaves `port` tagged or not per the VLAN's untagged mask.
 void add_egress(Chip &c, std::vector<Egress> &out, int port, const Classified &cf) {
     if (!c.ports[port].link) return;
-    auto it = c.vlans.find(cf.vid);
-    bool untag = it != c.vlans.end() && SDK_PORTMASK_IS_SET(it->second.untag, port);
+    const Vlan *v = c.vlan(cf.vid);
+    bool untag = v != nullptr && SDK_PORTMASK_IS_SET(v->untag, port);
     Frame bytes = untag ? cf.untagged : with_tag(cf.untagged, cf.vid, cf.pri, cf.cfi);
     count_out(c, port, bytes);
     out.push_back({port, std::move(bytes)});
@@ -98,13 +104,13 @@ void add_egress(Chip &c, std::vector<Egress> &out, int port, const Classified &c
 
 // Flood to the VLAN's members: one linked member per trunk, never back.
 void flood(Chip &c, std::vector<Egress> &out, int in_port, const Classified &cf) {
-    auto it = c.vlans.find(cf.vid);
-    if (it == c.vlans.end()) return;
+    const Vlan *v = c.vlan(cf.vid);
+    if (v == nullptr) return;
     int in_trunk = valid_port(in_port) ? trunk_of(c, in_port) : -1;
     std::array<bool, SDK_TRUNK_MAX> trunk_done{};
     for (uint32_t p = 0; p < kPortNum; ++p) {
         int port = static_cast<int>(p);
-        if (!SDK_PORTMASK_IS_SET(it->second.member, p) || port == in_port || port == c.cpu_port) continue;
+        if (!SDK_PORTMASK_IS_SET(v->member, p) || port == in_port || port == c.cpu_port) continue;
         if (!c.ports[p].link) continue;
         int t = trunk_of(c, port);
         if (t >= 0) {
@@ -122,7 +128,13 @@ void emit(std::vector<Egress> &out) {
         pc::sim::port_link_write(e.port, e.bytes);
         Capture &cap = capture();
         std::lock_guard<std::mutex> g(cap.lock);
-        if (cap.frames.size() >= kCaptureMax) cap.frames.pop_front();
+        if (!cap.on) continue;
+        while (!cap.frames.empty() &&
+               (cap.frames.size() >= kCaptureMax || cap.bytes + e.bytes.size() > kCaptureBytesMax)) {
+            cap.bytes -= cap.frames.front().second.size();
+            cap.frames.pop_front();
+        }
+        cap.bytes += e.bytes.size();
         cap.frames.emplace_back(e.port, std::move(e.bytes));
     }
 }
@@ -131,14 +143,14 @@ void emit(std::vector<Egress> &out) {
 // it was not known, `moved` when it was known on another port. The chip's
 // lock is held.
 void learn(Chip &c, uint16_t vid, const uint8_t *smac, int in_port, bool &new_sa, bool &moved) {
-    auto key = std::make_pair(vid, mac_key(smac));
-    auto lit = c.l2.find(key);
-    if (lit == c.l2.end()) {
+    const uint64_t key = l2_key(vid, smac);
+    int32_t *known = c.l2.find(key);
+    if (known == nullptr) {
         new_sa = true;
-        c.l2[key] = in_port;
-    } else if (lit->second != in_port) {
+        c.l2.set(key, in_port);  // a full table learns no more
+    } else if (*known != in_port) {
         moved = true;
-        lit->second = in_port;
+        *known = in_port;
     }
 }
 
@@ -155,7 +167,7 @@ void forward(int in_port, std::span<const uint8_t> frame) {
     bool rma_learn = true;
     bool ingress = false;
     {
-        std::unique_lock<std::mutex> guard;
+        SharedLock guard;
         Chip &c = ready_chip(guard);
         ingress = in_port != c.cpu_port && c.ports[in_port].front && c.ports[in_port].link;
     }
@@ -164,7 +176,7 @@ void forward(int in_port, std::span<const uint8_t> frame) {
         rma_learn = pc::sim::rma_learning_enabled();
     }
     {
-        std::unique_lock<std::mutex> guard;
+        SharedLock guard;
         Chip &c = ready_chip(guard);
         bool from_cpu = in_port == c.cpu_port;
         Port &in = c.ports[in_port];
@@ -174,9 +186,9 @@ void forward(int in_port, std::span<const uint8_t> frame) {
         bool bcast = frame[0] & 1;
         ++in.counters[bcast ? SDK_STAT_IF_IN_BCAST_PKTS : SDK_STAT_IF_IN_UCAST_PKTS];
         in.counters[SDK_STAT_IF_IN_OCTETS] += frame.size();
-        auto vit = c.vlans.find(cf.vid);
-        if (vit == c.vlans.end()) return;
-        if (!from_cpu && !SDK_PORTMASK_IS_SET(vit->second.member, in_port)) return;
+        const Vlan *vlan = c.vlan(cf.vid);
+        if (vlan == nullptr) return;
+        if (!from_cpu && !SDK_PORTMASK_IS_SET(vlan->member, in_port)) return;
 
         // Learning.
         const uint8_t *smac = &frame[6];
@@ -209,11 +221,11 @@ void forward(int in_port, std::span<const uint8_t> frame) {
             } else if (dmac[0] & 1) {
                 flood(c, out, in_port, cf);
             } else {
-                auto lit = c.l2.find(std::make_pair(cf.vid, mac_key(dmac)));
-                if (lit == c.l2.end())
+                const int32_t *to = c.l2.find(l2_key(cf.vid, dmac));
+                if (to == nullptr)
                     flood(c, out, in_port, cf);
-                else if (lit->second != in_port && lit->second != c.cpu_port)
-                    add_egress(c, out, lit->second, cf);
+                else if (*to != in_port && *to != c.cpu_port)
+                    add_egress(c, out, *to, cf);
             }
             to_cpu = !acl.out_of_profile;
             info.reason = SIM_TRAP_ACL;
@@ -230,11 +242,11 @@ void forward(int in_port, std::span<const uint8_t> frame) {
                 info.cpu_queue = SIM_QUEUE_BCAST;
             }
         } else {
-            auto lit = c.l2.find(std::make_pair(cf.vid, mac_key(dmac)));
-            if (lit == c.l2.end()) {
+            const int32_t *to = c.l2.find(l2_key(cf.vid, dmac));
+            if (to == nullptr) {
                 flood(c, out, in_port, cf);
-            } else if (lit->second != in_port && lit->second != c.cpu_port) {
-                add_egress(c, out, lit->second, cf);
+            } else if (*to != in_port && *to != c.cpu_port) {
+                add_egress(c, out, *to, cf);
             }
             if (!from_cpu && (new_sa || moved) && c.new_sa_trap) {
                 to_cpu = true;
@@ -263,7 +275,7 @@ void chip_cpu_tx(std::span<const uint8_t> frame, const drv_nic_pkt_t &desc) {
     }
     std::vector<Egress> out;
     {
-        std::unique_lock<std::mutex> guard;
+        SharedLock guard;
         Chip &c = ready_chip(guard);
         Classified cf;
         if (!classify(frame, 1, cf)) return;
@@ -306,6 +318,7 @@ int simChipTxPop(int *port, uint8_t *buf, uint32_t cap_len, uint32_t *len) {
     if (port) *port = p;
     if (len) *len = static_cast<uint32_t>(bytes.size());
     if (buf) std::memcpy(buf, bytes.data(), std::min<size_t>(cap_len, bytes.size()));
+    cap.bytes -= bytes.size();
     cap.frames.pop_front();
     return 0;
 }
@@ -314,6 +327,17 @@ void simChipTxClear(void) {
     Capture &cap = capture();
     std::lock_guard<std::mutex> g(cap.lock);
     cap.frames.clear();
+    cap.bytes = 0;
+}
+
+void simChipTxCapture(int on) {
+    Capture &cap = capture();
+    std::lock_guard<std::mutex> g(cap.lock);
+    cap.on = on != 0;
+    if (!cap.on) {
+        cap.frames.clear();
+        cap.bytes = 0;
+    }
 }
 
 }  // extern "C"

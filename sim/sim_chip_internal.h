@@ -47,6 +47,10 @@ bool nic_to_cpu(std::span<const uint8_t> frame, const CpuRxInfo &info);
 // The chip sends a frame the CPU gave it (direct to a mask or forwarded).
 void chip_cpu_tx(std::span<const uint8_t> frame, const drv_nic_pkt_t &desc);
 
+// Sets the link of chip port `port` in the switch's chip; when it changed,
+// tells this process's link watcher (simChipLinkWatch). False for a bad port.
+bool link_set(int port, bool up);
+
 // A frame leaves chip port `port`: written to its bound interface, if any.
 void port_link_write(int port, std::span<const uint8_t> frame);
 

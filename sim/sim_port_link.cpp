@@ -3,11 +3,21 @@
 // the interface receives into the chip at that port; frames the chip sends
 // out of the port are written to the socket. VLAN tags the kernel took off
 // (its receive offload) are put back from the packet's auxiliary data.
+//
+// A bound port's link is its interface's carrier: read as the port is
+// bound, then followed by the thread "sim_port_carrier", which listens to
+// the kernel's link messages (rtnetlink) and sets the port's link in the
+// switch's chip, so every process sees it and this process's link watcher
+// hears of it. On a lost message (a full socket) it reads every bound
+// interface again.
 #include <arpa/inet.h>
+#include <linux/ethtool.h>
 #include <linux/if_packet.h>
+#include <linux/sockios.h>
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +30,7 @@
 #include <vector>
 
 #include "platform_sim/sim_chip.h"
+#include "sim_carrier_messages.h"
 #include "sim_chip_internal.h"
 
 namespace {
@@ -28,6 +39,7 @@ constexpr size_t kFrameMax = 9216;
 
 struct Binding {
     std::atomic<int> fd{-1};
+    std::atomic<int> ifindex{0};  // of the bound interface; 0 when unbound
 };
 
 // Never freed: the reader threads run until the process ends.
@@ -129,6 +141,76 @@ ssize_t read_frame(int fd, std::vector<uint8_t> &buf) {
     return n;
 }
 
+// The carrier of interface `ifindex` as the driver has it now (the
+// kernel's running flag follows it only after a delay): administratively
+// up, with the link the driver reports, or running where it reports none.
+bool carrier_of(int ifindex) {
+    char name[IF_NAMESIZE] = {};
+    if (if_indextoname(static_cast<unsigned>(ifindex), name) == nullptr) return false;
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
+    ifreq ifr{};
+    std::memcpy(ifr.ifr_name, name, sizeof name);
+    bool up = false;
+    if (ioctl(s, SIOCGIFFLAGS, &ifr) == 0 && (ifr.ifr_flags & IFF_UP)) {
+        const bool running = (ifr.ifr_flags & IFF_RUNNING) != 0;
+        ethtool_value link{};
+        link.cmd = ETHTOOL_GLINK;
+        ifr.ifr_data = reinterpret_cast<char *>(&link);
+        up = ioctl(s, SIOCETHTOOL, &ifr) == 0 ? link.data != 0 : running;
+    }
+    close(s);
+    return up;
+}
+
+void carrier_changed(const pc::sim::CarrierChange &c) {
+    for (int port = 0; port < SDK_PORT_MAX; ++port)
+        if (bindings()[port].ifindex.load() == c.ifindex && c.ifindex != 0) pc::sim::link_set(port, c.up);
+}
+
+void reread_carriers() {
+    for (int port = 0; port < SDK_PORT_MAX; ++port)
+        if (int ifindex = bindings()[port].ifindex.load(); ifindex != 0)
+            pc::sim::link_set(port, carrier_of(ifindex));
+}
+
+void carrier_watch(int fd) {
+    pthread_setname_np(pthread_self(), "sim_port_carrier");
+    std::vector<uint8_t> buf(kFrameMax);
+    for (;;) {
+        sockaddr_nl from{};
+        socklen_t from_len = sizeof from;
+        ssize_t n = recvfrom(fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_len);
+        if (n < 0) {
+            if (errno == ENOBUFS) reread_carriers();  // messages were lost
+            if (errno == EINTR || errno == ENOBUFS) continue;
+            break;
+        }
+        if (from.nl_pid != 0) continue;  // only the kernel speaks for links
+        pc::sim::for_each_carrier_change(std::span<const uint8_t>(buf.data(), static_cast<size_t>(n)),
+                                         carrier_changed);
+    }
+}
+
+// Starts the carrier watcher once; false when the kernel refuses it. The
+// bind lock is held.
+bool start_carrier_watch() {
+    static bool started = false;
+    if (started) return true;
+    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) return false;
+    sockaddr_nl addr{};
+    addr.nl_family = AF_NETLINK;
+    addr.nl_groups = RTMGRP_LINK;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return false;
+    }
+    std::thread(carrier_watch, fd).detach();
+    started = true;
+    return true;
+}
+
 void reader(int port, int fd) {
     std::string name = "sim_port_" + std::to_string(port);
     pthread_setname_np(pthread_self(), name.c_str());
@@ -173,19 +255,25 @@ int simPortLinkBind(int port, const char *ifname) {
         close(fd);
         return -1;
     }
-    std::lock_guard<std::mutex> g(bind_lock());
-    if (bindings()[port].fd.load() >= 0) {
-        close(fd);
-        return -1;
+    {
+        std::lock_guard<std::mutex> g(bind_lock());
+        if (bindings()[port].fd.load() >= 0 || !start_carrier_watch()) {
+            close(fd);
+            return -1;
+        }
+        bindings()[port].fd.store(fd);
+        bindings()[port].ifindex.store(static_cast<int>(ifindex));
+        std::thread(reader, port, fd).detach();
     }
-    bindings()[port].fd.store(fd);
-    std::thread(reader, port, fd).detach();
+    // The watcher listens already: a change from here on is not lost.
+    pc::sim::link_set(port, carrier_of(static_cast<int>(ifindex)));
     return 0;
 }
 
 void simPortLinkUnbindAll(void) {
     std::lock_guard<std::mutex> g(bind_lock());
     for (Binding &b : bindings()) {
+        b.ifindex.store(0);  // the port keeps its last link
         int fd = b.fd.exchange(-1);
         if (fd >= 0) shutdown(fd, SHUT_RDWR);  // the reader sees the end; the fd stays open
     }

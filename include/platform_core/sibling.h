@@ -25,6 +25,17 @@ PC_API signed char getDefaultDbgSwitch(void);
 /* Web library: one more step of the firmware upgrade progress page. */
 PC_API void httpUpgradeIncreaseProcess(void);
 
+/* Notification event types (fixed with notify_type_init) and
+ * their argument blocks (native byte order, as every message between the
+ * processes of one switch).
+ * NOTIFY_TYPE_PORT_LINK: the link of a front-panel port went up or down;
+ * the core raises it, a feature process subscribes with notify_reg. */
+#define NOTIFY_TYPE_PORT_LINK 1
+typedef struct notify_port_link_s {
+    uint32_t up;   /* the port (UP) */
+    uint32_t link; /* 1 up, 0 down */
+} notify_port_link_t;
+
 /* Switch MAC address (6 bytes); 0 on success. */
 PC_API int getMacAddress(uint8_t *mac);
 /* Administrative state of a port: enable non-zero brings it up; 0 on success. */

@@ -18,9 +18,11 @@
 #include "platform_core/axpacket.h"
 
 #include "platform_core/flash.h"
+#include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/pmp.h"
+#include "platform_core/sibling.h"
 #include "platform_core/types.h"
 #include "platform_core/up.h"
 #include "platform_core/up_propt.h"
@@ -110,6 +112,25 @@ bool bind_port_links(const std::vector<std::pair<std::string, std::string>> &lin
     return true;
 }
 
+// A port's link changed in the chip (a bound interface's carrier): every
+// subscriber of the switch hears it as NOTIFY_TYPE_PORT_LINK.
+void raise_port_link(int chip_port, int link, void *) {
+    for (uint32_t index = 0; index < UP_UNIT_PORT_MAX; ++index) {
+        UP up = UP_INVALID_VALUE;
+        int unit = 0, port = 0;
+        if (inner_up_from_index(&up, index, 1, __func__, __LINE__) == UP_INVALID_VALUE || !UP_IS_SWP(up) ||
+            !UP_IS_VALID(up) || UP_PORT(up) == 0 || adPmpUp2Bp(up, &unit, &port) != 0 || unit != 0 ||
+            port != chip_port)
+            continue;
+        char text[UP_STR_LEN] = {};
+        usUp2Str(up, text, UP_STR_TYPE_NONE);
+        std::printf("axcored: port %s link %s\n", text, link ? "up" : "down");
+        notify_port_link_t event{up, static_cast<uint32_t>(link)};
+        notify_call(NOTIFY_TYPE_PORT_LINK, &event, sizeof event);
+        return;
+    }
+}
+
 // Printer of the packet service's listings.
 int print_line(void *, const char *fmt, ...) {
     va_list ap;
@@ -184,6 +205,11 @@ int main(int argc, char **argv) {
     simFlashSecurityStart(kSecurityCode);
     std::printf("axcored: flash chip in %s\n", flash_dir);
 
+    // The switch's chip starts from its reset state, whatever a previous
+    // core left in it.
+    simChipReset();
+    simAclReset();
+
     // The kernel's side of the packet path is there before the core starts.
     if (simKernelPacketStart(cpu_if) != 0) {
         std::printf("axcored: cannot start the kernel packet side%s%s\n", cpu_if ? " on " : "",
@@ -204,6 +230,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     simSwitchSetInited(1);
+    // The core's forwarding serves for as long as the switch runs: it keeps
+    // no copy of what leaves the ports.
+    simChipTxCapture(0);
+    simChipLinkWatch(raise_port_link, nullptr);
     if (axcored::register_show_commands() != 0) std::printf("axcored: the show commands are not available\n");
     std::printf("axcored: platform is up\n");
     print_port_ranges();

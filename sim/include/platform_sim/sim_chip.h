@@ -14,8 +14,18 @@
  * untags per the VLAN's untagged mask. Frames the CPU sends go out directly
  * to a port mask or through the same forwarding.
  *
- * Every frame that leaves a front-panel port is kept in a capture list for
- * tests and written to the port's bound Linux interface when it has one;
+ * The chip is one per switch: its tables (ports and their links, VLANs,
+ * trunks, learned addresses, lookups, the ACL table) live in a System V
+ * shared segment that every process of the switch (of one IPC namespace)
+ * attaches, so what one process programs or reads is the switch's. The
+ * forwarding of a frame runs in the process that hands it to the chip (the
+ * core for frames from bound interfaces and the CPU), as do the NIC and the
+ * capture below.
+ *
+ * Every frame that leaves a front-panel port is kept in a capture ring for
+ * tests (at most 4096 frames and 512 KiB, the oldest go first; off with
+ * simChipTxCapture(0), as in a long-running core) and written to the
+ * port's bound Linux interface when it has one;
  * a frame shorter than 60 bytes (one untagged on the way out) is padded
  * to 60 first, as a port's MAC does. A tag keeps its priority and CFI/DEI
  * bits. Frames for the CPU go through the NIC's receive queue to the
@@ -49,8 +59,8 @@
  * them.
  *
  * At start (and after simChipReset) every front-panel port of the device
- * table has its link up and PVID 1, VLAN 1 holds them all untagged, and no
- * trunk, address or lookup entry exists.
+ * table has its link up (a bound port then follows its carrier) and PVID 1, VLAN 1 holds them all untagged,
+ * and no trunk, address or lookup entry exists.
  */
 #ifndef PLATFORM_SIM_SIM_CHIP_H
 #define PLATFORM_SIM_SIM_CHIP_H
@@ -84,7 +94,14 @@ PC_API int simChipCpuPort(void);
 /* Chip port of the front-panel port `up`, -1 when it has none. */
 PC_API int simChipPortOf(UP up);
 
+/* The link of a port: the same in every process of the switch. A port
+ * bound to a Linux interface (simPortLinkBind) follows its carrier. */
 PC_API void simChipLinkSet(int port, int up);
+/* `watch` is called with the chip port and its new link (1 up, 0 down)
+ * after every change this process makes: simChipLinkSet, or the carrier of
+ * a port it bound. One watcher per process; null removes it. */
+typedef void (*sim_link_watch_f)(int port, int up, void *ctx);
+PC_API void simChipLinkWatch(sim_link_watch_f watch, void *ctx);
 PC_API void simChipPvidSet(int port, uint16_t pvid);
 PC_API void simChipVlanSet(uint16_t vid, sdk_portmask_t member, sdk_portmask_t untag);
 PC_API void simChipTrunkSet(uint32_t trunk, sdk_portmask_t members);
@@ -104,6 +121,8 @@ PC_API int simChipTxCount(void);
 /* Takes the oldest; 0 with its port and bytes (at most `cap`), -1 if none. */
 PC_API int simChipTxPop(int *port, uint8_t *buf, uint32_t cap, uint32_t *len);
 PC_API void simChipTxClear(void);
+/* Capture on (1, at start) or off (0, emptied). */
+PC_API void simChipTxCapture(int on);
 /* Frames the NIC handed to the receive callback, and dropped because no
  * buffer was free or the queue was full. */
 PC_API uint32_t simNicRxDelivered(void);
