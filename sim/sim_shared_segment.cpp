@@ -96,6 +96,12 @@ void *attach_segment(key_t key, size_t size, uint32_t magic, void (*init)(void *
             build(h, size, magic, init);
             return p;
         }
+        if (fresh > kReady) {
+            // Not a state of ours: left by another build.
+            shmctl(id, IPC_RMID, nullptr);
+            shmdt(p);
+            continue;
+        }
         if (!wait_ready(h)) {
             build(h, size, magic, init);  // its creator died while it built it
             return p;

@@ -39,6 +39,7 @@
 #include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
+#include "platform_core/sibling.h"
 #include "platform_core/stack_cb.h"
 #include "platform_core/timer.h"
 #include "platform_core/types.h"
@@ -100,6 +101,12 @@ constexpr Field kNotifyRegFields[] = {
     FIELD(NOTIFY_REG_MSG_T, type, 4, 4),
     FIELD(NOTIFY_REG_MSG_T, pri, 8, 4),
     FIELD(NOTIFY_REG_MSG_T, sync, 12, 4),
+};
+
+// Argument of the port link event (NOTIFY_TYPE_PORT_LINK), native order.
+constexpr Field kNotifyPortLinkFields[] = {
+    FIELD(notify_port_link_t, up, 0, 4),
+    FIELD(notify_port_link_t, link, 4, 4),
 };
 
 // Timer identifier: the name, carried by value between processes.
@@ -189,6 +196,7 @@ constexpr Record kRecords[] = {
     RECORD(AXRPC_MSG_HEADER_T, 48, 4, kAxrpcMsgHeaderFields),
     RECORD(AXRPC_ENV_T, 24, 4, kAxrpcEnvFields),
     RECORD(NOTIFY_REG_MSG_T, 16, 4, kNotifyRegFields),
+    RECORD(notify_port_link_t, 8, 4, kNotifyPortLinkFields),
     RECORD(timer_id_t, 32, 1, kTimerIdFields),
     RECORD(sys_property_t, 36 + 4 * 79, 4, kSysPropertyFields),
     RECORD(MS_MSG_T, 72, 4, kMsMsgFields),
