@@ -2,7 +2,8 @@
 //
 // When the hub's connection ends, the core drops everything this process
 // registered with it (packet modules and registrations, configuration
-// printers, notification subscriptions, stack unit callbacks). After every
+// printers, notification subscriptions, CLI commands, stack unit
+// callbacks). After every
 // reconnection but the first, the thread "axmsg_rereg" runs the reconnect
 // callbacks in the order they were added: the client libraries' own (each
 // registers again what it registered) and the application's. A callback
