@@ -19,6 +19,11 @@ namespace pc::client {
 // Called by the reader thread each time a connection is made.
 void reconnect_announce(unsigned connects);
 
+// Adds the callbacks of what the core library keeps itself (notification
+// subscriptions, CLI commands); axmsg_client_init calls it first, so they
+// run before the client libraries' and the application's.
+void add_library_reconnect_callbacks();
+
 // Stops the thread (axmsg_client_close).
 void reconnect_stop();
 

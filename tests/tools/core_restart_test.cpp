@@ -84,7 +84,6 @@ const Kind kKinds[] = {
 void expect_every_kind(const char *when) {
     for (const Kind &k : kKinds) {
         const std::string out = axcli(k.command);
-        std::fprintf(stderr, "[%s] %s\n", k.name, out.c_str());
         EXPECT_EQ(count(out, k.shows), 1u) << when << ": " << k.name << "\n" << out;
     }
 }

@@ -427,8 +427,7 @@ int run_command(const std::string &line, const Options &options) {
     if (cmd == nullptr) {
         if (used == words.size() && used > 0)
             return usage_error("incomplete command '%s' ('?' after it lists what may follow)", join(words));
-        return usage_error("unknown command '%s' (try help or ?)",
-                           line.substr(line.find_first_not_of(" \t")));
+        return usage_error("unknown command '%s' (try help or ?)", join(words));
     }
     const Words rest(words.begin() + static_cast<long>(used), words.end());
     if (cmd->args == Args::kNone && !rest.empty()) return usage_error("unexpected '%s'", rest.front());
