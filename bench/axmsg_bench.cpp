@@ -1,5 +1,7 @@
 // Round trips through the message hub against a raw loopback TCP
-// ping-pong of the same bytes, measured side by side in one run.
+// ping-pong of the same bytes. Anchor and subject run in alternating short
+// batches (bench/support/paired_batches.h); each line gives both medians
+// and the median of the per-pair ratios with their spread.
 //
 //   tcp anchor    : two processes, write N bytes / read N bytes
 //   hub echo      : client process -> core's echo handler -> client
@@ -14,12 +16,13 @@
 // switch per round trip).
 //
 // Every process is a real one: the core and the peer are forked before this
-// process starts any thread. The hub listens on 127.0.0.1:3600, so run the
-// program where that port is free (for instance `unshare -rn`, with lo up).
+// process starts any thread. The program enters its own network and IPC
+// namespaces when it may (port 3600 and the queue names are then private to
+// it); without them, run it where the hub's port is free.
 // Run it once under `taskset -c 0` (all processes on one CPU: our software)
 // and once unpinned (the machine's cross-CPU wake-ups).
 //
-// Usage: axmsg_bench [payload bytes ...]   (default: 64 4096)
+// Usage: axmsg_bench [pairs [payload bytes ...]]   (default: 101 pairs, 64 4096)
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -39,20 +42,18 @@
 #include "platform_core/axmsg.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
+#include "support/paired_batches.h"
 #include "support/tcp_anchor.h"
 
 namespace {
 
-using pc::bench::median;
-
 constexpr int kClientPid = 10;
 constexpr int kPeerPid = 11;
 constexpr uint32_t kRequestMid = 120;
-constexpr int kBatches = 15;
-constexpr int kTripsPerBatch = 2000;
-constexpr int kWarmupTrips = 500;
+constexpr int kDefaultPairs = 101;
+constexpr int kWarmupPairs = 10;
+constexpr int kTripsPerBatch = 200;  // a batch lasts a few milliseconds
 constexpr unsigned kConnectMs = 10000;
-constexpr pc::bench::TripPlan kTripPlan{kWarmupTrips, kBatches, kTripsPerBatch};
 
 using Clock = std::chrono::steady_clock;
 
@@ -117,19 +118,12 @@ double run_trips(int trips, bool chained) {
     return std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / trips;
 }
 
-std::vector<double> hub_round_trips(uint32_t dst_proc, size_t size, bool chained) {
+// Points the round trips at `dst_proc` with `size` payload bytes.
+void aim(uint32_t dst_proc, size_t size) {
     g_trips.dst_proc = dst_proc;
     g_trips.mid = dst_proc == PID_CORE ? uint32_t{MID_AXMSG} : kRequestMid;
     g_trips.payload.assign(size, 0);
     g_trips.payload[0] = AXMSG_DBG_ECHO;
-    std::vector<double> batches;
-    if (run_trips(kWarmupTrips, chained) < 0) return batches;
-    for (int b = 0; b < kBatches; ++b) {
-        double us = run_trips(kTripsPerBatch, chained);
-        if (us < 0) return {};
-        batches.push_back(us);
-    }
-    return batches;
 }
 
 // A forked child ends when this process ends, whatever way it ends.
@@ -171,12 +165,14 @@ pid_t start_peer() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    const int pairs = argc > 1 ? std::atoi(argv[1]) : kDefaultPairs;
     std::vector<size_t> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(static_cast<size_t>(std::strtoul(argv[i], nullptr, 10)));
+    for (int i = 2; i < argc; ++i) sizes.push_back(static_cast<size_t>(std::strtoul(argv[i], nullptr, 10)));
     if (sizes.empty()) sizes = {64, 4096};
     for (size_t s : sizes) {
-        if (s < 1 || s > AXMSG_MAX_DATA_LEN) {
-            std::fprintf(stderr, "usage: %s [payload bytes 1..%u ...]\n", argv[0], AXMSG_MAX_DATA_LEN);
+        if (pairs <= 0 || s < 1 || s > AXMSG_MAX_DATA_LEN) {
+            std::fprintf(stderr, "usage: %s [pairs [payload bytes 1..%u ...]]\n", argv[0],
+                         AXMSG_MAX_DATA_LEN);
             return 2;
         }
     }
@@ -186,6 +182,7 @@ int main(int argc, char **argv) {
 
     // Every child is forked before this process starts a thread.
     int tcp_port = 0;
+    pc::bench::enter_private_namespaces();
     pid_t tcp_echo = pc::bench::start_tcp_echo(tcp_port, max_size);
     pid_t core = start_core();
     pid_t peer = start_peer();
@@ -200,19 +197,18 @@ int main(int argc, char **argv) {
     // Wait until the peer is attached too: its first echo comes back.
     g_reply_timeout = std::chrono::milliseconds(100);
     for (int i = 0; rc == 0 && i < 100; ++i) {
-        g_trips.dst_proc = kPeerPid;
-        g_trips.mid = kRequestMid;
-        g_trips.payload.assign(1, 0);
+        aim(kPeerPid, 1);
         if (run_trips(1, false) > 0) break;
     }
     g_reply_timeout = std::chrono::milliseconds(30000);
 
     if (rc == 0) {
-        std::printf("%-28s %10s %10s %8s   (median of %d batches x %d round trips)\n", "round trip",
-                    "payload", "us", "x tcp", kBatches, kTripsPerBatch);
+        std::printf("one batch: %d round trips\n", kTripsPerBatch);
+        pc::bench::print_paired_header(stdout, "us/trip");
+        const pc::bench::PairPlan plan{std::min(kWarmupPairs, pairs / 10), pairs};
         for (size_t size : sizes) {
             // The anchor carries the same bytes as a hub message: header and payload.
-            double tcp = median(pc::bench::tcp_round_trips(tcp_port, size + AXMSG_HEADER_LEN, kTripPlan));
+            pc::bench::TcpPingPong tcp(tcp_port, size + AXMSG_HEADER_LEN);
             struct Row {
                 const char *name;
                 uint32_t dst;
@@ -224,18 +220,17 @@ int main(int argc, char **argv) {
                 {"proc to proc (chained)", kPeerPid, true},
                 {"proc to proc (caller waits)", kPeerPid, false},
             };
-            std::printf("%-28s %10zu %10.2f %8s\n", "raw tcp ping-pong (anchor)", size + AXMSG_HEADER_LEN,
-                        tcp, "1.00");
             for (const Row &r : rows) {
-                double us = median(hub_round_trips(r.dst, size, r.chained));
-                std::printf("%-28s %10zu %10.2f %8.2f\n", r.name, size, us, us / tcp);
+                aim(r.dst, size);
+                auto result =
+                    pc::bench::run_paired([&] { return tcp.batch(kTripsPerBatch); },
+                                          [&] { return run_trips(kTripsPerBatch, r.chained); }, plan);
+                const std::string label = std::string(r.name) + ", " + std::to_string(size) + " B";
+                pc::bench::print_paired(stdout, label.c_str(), result);
             }
         }
     }
     axmsg_client_close();
-    for (pid_t child : {peer, core, tcp_echo}) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-    }
+    for (pid_t child : {peer, core, tcp_echo}) pc::bench::stop_child(child);
     return rc;
 }

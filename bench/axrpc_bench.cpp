@@ -1,54 +1,54 @@
 // Synchronous RPC from an application process to a function in the core
 // process, against a raw loopback TCP ping-pong of the same message size
-// between two processes, measured side by side in one run.
+// between two processes. Anchor and subject run in alternating short
+// batches (bench/support/paired_batches.h); each line gives both medians
+// and the median of the per-pair ratios with their spread.
 //
 //   tcp anchor   : two processes, write N bytes / read N bytes, N = the
 //                  size of one RPC request on the wire (hub header + RPC
 //                  message with one int parameter)
 //   rpc sync     : client process -> hub -> core worker -> function -> reply
-//                  -> client reader thread -> waiting caller
-//   calls/s      : 1, 8 and 32 caller threads calling at once
+//                  -> waiting caller (it reads its reply itself while it is
+//                  the only one waiting; else the client's reader thread)
+//   calls/s      : 1, 8 and 32 caller threads calling at once; the ratio is
+//                  the team's time per call against one TCP round trip (with
+//                  one caller: the round trip itself)
 //
 // Every process is a real one, forked before this process starts a thread.
 // The program enters its own network and IPC namespaces when it may (port
 // 3600 and the queue names are then private to it). Run it under
 // `taskset -c 0` (all processes on one CPU: our software) and unpinned (the
-// machine's cross-CPU wake-ups). Usage: axrpc_bench [seconds per figure]
+// machine's cross-CPU wake-ups). Usage: axrpc_bench [pairs]
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <thread>
-#include <vector>
+#include <string>
 
 #include "axmsg_client/axmsg_client.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
+#include "support/paired_batches.h"
 #include "support/tcp_anchor.h"
+#include "support/thread_team.h"
 
 namespace {
 
-using pc::bench::median;
-
 constexpr int kClientPid = 10;
 constexpr uint32_t kUnit1 = 1u << 1;
-constexpr int kBatches = 11;
-constexpr int kTripsPerBatch = 2000;
-constexpr int kWarmupTrips = 500;
+constexpr int kDefaultPairs = 101;
+constexpr int kWarmupPairs = 10;
+constexpr int kTripsPerBatch = 200;  // a batch lasts a few milliseconds
+constexpr int kCallsPerTeamBatch = 1600;
 constexpr unsigned kConnectMs = 10000;
 // Hub header + RPC header + environment + set words + one section + an int.
 constexpr size_t kMessageBytes = AXMSG_HEADER_LEN + AXRPC_MSG_MIN_LEN + 48 + 4;
-constexpr pc::bench::TripPlan kTripPlan{kWarmupTrips, kBatches, kTripsPerBatch};
-
-using Clock = std::chrono::steady_clock;
 
 // ---- The core process ------------------------------------------------------
 
@@ -86,50 +86,31 @@ bool call_once(int n) {
     return ok;
 }
 
-double rpc_round_trip_us() {
-    for (int i = 0; i < kWarmupTrips; ++i) call_once(i);
-    std::vector<double> batches;
-    for (int b = 0; b < kBatches; ++b) {
-        auto t0 = Clock::now();
-        for (int i = 0; i < kTripsPerBatch; ++i)
-            if (!call_once(i)) return -1;
-        batches.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
-                          kTripsPerBatch);
-    }
-    return median(batches);
+std::atomic<long> g_failures{0};
+
+// `calls` calls in a row on this thread.
+void call_run(int first, int calls) {
+    for (int i = 0; i < calls; ++i)
+        if (!call_once(first + i)) g_failures.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Calls per second with `threads` callers, the median of three runs.
-double calls_per_second(int threads, double seconds) {
-    std::vector<double> runs;
-    for (int r = 0; r < 3; ++r) {
-        std::atomic<bool> stop{false};
-        std::atomic<long> calls{0}, failures{0};
-        std::vector<std::thread> pool;
-        auto t0 = Clock::now();
-        for (int t = 0; t < threads; ++t)
-            pool.emplace_back([&, t] {
-                for (int i = 0; !stop.load(std::memory_order_relaxed); ++i) {
-                    if (call_once(t * 1000000 + i))
-                        calls.fetch_add(1, std::memory_order_relaxed);
-                    else
-                        failures.fetch_add(1, std::memory_order_relaxed);
-                }
-            });
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        stop = true;
-        for (auto &th : pool) th.join();
-        double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-        if (failures.load() != 0) std::printf("  (%ld failed calls)\n", failures.load());
-        runs.push_back(static_cast<double>(calls.load()) / elapsed);
-    }
-    return median(runs);
+// Microseconds per call of a batch of `calls` calls shared by the team's
+// members; -1 when a call failed.
+double team_batch(pc::bench::ThreadTeam &team, int calls) {
+    const int each = calls / team.members();
+    const double ns = team.run([each](int member) { call_run(member * 1000000, each); });
+    if (g_failures.load() != 0) return -1;
+    return ns / 1000.0 / (each * team.members());
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    const int pairs = argc > 1 ? std::atoi(argv[1]) : kDefaultPairs;
+    if (pairs <= 0) {
+        std::fprintf(stderr, "usage: axrpc_bench [pairs]\n");
+        return 2;
+    }
     pc::bench::enter_private_namespaces();
     int port = 0;
     pid_t echo = pc::bench::start_tcp_echo(port, kMessageBytes);
@@ -137,29 +118,34 @@ int main(int argc, char **argv) {
     sleep(2);  // the hub listens one second after its start
 
     simProcessSetPid(kClientPid);
-    if (axmsg_client_init(kClientPid, kConnectMs) != 0 || axrpcInit() != 0) {
+    pc::bench::TcpPingPong tcp(port, kMessageBytes);
+    if (!tcp.connected() || axmsg_client_init(kClientPid, kConnectMs) != 0 || axrpcInit() != 0) {
         std::printf("client start failed\n");
         kill(core, SIGKILL);
         kill(echo, SIGKILL);
         return 1;
     }
-    const double tcp = median(pc::bench::tcp_round_trips(port, kMessageBytes, kTripPlan));
-    const double rpc = rpc_round_trip_us();
-    std::printf("message bytes                 %zu\n", kMessageBytes);
-    std::printf("raw TCP round trip (anchor)   %8.1f us   (median of %d batches of %d)\n", tcp, kBatches,
-                kTripsPerBatch);
-    std::printf("RPC sync round trip           %8.1f us   ratio %.2fx the TCP round trip\n", rpc, rpc / tcp);
-    std::printf("TCP round trips/s (anchor)    %8.0f\n", 1e6 / tcp);
+    std::printf("message bytes %zu; one batch: %d TCP round trips or RPC calls, %d calls for a team\n",
+                kMessageBytes, kTripsPerBatch, kCallsPerTeamBatch);
+    pc::bench::print_paired_header(stdout, "us/call");
+    auto anchor = [&] { return tcp.batch(kTripsPerBatch); };
+    const pc::bench::PairPlan plan{std::min(kWarmupPairs, pairs / 10), pairs};
     for (int threads : {1, 8, 32}) {
-        double cps = calls_per_second(threads, seconds);
-        std::printf("RPC sync calls/s, %2d callers  %8.0f   (%.2fx the anchor's round trips/s)\n", threads,
-                    cps, cps * tcp / 1e6);
+        pc::bench::ThreadTeam team(threads);
+        const int calls = threads == 1 ? kTripsPerBatch : kCallsPerTeamBatch;
+        auto r = pc::bench::run_paired(
+            anchor, [&] { return team_batch(team, calls); }, plan);
+        const std::string label = threads == 1 ? std::string("RPC sync round trip / TCP")
+                                               : "calls, " + std::to_string(threads) + " callers / TCP";
+        pc::bench::print_paired(stdout, label.c_str(), r);
+        if (r.pairs > 0)
+            std::printf("%-34s %10.0f calls/s with %d caller%s (median batch)\n", "", 1e6 / r.subject_median,
+                        threads, threads == 1 ? "" : "s");
     }
+    if (g_failures.load() != 0) std::printf("(%ld failed calls)\n", g_failures.load());
     std::fflush(stdout);
     axrpcDestroy();
-    kill(core, SIGKILL);
-    kill(echo, SIGKILL);
-    waitpid(core, nullptr, 0);
-    waitpid(echo, nullptr, 0);
+    pc::bench::stop_child(core);
+    pc::bench::stop_child(echo);
     return 0;
 }

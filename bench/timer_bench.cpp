@@ -5,8 +5,12 @@
 //     balanced tree): both should grow logarithmically with the count.
 // (b) Dispatch lateness: from a one-shot timer's expiry to its handler
 //     starting on a worker, over 1,000 timers, beside the lateness of a
-//     plain timerfd wake-up; the two are measured alternately so both see
-//     the same load. Printed as median and 99th percentile.
+//     plain timerfd wake-up. Printed as median and 99th percentile.
+//
+// The ratios run anchor and subject in alternating short batches
+// (bench/support/paired_batches.h) and print the median of the per-pair
+// ratios with its spread: add + delete at each count against the multimap,
+// and the mean lateness of a batch of samples against timerfd's.
 //
 // Run it pinned (taskset -c 0) and unpinned: crossing CPUs costs a wake-up.
 #include <benchmark/benchmark.h>
@@ -25,10 +29,15 @@
 #include <vector>
 
 #include "platform_core/timer.h"
+#include "support/paired_batches.h"
 
 namespace {
 
 constexpr int kLatenessSamples = 1000;
+constexpr int kLatenessBatch = 20;  // samples per batch of the paired lateness ratio
+constexpr long kAddDeleteBatch = 20000;
+constexpr int kPairs = 51;
+constexpr int kWarmupPairs = 5;
 constexpr long kBaseDelayNs = 2000000;  // each lateness sample waits 2 ms ...
 constexpr long kSpreadNs = 997000;      // ... plus a varying part of a millisecond
 constexpr timespec kFarAway{3600, 0};   // pending timers that never expire in the run
@@ -160,30 +169,67 @@ bool measure_lateness() {
     Wakeup w;
     sem_init(&w.done, 0, 0);
     std::vector<int64_t> timer_ns, fd_ns;
-    for (int i = 0; i < kLatenessSamples; ++i) {
-        long delay = kBaseDelayNs + (static_cast<long>(i) * 7919) % kSpreadNs;
-        int64_t t = timer_lateness(w, delay);
-        int64_t f = timerfd_lateness(fd, delay);
-        if (t < 0 || f < 0) {
-            close(fd);
-            return false;
+    int sample = 0;
+    // Mean lateness (us) of a batch of samples of one kind; -1 on failure.
+    auto batch = [&](bool timer) {
+        int64_t sum = 0;
+        for (int i = 0; i < kLatenessBatch; ++i) {
+            long delay = kBaseDelayNs + (static_cast<long>(sample++) * 7919) % kSpreadNs;
+            int64_t ns = timer ? timer_lateness(w, delay) : timerfd_lateness(fd, delay);
+            if (ns < 0) return -1.0;
+            (timer ? timer_ns : fd_ns).push_back(ns);
+            sum += ns;
         }
-        timer_ns.push_back(t);
-        fd_ns.push_back(f);
-    }
+        // A lateness of 0 would end the pairs: count it as 1 ns.
+        return std::max<double>(static_cast<double>(sum) / kLatenessBatch, 1.0) / 1000.0;
+    };
+    auto paired = pc::bench::run_paired([&] { return batch(false); }, [&] { return batch(true); },
+                                        {0, kLatenessSamples / kLatenessBatch});
     close(fd);
     sem_destroy(&w.done);
+    if (timer_ns.empty() || fd_ns.empty()) return false;
 
     Summary timer = summarise(timer_ns);
     Summary plain = summarise(fd_ns);
-    std::printf("\nDispatch lateness over %d one-shot timers (expiry to handler start):\n", kLatenessSamples);
+    std::printf("\nDispatch lateness over %zu one-shot timers (expiry to handler start):\n", timer_ns.size());
     std::printf("  timer service: median %8.1f us  p99 %8.1f us\n", timer.median_us, timer.p99_us);
     std::printf("  timerfd:       median %8.1f us  p99 %8.1f us\n", plain.median_us, plain.p99_us);
-    std::printf("  median ratio timer/timerfd: %.2f\n", timer.median_us / plain.median_us);
     double goal_us = 2.0 * plain.median_us + 1000.0;
     std::printf("  goal: median <= 2 x timerfd + 1 ms = %.1f us: %s\n", goal_us,
                 timer.median_us <= goal_us ? "met" : "MISSED");
+    std::printf("\nmean lateness of batches of %d samples, timerfd batches alternating with timer batches:\n",
+                kLatenessBatch);
+    pc::bench::print_paired_header(stdout, "us");
+    pc::bench::print_paired(stdout, "timer service / timerfd lateness", paired);
     return true;
+}
+
+// add + delete with `count` timers pending, against a multimap of as many
+// entries, in alternating batches.
+void paired_add_delete(int count) {
+    timer_clear();
+    fill_pending(count);
+    std::multimap<int64_t, std::string> pending;
+    const int64_t base = now_ns();
+    for (int64_t i = 0; i < count; ++i) pending.emplace(base + 3600000000000 + i, "pending");
+    auto timer = [] {
+        return pc::bench::timed_batch(kAddDeleteBatch, [](long) {
+            timer_id_t id = add_timer("bench", &kNearer, noop, 0, TIMER_MODE_ONESHOT);
+            benchmark::DoNotOptimize(id);
+            del_timer(id);
+        });
+    };
+    auto anchor = [&] {
+        return pc::bench::timed_batch(kAddDeleteBatch, [&](long) {
+            auto it = pending.emplace(base + 1800000000000, "bench");
+            benchmark::DoNotOptimize(it);
+            pending.erase(it);
+        });
+    };
+    auto r = pc::bench::run_paired(anchor, timer, {kWarmupPairs, kPairs});
+    const std::string label = "add+delete / multimap, " + std::to_string(count);
+    pc::bench::print_paired(stdout, label.c_str(), r);
+    timer_clear();
 }
 
 void print_growth(const MedianReporter &rep) {
@@ -203,11 +249,9 @@ void print_growth(const MedianReporter &rep) {
                         large.cpu_ns / small.cpu_ns);
         std::printf("\n");
     }
-    auto timer = rep.median("BM_TimerAddDelete/10000");
-    auto anchor = rep.median("BM_AnchorMultimapInsertErase/10000");
-    if (anchor.real_ns > 0 && anchor.cpu_ns > 0)
-        std::printf("  timer service / multimap at 10000: %.1f / %.1f\n", timer.real_ns / anchor.real_ns,
-                    timer.cpu_ns / anchor.cpu_ns);
+    std::printf("\nadd + delete against a multimap, alternating batches of %ld pairs:\n", kAddDeleteBatch);
+    pc::bench::print_paired_header(stdout, "ns/op");
+    for (int count : {10, 1000, 10000}) paired_add_delete(count);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // UP_IS_VALID (a 24-byte copy of the shared valid list, checked against the
 // block's write sequence word: no system call while no writer is inside)
-// against a plain test of a process-local bitmap, measured in the same run;
-// the ratio is printed at the end.
+// against a plain test of a process-local bitmap. At the end the two run in
+// alternating short batches (bench/support/paired_batches.h) and the median
+// of the per-pair ratios is printed with its spread.
 #include <sched.h>
 
 #include <chrono>
@@ -16,8 +17,13 @@
 #include "platform_core/up.h"
 #include "platform_core/up_propt.h"
 #include "platform_sim/sim.h"
+#include "support/paired_batches.h"
 
 namespace {
+
+constexpr int kPairedCalls = 100000;
+constexpr int kPairs = 101;
+constexpr int kWarmupPairs = 10;
 
 constexpr UP kPorts[] = {0x01010001, 0x01010005, 0x0101001C, 0x0101001D, 0x02000003, 0x01010037};
 
@@ -86,17 +92,22 @@ int main(int argc, char **argv) {
     inner_up_valid_list_get(&valid);
     volatile int sink = 0;
     const size_t n = sizeof kPorts / sizeof kPorts[0];
-    double shared = median_ns([&](int c) { sink = sink + UP_IS_VALID(kPorts[static_cast<size_t>(c) % n]); });
-    double local = median_ns([&](int c) {
-        UP up = kPorts[static_cast<size_t>(c) % n];
-        uint32_t bit = up & 0xFF;
-        sink = sink +
-               static_cast<int>((up >> 24) == 1 && bit <= 54 && ((valid.bits[bit / 32] >> (bit % 32)) & 1u));
-    });
-    std::printf("UP_IS_VALID (shared block):     median %.1f ns/call, %.2f M calls/s\n", shared,
-                1e3 / shared);
-    std::printf("local bitmap test:               median %.2f ns/call, %.1f M calls/s\n", local, 1e3 / local);
-    std::printf("ratio shared/local: %.0fx\n", shared / local);
+    auto shared_batch = [&] {
+        return pc::bench::timed_batch(
+            kPairedCalls, [&](long c) { sink = sink + UP_IS_VALID(kPorts[static_cast<size_t>(c) % n]); });
+    };
+    auto local_batch = [&] {
+        return pc::bench::timed_batch(kPairedCalls, [&](long c) {
+            UP up = kPorts[static_cast<size_t>(c) % n];
+            uint32_t bit = up & 0xFF;
+            sink = sink + static_cast<int>((up >> 24) == 1 && bit <= 54 &&
+                                           ((valid.bits[bit / 32] >> (bit % 32)) & 1u));
+        });
+    };
+    std::printf("\none batch: %d calls\n", kPairedCalls);
+    pc::bench::print_paired_header(stdout, "ns/call");
+    auto r = pc::bench::run_paired(local_batch, shared_batch, {kWarmupPairs, kPairs});
+    pc::bench::print_paired(stdout, "UP_IS_VALID shared / local bitmap", r);
     // Two more read-mostly lookups: a port's mode bit and the device state,
     // each a copy of the 352-byte property block checked the same way.
     constexpr UP kLags[] = {0x02000001, 0x02000003, 0x0200000E};  // always legal targets of a mode

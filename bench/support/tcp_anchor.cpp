@@ -9,9 +9,9 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -23,6 +23,8 @@ namespace pc::bench {
 namespace {
 
 constexpr int kListenBacklog = 4;
+constexpr int kStopPolls = 100;
+constexpr useconds_t kStopPollUs = 10000;
 
 void nodelay(int fd) {
     int one = 1;
@@ -42,6 +44,15 @@ void serve_echo(int lfd, size_t max_len) {
         }
         close(fd);
     }
+}
+
+// A new IPC namespace allows ten items per message queue; the switch (and
+// the test programs) allow deeper queues, as the services ask for.
+void raise_queue_limits() {
+    FILE *f = std::fopen("/proc/sys/fs/mqueue/msg_max", "w");
+    if (f == nullptr) return;
+    std::fputs("1024", f);
+    std::fclose(f);
 }
 
 }  // namespace
@@ -76,38 +87,47 @@ pid_t start_tcp_echo(int &port, size_t max_len) {
     return pid;
 }
 
-std::vector<double> tcp_round_trips(int port, size_t size, const TripPlan &plan) {
-    using Clock = std::chrono::steady_clock;
-    std::vector<double> batches;
+TcpPingPong::TcpPingPong(int port, size_t size) : buf_(size, 1) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    auto announced = static_cast<uint32_t>(size);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        !io_all(fd, &announced, sizeof announced, true)) {
         close(fd);
-        return batches;
+        return;
     }
     nodelay(fd);
-    auto announced = static_cast<uint32_t>(size);
-    io_all(fd, &announced, sizeof announced, true);
-    std::vector<char> buf(size, 1);
-    auto trip = [&] { return io_all(fd, buf.data(), size, true) && io_all(fd, buf.data(), size, false); };
-    for (int i = 0; i < plan.warmup_trips; ++i) trip();
-    for (int b = 0; b < plan.batches; ++b) {
-        auto t0 = Clock::now();
-        for (int i = 0; i < plan.trips_per_batch; ++i) trip();
-        batches.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
-                          plan.trips_per_batch);
-    }
-    close(fd);
-    return batches;
+    fd_ = fd;
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+TcpPingPong::~TcpPingPong() {
+    if (fd_ >= 0) close(fd_);
+}
+
+double TcpPingPong::batch(int trips) {
+    using Clock = std::chrono::steady_clock;
+    if (fd_ < 0 || trips <= 0) return -1;
+    auto t0 = Clock::now();
+    for (int i = 0; i < trips; ++i) {
+        if (!io_all(fd_, buf_.data(), buf_.size(), true) || !io_all(fd_, buf_.data(), buf_.size(), false))
+            return -1;
+    }
+    return std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / trips;
+}
+
+void stop_child(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < kStopPolls; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+        usleep(kStopPollUs);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 void enter_private_namespaces() {
@@ -123,6 +143,7 @@ void enter_private_namespaces() {
         ioctl(fd, SIOCSIFFLAGS, &ifr);
     }
     close(fd);
+    raise_queue_limits();
 }
 
 }  // namespace pc::bench

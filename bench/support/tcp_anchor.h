@@ -10,12 +10,6 @@
 
 namespace pc::bench {
 
-struct TripPlan {
-    int warmup_trips;
-    int batches;
-    int trips_per_batch;
-};
-
 // Reads or writes exactly `len` bytes; false when the stream ends or fails.
 bool io_all(int fd, void *buf, size_t len, bool writing);
 
@@ -24,12 +18,28 @@ bool io_all(int fd, void *buf, size_t len, bool writing);
 // every message of that size is sent back. The child dies with its parent.
 pid_t start_tcp_echo(int &port, size_t max_len);
 
-// Round trips of `size` bytes against the echo server: the microseconds per
-// trip of each batch, after the warm-up. Empty when the server is not there.
-std::vector<double> tcp_round_trips(int port, size_t size, const TripPlan &plan);
+// One connection to the echo server that stays open between batches, for
+// benchmarks that alternate the anchor with their subject.
+class TcpPingPong {
+public:
+    TcpPingPong(int port, size_t size);
+    ~TcpPingPong();
+    TcpPingPong(const TcpPingPong &) = delete;
+    TcpPingPong &operator=(const TcpPingPong &) = delete;
 
-// The median of the values (0 for none).
-double median(std::vector<double> values);
+    bool connected() const { return fd_ >= 0; }
+    // Microseconds per round trip of `trips` round trips; -1 when the
+    // connection failed.
+    double batch(int trips);
+
+private:
+    int fd_ = -1;
+    std::vector<char> buf_;
+};
+
+// Ends a forked child: SIGTERM first (a profiler running it then writes
+// its profile), SIGKILL when it is still there after a second.
+void stop_child(pid_t pid);
 
 // Gives the benchmark its own network and IPC namespaces (loopback up) when
 // it may, so the hub's fixed port and the queue names are private to it.

@@ -100,6 +100,30 @@ enum axpacket_rule_table {
 #define AX_PKT_RX_NO_INNER_TAG 0x01u
 #define AX_PKT_RX_NO_OUTER_TAG 0x02u
 
+/*
+ * A frame the CPU originates (a protocol's own frame, not a received one):
+ *
+ *   AX_PACKET_T pkt;
+ *   memset(&pkt, 0, sizeof pkt);        every field not named here stays 0
+ *   pkt.data = frame;                   destination MAC first, untagged,
+ *   pkt.len = frameLen;                   no FCS; padded to 64 bytes on the wire
+ *   pkt.vid = 1;                        the VLAN to send in (0 is sent as 1)
+ *   pkt.pri = 7;                        priority and CFI of the inserted tag
+ *   pkt.flags = AX_PKT_FLAG_PORT_LIST;  send out of the listed ports only
+ *   up_list_set(&pkt.port_list, port);  (types.h) one or more ports
+ *   pkt.rx_port = UP_INVALID_VALUE;     no port isolation source
+ *   axPacketSend(&pkt);                 in the core; axpacketClientSend elsewhere
+ *
+ * The chip inserts the 802.1Q tag and leaves it off where the port is an
+ * untagged member of the VLAN; ports that are not members of the VLAN or
+ * whose link is down are dropped from the list. Variants: AX_PKT_FLAG_BCAST
+ * sends to every member of the VLAN except the listed ports;
+ * AX_PKT_FLAG_TAGGED (with AX_PKT_FLAG_PAD60) sends a frame that already
+ * carries its tag, the VLAN taken from the tag; a valid rx_port applies that
+ * port's isolation as if the frame had entered there. axPacketSend takes the
+ * ports of this unit out of the caller's port_list. raw_buf, rx_unit,
+ * rx_untag, new_sa and l2_pmv are for received frames: leave them 0.
+ */
 typedef struct AX_PACKET_S {
     up_list port_list; /* receive: the port or its LAG; send: the ports */
     UP rx_port;        /* receive: the switch port; send: isolation source */

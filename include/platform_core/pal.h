@@ -64,10 +64,19 @@ PC_API int pal_tls_key_set(pal_tls_key_t key, void *value);
 PC_API void *pal_tls_key_get(pal_tls_key_t key);
 PC_API int pal_tls_key_delete(pal_tls_key_t key);
 
-/* Stack-overflow guard of the calling thread. */
+/* Stack-overflow guard of the calling thread. siginfo_t is POSIX, not ISO
+ * C: a program built as strict ISO C (-std=c11 and no _POSIX_C_SOURCE) does
+ * not see the declarations that need it. <signal.h> above defines
+ * _POSIX_C_SOURCE whenever the C library's POSIX names are in effect (the
+ * compilers' default modes, C++). */
+#if defined(_POSIX_C_SOURCE) || defined(__cplusplus)
+#define PAL_HAVE_SIGINFO 1
+#endif
+#ifdef PAL_HAVE_SIGINFO
 typedef void (*pal_sigsegv_handler_t)(int sig, siginfo_t *info, void *ctx);
 PC_API int stkoflw_install(pal_sigsegv_handler_t handler);
 PC_API void stkoflw_handler(int sig, siginfo_t *info, void *ctx);
+#endif
 
 /* ---- Mutexes, semaphores, condition variables ------------------------- */
 
@@ -106,8 +115,10 @@ PC_API int pal_int_context(int a0, int a1, int a2, int a3);
 /* Lock monitor hooks: every PAL mutex is known to the monitor while it lives. */
 PC_API void dk_locklist_insert(pal_mutex_t mutex);
 PC_API void dk_locklist_remove(pal_mutex_t mutex);
+#ifdef PAL_HAVE_SIGINFO
 /* Crash reporter: reports a fatal signal; the faulting thread then sleeps for good. */
 PC_API void dk_sigsegv(int sig, siginfo_t *info, void *ctx) __attribute__((noreturn));
+#endif
 
 /* ---- Message queues --------------------------------------------------- */
 

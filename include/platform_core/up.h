@@ -29,33 +29,10 @@
 
 PC_BEGIN_DECLS
 
-#define UNIT_1 1
-#define UNIT_NUM 2 /* legal units are UNIT_1 .. UNIT_NUM-1 */
+/* The UP value's fields and limits, and the port list's helpers: types.h. */
 
-#define UP_TYPE_SWP 1
-#define UP_TYPE_LAG 2
-#define UP_TYPE_INVALID 0xA5
-
-#define UP_SLOT_NUM 2
-#define UP_SLOT0_PORT_MAX 54 /* ports 0..54 in slot 0 */
-#define UP_SLOT1_PORT_MAX 4  /* ports 0..4 in slot 1 */
-#define UP_LAG_MAX 14        /* LAG ids 1..14 */
-#define UP_UNIT_PORT_MAX 65  /* inner indexes of one unit's ports */
 #define INNER_UP_LAG_BASE 64 /* index of LAG id n is 64 + n */
 #define INNER_UP_IDX_MAX 79  /* indexes 0..78; 79 is the end value */
-#define UP_LIST_UNIT_WORDS 3 /* words of one unit in an up_list */
-#define UP_LIST_LAG_WORD 3   /* first word of the LAGs */
-
-#define UP_MAKE(type, unit, slot, port)                                         \
-    ((UP)((((uint32_t)(type)&0xFFu) << 24) | (((uint32_t)(unit)&0xFFu) << 16) | \
-          (((uint32_t)(slot)&0xFFu) << 8) | ((uint32_t)(port)&0xFFu)))
-#define UP_TYPE(up) (((UP)(up) >> 24) & 0xFFu)
-#define UP_UNIT(up) (((UP)(up) >> 16) & 0xFFu)
-#define UP_SLOT(up) (((UP)(up) >> 8) & 0xFFu)
-#define UP_PORT(up) ((UP)(up)&0xFFu)
-#define UP_LAG_ID(up) UP_PORT(up)
-#define UP_INVALID_VALUE UP_MAKE(UP_TYPE_INVALID, 0, 0, 0)
-#define UP_CPU_VALUE(unit) UP_MAKE(UP_TYPE_SWP, unit, 0, 0)
 
 #define INNER_UP_UNIT_IS_LEGAL(unit) ((unit) >= UNIT_1 && (unit) < UNIT_NUM)
 #define UP_SLOT_IS_LEGAL(slot) ((slot) < UP_SLOT_NUM)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mgmt/http_state.h"
 
@@ -61,18 +62,22 @@ PC_API int httpSetEnvLib(void *, const char *name, const char *value) {
         if (nameCopy != nullptr) axmemPoolFree(pubMemPool, nameCopy);
         return -1;  // no room: the caller learns it
     }
-    char *oldName = nullptr;
-    char *oldValue = nullptr;
+    // Readers look names up without regard to case, so every item of this
+    // name in any case goes: otherwise a request argument "remote_addr"
+    // stored earlier would shadow the server's own REMOTE_ADDR set after it.
+    // The pool is given its texts back once the list is unlocked.
+    std::vector<char *> oldTexts;
     axhttpGenListLock(pubGenList);
-    if (AXHTTP_GEN_ITEM_T *old = axhttpGenListFind(pubGenList, name)) {
-        oldName = const_cast<char *>(axhttpGenListItemName(pubGenList, old));
-        oldValue = const_cast<char *>(axhttpGenListItemData(pubGenList, old));
-        axhttpGenListRemove(pubGenList, old);
+    while (AXHTTP_GEN_ITEM_T *old = axhttpGenListCaseFind(pubGenList, name)) {
+        char *oldName = const_cast<char *>(axhttpGenListItemName(pubGenList, old));
+        char *oldValue = const_cast<char *>(axhttpGenListItemData(pubGenList, old));
+        if (axhttpGenListRemove(pubGenList, old) != 0) break;
+        oldTexts.push_back(oldName);
+        oldTexts.push_back(oldValue);
     }
     int rc = axhttpGenListDataAppend(pubGenList, nameCopy, valueCopy);
     axhttpGenListUnlock(pubGenList);
-    if (oldName != nullptr) axmemPoolFree(pubMemPool, oldName);
-    if (oldValue != nullptr) axmemPoolFree(pubMemPool, oldValue);
+    for (char *text : oldTexts) axmemPoolFree(pubMemPool, text);
     if (rc != 0) {
         axmemPoolFree(pubMemPool, nameCopy);
         axmemPoolFree(pubMemPool, valueCopy);

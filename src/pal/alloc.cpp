@@ -15,8 +15,9 @@
 // one shard and two threads on two CPUs rarely touch the same lock or
 // counters. The statistics, the guard check and the figures take every
 // shard's lock, in index order, and walk them together, so they see one
-// consistent picture. The shard locks are ShortLocks (short_lock.h): a pair
-// costs two atomic operations, not four.
+// consistent picture. The shard locks are BiasedLocks (biased_lock.h): the
+// thread a shard is used by takes it without any atomic read-modify-write,
+// others take it as a ShortLock after withdrawing that thread's claim.
 //
 // Bytes held: each shard keeps the change it has not yet published, and
 // adds it to the process-wide total once it reaches kPublishBytes either
@@ -48,9 +49,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pal/biased_lock.h"
 #include "pal/live_set.h"
 #include "pal/mutex_guard.h"
-#include "pal/short_lock.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 
@@ -93,7 +94,7 @@ constexpr unsigned kHeapGranuleShift = sizeof(void *) == 8 ? 26 : 20;
 constexpr long kPublishBytes = 16 * 1024;
 
 struct alignas(64) Shard {
-    pc::pal::ShortLock lock;       // guards every field below
+    pc::pal::BiasedLock lock;      // guards every field below
     BlockHeader *head = nullptr;   // newest first
     pc::pal::LivePointerSet live;  // payloads of the blocks on the list
     long alloc_bytes = 0;
@@ -118,7 +119,7 @@ Shard &shard_of(const void *payload) {
 // Counts `delta` bytes held by the shard's blocks, publishing the shard's
 // change once it is large; answers the bytes held as the shard sees them.
 // Under the shard's lock.
-long account_locked(Shard &sh, long delta) {
+inline long account_locked(Shard &sh, long delta) {
     long change = sh.unpublished.load(std::memory_order_relaxed) + delta;
     long published;
     if (change >= kPublishBytes || change <= -kPublishBytes) {
@@ -133,31 +134,36 @@ long account_locked(Shard &sh, long delta) {
 
 class ShardLock {
 public:
-    explicit ShardLock(Shard &s) : s_(&s) { s_->lock.lock(); }
+    explicit ShardLock(Shard &s) : s_(&s), way_(s.lock.lock()) {}
     ~ShardLock() { release(); }
     ShardLock(const ShardLock &) = delete;
     ShardLock &operator=(const ShardLock &) = delete;
     void release() {
-        if (s_ != nullptr) s_->lock.unlock();
+        if (s_ != nullptr) s_->lock.unlock(way_);
         s_ = nullptr;
     }
 
 private:
     Shard *s_;
+    pc::pal::BiasedLock::Way way_;
 };
 
 // Every shard's lock, in index order, for the walks over all blocks.
 class AllShardsLock {
 public:
     AllShardsLock() {
-        for (auto &s : g_shards) s.lock.lock();
+        bool withdrawn = false;
+        for (auto &s : g_shards) withdrawn |= s.lock.take_for_walk();
+        if (!withdrawn) return;
+        pc::pal::process_barrier();
+        for (auto &s : g_shards) s.lock.wait_owner_idle();
     }
     ~AllShardsLock() { release(); }
     AllShardsLock(const AllShardsLock &) = delete;
     AllShardsLock &operator=(const AllShardsLock &) = delete;
     void release() {
         if (!held_) return;
-        for (size_t i = kShards; i-- > 0;) g_shards[i].lock.unlock();
+        for (size_t i = kShards; i-- > 0;) g_shards[i].lock.end_walk();
         held_ = false;
     }
 
@@ -225,6 +231,11 @@ bool links_agree_locked(const Shard &s, const BlockHeader *b) {
     return true;
 }
 
+// The hot paths' form of _pal_alloc_preinit: one load once the lock exists.
+inline bool allocator_ready() {
+    return __atomic_load_n(&g_alloc_lock, __ATOMIC_ACQUIRE) != nullptr || _pal_alloc_preinit() == 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -243,7 +254,7 @@ PC_API int _pal_alloc_preinit(void) {
 }
 
 PC_API void *pal_alloc(unsigned size, const char *tag) {
-    if (_pal_alloc_preinit() != 0) return nullptr;
+    if (!allocator_ready()) return nullptr;
     uint32_t rounded = round4(size);
     if (rounded < size || !payload_fits(rounded)) return nullptr;  // the block would wrap
     auto *raw = static_cast<char *>(std::malloc(block_bytes(rounded)));
@@ -290,7 +301,7 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
     }
     uint32_t old_size = 0;
     if (ptr != nullptr) {
-        if (_pal_alloc_preinit() != 0) return nullptr;
+        if (!allocator_ready()) return nullptr;
         Shard &sh = shard_of(ptr);
         ShardLock lock(sh);
         if (!sh.live.contains(ptr)) {
@@ -310,7 +321,7 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
 }
 
 PC_API void pal_free(void *ptr) {
-    if (ptr == nullptr || _pal_alloc_preinit() != 0) return;
+    if (ptr == nullptr || !allocator_ready()) return;
     BlockHeader *b;
     {
         Shard &sh = shard_of(ptr);

@@ -21,6 +21,25 @@
 
 namespace pc::pal {
 
+// One step of waiting for another thread to leave a short section: spin
+// briefly, then yield, then nap (see above for why the naps matter).
+// `tries` counts the steps taken so far.
+inline void wait_step(unsigned tries) {
+    constexpr unsigned kSpins = 128;
+    constexpr unsigned kYields = 8;
+    constexpr long kNapNs = 20000;
+    if (tries < kSpins) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    } else if (tries < kSpins + kYields) {
+        sched_yield();
+    } else {
+        const timespec nap{0, kNapNs};
+        nanosleep(&nap, nullptr);
+    }
+}
+
 class ShortLock {
 public:
     ShortLock() = default;
@@ -34,29 +53,9 @@ public:
     void unlock() { held_.store(false, std::memory_order_release); }
 
 private:
-    static constexpr unsigned kSpins = 128;
-    static constexpr unsigned kYields = 8;
-    static constexpr long kNapNs = 20000;
-
-    static void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-
     void lock_contended() {
         for (unsigned tries = 0;; ++tries) {
-            while (held_.load(std::memory_order_relaxed)) {
-                if (tries < kSpins) {
-                    relax();
-                } else if (tries < kSpins + kYields) {
-                    sched_yield();
-                } else {
-                    const timespec nap{0, kNapNs};
-                    nanosleep(&nap, nullptr);
-                }
-                ++tries;
-            }
+            while (held_.load(std::memory_order_relaxed)) wait_step(tries++);
             if (!held_.exchange(true, std::memory_order_acquire)) return;
         }
     }

@@ -181,7 +181,8 @@ TEST(GenList, another_process_reads_and_extends_the_list_at_its_own_address) {
     pubGenList = list;
     ASSERT_EQ(httpSetEnvLib(nullptr, "b", "2"), 0);
     ASSERT_EQ(httpSetEnvLib(nullptr, "a", "1"), 0);
-    ASSERT_EQ(httpSetEnvLib(nullptr, "a", "3"), 0);  // replaces
+    ASSERT_EQ(httpSetEnvLib(nullptr, "A", "9"), 0);  // readers ignore case: this replaces too
+    ASSERT_EQ(httpSetEnvLib(nullptr, "a", "3"), 0);  // and so does this, the last set wins
     EXPECT_EQ(axhttpGenListCount(list), 2u);
     const size_t listOffset = static_cast<size_t>(reinterpret_cast<char *>(list) - seg.a);
 

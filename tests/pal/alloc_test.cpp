@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -190,6 +194,80 @@ TEST(Alloc, concurrent_use_keeps_the_accounts) {
     t2.join();
     done = true;
     walker.join();
+    EXPECT_EQ(bytes_held(), before);
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+}
+
+// A thread that allocates in bursts gets its shard to itself; the blocks
+// are then freed by another thread, which must take the shard back from
+// it, while a walker holds every shard now and then. A pointer from malloc
+// in the allocating thread's heap, freed by the other thread, is still
+// refused. The accounts and the list end as they began.
+TEST(Alloc, blocks_freed_by_another_thread_while_walks_run) {
+    const unsigned before = bytes_held();
+    constexpr int kBursts = 60;
+    constexpr int kBurst = 300;
+    struct Handed {
+        void *p;
+        bool foreign;  // from malloc, not pal_alloc
+    };
+    std::mutex m;
+    std::condition_variable cv;
+    std::deque<Handed> handed;
+    bool producing = true;
+    std::atomic<int> refused{0};
+
+    std::thread producer([&] {
+        for (int b = 0; b < kBursts; ++b) {
+            std::vector<Handed> burst{{std::malloc(64), true}};
+            for (int i = 0; i < kBurst; ++i) {
+                void *p = pal_alloc(static_cast<unsigned>(i % 200 + 1), "handed");
+                EXPECT_NE(p, nullptr);
+                if (p == nullptr) continue;
+                std::memset(p, 0x5A, 1);
+                if (i % 2 == 0)
+                    burst.push_back({p, false});
+                else
+                    pal_free(p);  // its own, on its own shard
+            }
+            std::lock_guard<std::mutex> lock(m);
+            handed.insert(handed.end(), burst.begin(), burst.end());
+            cv.notify_one();
+        }
+        std::lock_guard<std::mutex> lock(m);
+        producing = false;
+        cv.notify_one();
+    });
+    std::thread consumer([&] {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [&] { return !handed.empty() || !producing; });
+            if (handed.empty()) return;
+            Handed h = handed.front();
+            handed.pop_front();
+            lock.unlock();
+            if (!h.foreign) {
+                pal_free(h.p);
+                continue;
+            }
+            pc::test::CaptureStdout out;
+            pal_free(h.p);
+            if (out.text().find("refused") != std::string::npos) refused++;
+            std::free(h.p);
+        }
+    });
+    std::atomic<bool> done{false};
+    std::thread walker([&done] {
+        while (!done.load()) {
+            EXPECT_EQ(pal_alloc_memflow_detect(), 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    producer.join();
+    consumer.join();
+    done = true;
+    walker.join();
+    EXPECT_EQ(refused.load(), kBursts);
     EXPECT_EQ(bytes_held(), before);
     EXPECT_EQ(pal_alloc_memflow_detect(), 0);
 }

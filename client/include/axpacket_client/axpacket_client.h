@@ -8,10 +8,11 @@
  * sends frames back through the core as MID_AXPACKET messages (wire record
  * and frame).
  *
- * Use: axmsg_client_init(pid, ...), axrpcInit(), then axpacketClientInit();
- * register a module, its registrations with a receive callback, fields, and
- * enable them. Callbacks run on the messaging client's reader thread with a
- * record whose data points to the frame, valid during the call.
+ * Use: axFeatureProcessInit (axmsg_client/feature_process.h), then
+ * axpacketClientInit(); register a module, its registrations with a receive
+ * callback, fields, and enable them. To send a frame of its own, a process
+ * fills an AX_PACKET_T as platform_core/axpacket.h shows. Callbacks run on the messaging client's reader
+ * thread with a record whose data points to the frame, valid during the call.
  */
 #ifndef AXPACKET_CLIENT_AXPACKET_CLIENT_H
 #define AXPACKET_CLIENT_AXPACKET_CLIENT_H
