@@ -61,7 +61,6 @@
 #include "ipc/hub/axmsg_stream.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/axmsg.h"
-#include "platform_core/notify.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
 #include "platform_core/sibling.h"
@@ -494,9 +493,7 @@ PC_API int axmsg_client_init(int pid, unsigned connect_timeout_ms) {
     if (create_wait_objects(c) != 0) return -1;
     c.pid = static_cast<uint32_t>(pid);
     c.stop.store(false);
-    // Notification subscriptions are kept by the library itself: they are
-    // the first to be sent again after a reconnection.
-    axmsg_client_reconnect_cb_add([](void *) { return notify_reg_resend(); }, nullptr);
+    pc::client::add_library_reconnect_callbacks();
     AXMSG_TRANSPORT_T transport{client_send, &c, client_wait};
     if (axmsg_transport_set(&transport) != 0) return -1;
     c.running.store(true);

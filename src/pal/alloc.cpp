@@ -260,17 +260,18 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     auto *raw = static_cast<char *>(std::malloc(block_bytes(rounded)));
     if (raw == nullptr) return nullptr;
     auto *b = reinterpret_cast<BlockHeader *>(raw);
+    void *const payload = raw + kHeaderArea;
     b->head_guard = kHeadGuard;
     b->tag = tag ? tag : kUnknownTag;
     b->size = rounded;
     b->prev = nullptr;
-    b->payload = raw + kHeaderArea;
-    *back_pointer(b->payload) = b;
+    b->payload = payload;
+    *back_pointer(payload) = b;
     set_tail_guard(b);
 
-    Shard &sh = shard_of(b->payload);
+    Shard &sh = shard_of(payload);
     ShardLock lock(sh);
-    if (!sh.live.insert(b->payload)) {
+    if (!sh.live.insert(payload)) {
         lock.release();
         std::free(raw);
         return nullptr;
@@ -283,7 +284,7 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     const long held = account_locked(sh, static_cast<long>(rounded));
     lock.release();
     raise_peak(held);
-    return b->payload;
+    return payload;
 }
 
 PC_API void *pal_calloc(unsigned count, unsigned size, const char *tag) {

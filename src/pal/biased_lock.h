@@ -29,7 +29,9 @@
 // thread takes the inner lock, as with a ShortLock.
 //
 // The same rules as for ShortLock hold: short sections only, no recursion,
-// never around code that may block or call back into the allocator.
+// never around code that may block or call back into the allocator, and
+// never from a signal handler (the owner way would let the handler into a
+// section its own thread was interrupted in).
 #pragma once
 
 #include <atomic>

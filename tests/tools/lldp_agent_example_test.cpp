@@ -210,8 +210,10 @@ protected:
         ASSERT_EQ(r.status, 0) << r.out;
         std::string flags;
         if (std::string(PC_EXAMPLE_SANITIZE).size() > 0)
-            flags = std::string(" -DCMAKE_C_FLAGS='-fsanitize=") + PC_EXAMPLE_SANITIZE +
-                    " -fno-omit-frame-pointer' -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=" + PC_EXAMPLE_SANITIZE;
+            flags =
+                std::string(" -DCMAKE_C_FLAGS='-fsanitize=") + PC_EXAMPLE_SANITIZE +
+                " -fno-omit-frame-pointer -fno-sanitize-recover=all' -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=" +
+                PC_EXAMPLE_SANITIZE;
         r = run("PKG_CONFIG_PATH=" + prefix() + "/lib/pkgconfig " + PC_CMAKE_COMMAND + " -S " +
                 PC_SOURCE_DIR + "/examples/lldp_agent -B " + example_build() +
                 " -DCMAKE_C_COMPILER=" + PC_C_COMPILER + flags);
@@ -242,7 +244,7 @@ TEST_F(LldpAgentExample, runs_end_to_end_from_the_installed_tree) {
                                      {"--pid", "40", "--interval", "1", "--system-name", "lab-switch"}, {},
                                      agent_log_);
     ASSERT_TRUE(
-        wait_for([&] { return read_file(agent_log_).find("lldp_agent: ready") != std::string::npos; }, 30000))
+        wait_for([&] { return read_file(agent_log_).find("lldp_agent: ready") != std::string::npos; }, 60000))
         << read_file(agent_log_);
     HostPort host;
     ASSERT_TRUE(host.ok());
