@@ -98,31 +98,14 @@ Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAI
             continue;
         }
         if (done(arg)) return Pumped::kDone;
-        long long left = LLONG_MAX;
+        int wait_ms = -1;
         if (timeout_ms != PAL_WAIT_FOREVER) {
-            left = deadline - pal_time_msecs();
+            const long long left = deadline - pal_time_msecs();
             if (left <= 0) return Pumped::kTimeOut;
-        }
-        if (left >= kCallerReadSliceMs) {
-            // Wait in the read itself (the socket is blocking, each read
-            // bounded by the slice): the reply costs one system call.
-            switch (frames.fill(fd, FrameReader::Wait::kBlock)) {
-                case FrameReader::Fill::kFull:
-                    drained = false;
-                    break;
-                case FrameReader::Fill::kShort:
-                case FrameReader::Fill::kWouldBlock:  // the slice passed, or a signal
-                    break;
-                case FrameReader::Fill::kNoMemory:
-                    PFM_ERR(MID_AXMSG, "memory is not enough");
-                    return Pumped::kEnd;
-                case FrameReader::Fill::kEnd:
-                    return Pumped::kEnd;
-            }
-            continue;
+            wait_ms = static_cast<int>(std::min<long long>(left, INT_MAX));
         }
         epoll_event ev{};
-        int n = epoll_wait(c.ep_callers, &ev, 1, static_cast<int>(left));
+        int n = epoll_wait(c.ep_callers, &ev, 1, wait_ms);
         if (n > 0) drained = false;
         if (n < 0 && errno != EINTR) return Pumped::kEnd;
     }

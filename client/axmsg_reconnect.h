@@ -2,7 +2,8 @@
 //
 // When the hub's connection ends, the core drops everything this process
 // registered with it (packet modules and registrations, configuration
-// printers, notification subscriptions, stack unit callbacks). After every
+// printers, notification subscriptions, CLI commands, stack unit
+// callbacks). After every
 // reconnection but the first, the thread "axmsg_rereg" runs the reconnect
 // callbacks in the order they were added: the client libraries' own (each
 // registers again what it registered) and the application's. A callback
@@ -17,6 +18,11 @@ namespace pc::client {
 
 // Called by the reader thread each time a connection is made.
 void reconnect_announce(unsigned connects);
+
+// Adds the callbacks of what the core library keeps itself (notification
+// subscriptions, CLI commands); axmsg_client_init calls it first, so they
+// run before the client libraries' and the application's.
+void add_library_reconnect_callbacks();
 
 // Stops the thread (axmsg_client_close).
 void reconnect_stop();

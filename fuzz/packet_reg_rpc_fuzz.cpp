@@ -4,12 +4,12 @@
 // the set, the function must refuse or apply it without reading outside it.
 //
 // Input: the module byte, the request type byte, then parameters of
-// [key index, kind, length, bytes...].
+// [key index, kind, length, bytes...] (fuzz_para_set.h).
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
+#include "fuzz_para_set.h"
 #include "packet/packet_registry.h"
 #include "platform_core/axpacket.h"
 #include "platform_core/axrpc.h"
@@ -28,25 +28,6 @@ constexpr std::array kKeys{AXPACKET_REG_STACK,    AXPACKET_REG_MSGLEN,     AXPAC
 constexpr uint32_t kFirstModule = 40;  // modules 40..43 exist, of process 9
 constexpr uint32_t kModules = 4;
 constexpr uint32_t kRemotePid = 9;
-
-void add(AXRPC_PARA_T *in, const char *key, uint8_t kind, const uint8_t *bytes, size_t len) {
-    int32_t word = 0;
-    std::memcpy(&word, bytes, len < sizeof word ? len : sizeof word);
-    switch (kind % 4) {
-        case 0:
-            axrpcAddData(in, key, AXRPC_PARA_TYPE_DATA, bytes, static_cast<int>(len));
-            break;
-        case 1:
-            axrpcAddInt(in, key, word);
-            break;
-        case 2:
-            axrpcAddShort(in, key, static_cast<short>(word));
-            break;
-        default:
-            axrpcAddChar(in, key, static_cast<char>(word));
-            break;
-    }
-}
 
 void register_modules() {
     for (uint32_t m = kFirstModule; m < kFirstModule + kModules; ++m) {
@@ -92,20 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     axrpcParaInit(&out);
     axrpcAddInt(&in, AXPACKET_REG_MID, static_cast<int>(kFirstModule + data[0] % (kModules + 1)));
     axrpcAddInt(&in, AXPACKET_REG_TYPE, type);
-    size_t at = 2;
-    while (at + 3 <= size) {
-        const char *key = kKeys[data[at] % kKeys.size()];
-        uint8_t kind = data[at + 1];
-        size_t len = data[at + 2];
-        at += 3;
-        if (len > size - at) len = size - at;
-        // An exact-size heap copy, so any read past the value is caught.
-        uint8_t *value = new uint8_t[len + 1];
-        std::memcpy(value, data + at, len);
-        add(&in, key, kind, value, len);
-        delete[] value;
-        at += len;
-    }
+    pc::fuzz::add_paras(&in, {data + 2, size - 2}, kKeys);
     axpacketRegManage(&in, &out);
     axrpcParaFree(&in);
     axrpcParaFree(&out);

@@ -21,10 +21,12 @@
  * "cliWords<i>", "cliArgs<i>", "cliHelp<i>", "cliFunc<i>".
  *
  * Registering the same words again (from the same process, or from a
- * process that took over a command) replaces the entry. The table lives as
- * long as the core: a feature process registers its commands after each
- * start of the core. A command whose process is gone stays listed; the
- * client says so when it cannot be run.
+ * process that took over a command) replaces the entry. A process's
+ * commands live as long as both it and the core: when the hub sees the
+ * process go, the core drops them (the command-line client then no longer
+ * knows them); when the core starts anew, the process registers them again
+ * (axImiCliRegisterAgain, which the messaging client calls after each
+ * reconnection to the hub).
  */
 #ifndef PLATFORM_CORE_AXIMI_CLI_H
 #define PLATFORM_CORE_AXIMI_CLI_H
@@ -63,6 +65,12 @@ PC_API int axImiCliRegister(const AXIMI_CLI_CMD_T *cmd, AXIMI_FUNC hook);
 /* Removes the command with these words if this process registered it, and
  * its management function when `funcName` is not null. 0 or -1. */
 PC_API int axImiCliUnregister(const char *words, const char *funcName);
+
+/* In a process other than the core: registers every command this process
+ * registered (and did not remove) with the core again, in the order first
+ * registered. Every command is tried; 0, or -1 when the core refused or did
+ * not answer one of them. */
+PC_API int axImiCliRegisterAgain(void);
 
 /* One command of the table, as axImiCliList hands it over. */
 typedef int (*AXIMI_CLI_VISIT)(void *arg, int pid, const char *words, const char *synopsis, const char *help,

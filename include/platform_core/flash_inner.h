@@ -20,8 +20,11 @@
  * Every length read from the flash is checked against the area before it is
  * used: an item that claims more than the area holds ends the scan.
  *
- * No lock of its own: the environment's mutex serialises the environment's
- * use; other writers run at manufacturing or upgrade time.
+ * The cached list has a lock of its own, taken inside each call and never
+ * held across a call into the environment: the identity and the
+ * environment are read from several RPC workers at once. The environment's
+ * mutex still serialises the environment's use; other writers run at
+ * manufacturing or upgrade time.
  */
 #ifndef PLATFORM_CORE_FLASH_INNER_H
 #define PLATFORM_CORE_FLASH_INNER_H

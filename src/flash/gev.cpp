@@ -79,8 +79,9 @@ struct EnvNode {
 };
 
 // pEnvHead: the live variables in slot order as read, new names at the
-// tail. Guarded by g_lock.
-std::vector<EnvNode> g_env;
+// tail. Guarded by g_lock. Lives as long as the process: RPC workers may
+// still read it while the process exits.
+std::vector<EnvNode> &g_env = *new std::vector<EnvNode>;
 pal_mutex_t g_lock = nullptr;  // "gevItem", created on first load, never freed
 bool g_loading = false;        // a load is running (guarded by g_lock)
 

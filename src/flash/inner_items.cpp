@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -42,7 +43,14 @@ struct ItemRecord {
     uint32_t top;  // upper boundary (end of the trailer)
 };
 
-std::vector<ItemRecord> g_items;
+// Readers of the identity and the environment run on several RPC workers at
+// once, and a scan clears and refills the cached list: every use of it holds
+// g_itemsLock. Recursive, as the exported calls use each other. It is never
+// held across a call into the environment, whose mutex is taken before this
+// one. Both live as long as the process: workers may still read at exit.
+std::recursive_mutex &g_itemsLock = *new std::recursive_mutex;
+std::vector<ItemRecord> &g_items = *new std::vector<ItemRecord>;
+using ItemsGuard = std::lock_guard<std::recursive_mutex>;
 
 struct Item {
     uint32_t type;
@@ -424,11 +432,13 @@ void keep_profile_fields(const std::vector<uint8_t> &old, std::vector<uint8_t> &
 namespace pc::flash {
 
 void forget_inner_items() {
+    ItemsGuard guard(g_itemsLock);
     g_items.clear();
     flashAppInnerInited = 0;
 }
 
 int inner_write(uint32_t addr, const uint8_t *data, uint32_t len) {
+    ItemsGuard guard(g_itemsLock);
     if (data == nullptr) return -1;
     int needsErase = range_needs_erase(data, len, addr);
     if (needsErase < 0) return -1;
@@ -456,6 +466,7 @@ int inner_write(uint32_t addr, const uint8_t *data, uint32_t len) {
 extern "C" {
 
 int flashAppInnerInit_patch(void) {
+    ItemsGuard guard(g_itemsLock);
     if (!g_items.empty()) FLASH_DBG(flash_app_inner_debug, "Reinit the inner item list.\r\n");
     g_items.clear();
     flashAppInnerInited = 0;
@@ -470,12 +481,14 @@ int flashAppInnerInit_patch(void) {
 }
 
 int flashAppInnerInit(void) {
+    ItemsGuard guard(g_itemsLock);
     if (!flashInit) flashDrvLibInit();
     if (repair_interrupted_rewrite() != 0 || precheck() != 0) return -1;
     return flashAppInnerInit_patch();
 }
 
 void *flashAppInnerGet(uint32_t type, uint32_t *len) {
+    ItemsGuard guard(g_itemsLock);
     if (!ensure_scanned()) return nullptr;
     const ItemRecord *r = find(type);
     void *copy = r ? std::malloc(r->length) : nullptr;
@@ -489,6 +502,7 @@ void *flashAppInnerGet(uint32_t type, uint32_t *len) {
 }
 
 int flashAppInnerGetOffset(uint32_t type, uint32_t *offset) {
+    ItemsGuard guard(g_itemsLock);
     if (offset == nullptr || !ensure_scanned()) return -1;
     const ItemRecord *r = find(type);
     if (r == nullptr) return -1;
@@ -497,6 +511,7 @@ int flashAppInnerGetOffset(uint32_t type, uint32_t *offset) {
 }
 
 int flashAppInnerSet(uint32_t type, const void *buf, uint32_t len, int progress) {
+    ItemsGuard guard(g_itemsLock);
     if (buf == nullptr || len == 0) {
         std::printf("Fatal error: buff=%#x, len=%#x", buf ? 1u : 0u, len);
         return -1;
@@ -533,6 +548,7 @@ int flashAppInnerSet(uint32_t type, const void *buf, uint32_t len, int progress)
 }
 
 int flashAppInnerUnset(uint32_t type) {
+    ItemsGuard guard(g_itemsLock);
     if (!ensure_scanned()) return -1;
     if (find(type) == nullptr) return 0;
     std::vector<Item> items;
@@ -551,15 +567,18 @@ int flashAppInnerReset(const char *bootSize, const char *fsOffset, const char *f
         return -1;
     }
     FLASH_DBG(flash_app_inner_debug, "Reset inner items: %s %s %s %s\r\n", bootSize, fsOffset, fsSize, flVer);
-    if (!ensure_scanned()) return -1;
-    std::vector<ItemRecord> records = g_items;
-    for (const auto &r : records) {
-        if (r.type == FLASH_INNER_TYPE_PROFILE || r.type == FLASH_INNER_TYPE_GEV) continue;
-        if (flashAppInnerUnset(r.type) != 0) {
-            std::printf(
-                "Fatal error: Failed to remove inner item, type=%#x, value_offset=%#x, length=%#x\r\n",
-                r.type, r.valueOffset, r.length);
-            return -1;
+    {
+        ItemsGuard guard(g_itemsLock);  // let go before the environment takes its own mutex
+        if (!ensure_scanned()) return -1;
+        std::vector<ItemRecord> records = g_items;
+        for (const auto &r : records) {
+            if (r.type == FLASH_INNER_TYPE_PROFILE || r.type == FLASH_INNER_TYPE_GEV) continue;
+            if (flashAppInnerUnset(r.type) != 0) {
+                std::printf(
+                    "Fatal error: Failed to remove inner item, type=%#x, value_offset=%#x, length=%#x\r\n",
+                    r.type, r.valueOffset, r.length);
+                return -1;
+            }
         }
     }
     if (updateGevItem() != 0) {

@@ -1,8 +1,13 @@
 // Registering CLI commands with the core and reading them back (see
 // platform_core/aximi_cli.h). In the core process itself the table is
-// used directly; elsewhere through the RPC functions of aximi_cli_table.
+// used directly; elsewhere through the RPC functions of aximi_cli_table,
+// and the process keeps what it registered so that it can register it
+// again with a core that started anew (axImiCliRegisterAgain).
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "mgmt/aximi_cli_table.h"
 #include "mgmt/aximi_state.h"
@@ -36,6 +41,47 @@ int add_text(AXRPC_PARA_T *in, const char *name, const char *text) {
     return axrpcAddString(in, name, text, static_cast<int>(std::strlen(text) + 1));
 }
 
+// One registration with the core process; "cliRet", or -1.
+int register_remote(const AXIMI_CLI_CMD_T &cmd) {
+    AXRPC_PARA_T in;
+    axrpcParaInit(&in);
+    int rc = add_text(&in, cli::kParaWords, cmd.words);
+    if (rc == 0) rc = add_text(&in, cli::kParaSynopsis, cmd.synopsis);
+    if (rc == 0) rc = add_text(&in, cli::kParaHelp, cmd.help);
+    if (rc == 0) rc = add_text(&in, cli::kParaFunc, cmd.funcName);
+    if (rc == 0) rc = call_register(&in);
+    axrpcParaFree(&in);
+    return rc;
+}
+
+// The commands this process (other than the core) registered, oldest
+// first, one per words: what the core must learn again after it restarts.
+// (An absent synopsis or help is kept as "", which the core stores alike.)
+struct Registered {
+    std::string words, synopsis, help, func;
+
+    explicit Registered(const AXIMI_CLI_CMD_T &cmd)
+        : words(cmd.words),
+          synopsis(cmd.synopsis != nullptr ? cmd.synopsis : ""),
+          help(cmd.help != nullptr ? cmd.help : ""),
+          func(cmd.funcName) {}
+    AXIMI_CLI_CMD_T cmd() const { return {words.c_str(), synopsis.c_str(), help.c_str(), func.c_str()}; }
+};
+
+std::mutex gRegisteredLock;           // guards gRegistered
+std::vector<Registered> gRegistered;  // guarded by gRegisteredLock
+
+void forget(const char *words) {
+    std::lock_guard<std::mutex> guard(gRegisteredLock);
+    std::erase_if(gRegistered, [&](const Registered &r) { return r.words == words; });
+}
+
+void remember(const AXIMI_CLI_CMD_T &cmd) {
+    std::lock_guard<std::mutex> guard(gRegisteredLock);
+    std::erase_if(gRegistered, [&](const Registered &r) { return r.words == cmd.words; });
+    gRegistered.emplace_back(cmd);
+}
+
 const char *indexed_text(const AXRPC_PARA_T *set, const char *name, int i) {
     char key[AXRPC_PARA_NAME_MAX + 1];
     std::snprintf(key, sizeof key, "%s%d", name, i);
@@ -60,14 +106,8 @@ PC_API int axImiCliRegister(const AXIMI_CLI_CMD_T *cmd, AXIMI_FUNC hook) {
     if (in_core()) {
         rc = cli::table_add(PID_CORE, cmd->words, cmd->synopsis, cmd->help, cmd->funcName);
     } else {
-        AXRPC_PARA_T in;
-        axrpcParaInit(&in);
-        rc = add_text(&in, cli::kParaWords, cmd->words);
-        if (rc == 0) rc = add_text(&in, cli::kParaSynopsis, cmd->synopsis);
-        if (rc == 0) rc = add_text(&in, cli::kParaHelp, cmd->help);
-        if (rc == 0) rc = add_text(&in, cli::kParaFunc, cmd->funcName);
-        if (rc == 0) rc = call_register(&in);
-        axrpcParaFree(&in);
+        rc = register_remote(*cmd);
+        if (rc == 0) remember(*cmd);
     }
     if (rc != 0) {
         PFM_ERR(kMid, "CLI command '%s' not registered with the core\n", cmd->words);
@@ -83,6 +123,7 @@ PC_API int axImiCliUnregister(const char *words, const char *funcName) {
     if (in_core()) {
         rc = cli::table_remove(PID_CORE, words);
     } else {
+        forget(words);  // not registered again, whatever the core answers now
         AXRPC_PARA_T in;
         axrpcParaInit(&in);
         rc = add_text(&in, cli::kParaWords, words);
@@ -92,6 +133,24 @@ PC_API int axImiCliUnregister(const char *words, const char *funcName) {
     }
     if (funcName != nullptr && axImiUnregisterFunc(funcName) != 0) rc = -1;
     return rc;
+}
+
+PC_API int axImiCliRegisterAgain(void) {
+    if (in_core()) return 0;
+    std::vector<Registered> all;
+    {
+        std::lock_guard<std::mutex> guard(gRegisteredLock);
+        all = gRegistered;
+    }
+    // Every command is tried, so one the core refuses does not keep the
+    // others out; a failure makes the caller try again later.
+    int result = 0;
+    for (const Registered &r : all)
+        if (int rc = register_remote(r.cmd()); rc != 0) {
+            PFM_ERR(kMid, "CLI command '%s' not registered again with the core (%d)\n", r.words.c_str(), rc);
+            result = -1;
+        }
+    return result;
 }
 
 PC_API int axImiCliList(AXIMI_CLI_VISIT visit, void *arg, unsigned short waitSeconds) {

@@ -134,6 +134,21 @@ int table_remove(int32_t pid, const char *words) {
     return 0;
 }
 
+void drop_process(uint32_t pid) {
+    pal_mutex_t lock = table_lock();
+    if (lock == nullptr) return;
+    pc::pal::MutexGuard guard(lock);
+    if (!guard.held()) return;
+    // Kept in registration order: the others move up over the dropped ones.
+    const auto kept = std::remove_if(gEntries.begin(), gEntries.begin() + static_cast<std::ptrdiff_t>(gCount),
+                                     [pid](const Entry &e) { return static_cast<uint32_t>(e.pid) == pid; });
+    const size_t count = static_cast<size_t>(kept - gEntries.begin());
+    if (count == gCount) return;
+    PFM_DBG(kMid, "proc %u gone: %zu CLI commands dropped\n", pid, gCount - count);
+    std::fill(kept, gEntries.begin() + static_cast<std::ptrdiff_t>(gCount), Entry{});
+    gCount = count;
+}
+
 int serve_register(AXRPC_PARA_T *in, AXRPC_PARA_T *out) {
     const int32_t pid = caller_pid();
     const char *words = text_para(in, kParaWords);

@@ -1,6 +1,7 @@
 // The table of CLI commands registered by feature processes (see
 // platform_core/aximi_cli.h): kept in the core, filled by "aximiCliCmdReg",
-// read by "aximiCliCmdList".
+// read by "aximiCliCmdList", emptied of a process's commands when the hub
+// sees that process go.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,10 @@ bool text_valid(const char *text, size_t max);
 int table_add(int32_t pid, const char *words, const char *synopsis, const char *help, const char *funcName);
 // Removes the entry of `words` when `pid` owns it; -1 otherwise.
 int table_remove(int32_t pid, const char *words);
+// Removes every entry of `pid`: the hub's hook for a process that went
+// away (its commands leave with it; it registers them again when it comes
+// back). Registered by axImiInit in the core.
+void drop_process(uint32_t pid);
 
 // Serves the two RPC functions; registered by axImiInit.
 int serve_register(AXRPC_PARA_T *in, AXRPC_PARA_T *out);

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ipc/hub/hub.h"
 #include "mgmt/aximi_cli_table.h"
 #include "mgmt/aximi_state.h"
 #include "mgmt/mgmt_para.h"
 #include "mgmt/mgmt_stack_view.h"
 #include "platform_core/axshm.h"
+#include "platform_core/sibling.h"
 
 namespace pc::mgmt::imi {
 
@@ -67,6 +69,11 @@ PC_API int axImiInit(void) {
     if (rc == 0) {
         rc = axrpcRegisterFunc(AXIMI_CLI_LIST_FUNC, cli::serve_list);
         failed = "axrpcRegisterFunc(\"aximiCliCmdList\", aximiCliCmdList)";
+    }
+    if (rc == 0 && pidGetCurrent() == PID_CORE) {
+        // The core keeps the CLI table: a process's commands go with it.
+        rc = pc::ipc::add_process_gone_hook(cli::drop_process);
+        failed = "add_process_gone_hook(cli::drop_process)";
     }
     if (rc == 0) {
         rc = direction_init();

@@ -2,8 +2,10 @@
 // environment kept lowest, the profile's protected fields, lying trailers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "flash/sim_flash_fixture.h"
@@ -145,6 +147,29 @@ TEST_F(InnerItems, profile_rewrite_keeps_mac_keys_and_device_id) {
     std::vector<uint8_t> shortValue(100, 0x30);
     ASSERT_EQ(flashAppInnerSet(0, shortValue.data(), 100, 0), 0);
     EXPECT_EQ(get(0), std::vector<uint8_t>(100, 0x10));
+}
+
+// Identity pages and the CLI read items from several RPC workers at once
+// while a write or a re-scan refills the cached list.
+TEST_F(InnerItems, readers_on_several_threads_see_whole_items_while_the_list_is_rescanned) {
+    ASSERT_EQ(flashAppInnerInit(), 0);
+    std::vector<uint8_t> profile(812, 0x5a);
+    ASSERT_EQ(flashAppInnerSet(0, profile.data(), 812, 0), 0);
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t)
+        readers.emplace_back([&] {
+            for (int i = 0; i < 300; ++i) {
+                uint32_t len = 0, off = 0;
+                void *p = flashAppInnerGet(0, &len);
+                if (p == nullptr || len != 812 || static_cast<uint8_t *>(p)[500] != 0x5a) ++bad;
+                std::free(p);
+                if (flashAppInnerGetOffset(0, &off) != 0) ++bad;
+            }
+        });
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(flashAppInnerInit_patch(), 0);
+    for (auto &r : readers) r.join();
+    EXPECT_EQ(bad.load(), 0);
 }
 
 TEST_F(InnerItems, precheck_moves_the_environment_to_the_bottom) {

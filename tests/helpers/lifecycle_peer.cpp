@@ -3,7 +3,11 @@
 // the owned registration "life_echo" (EtherType 0x88B5; registered twice,
 // the second replacing the first), the configuration printer "life_cfg"
 // (the line "lifecycle peer MARK" in the pre section), a stack update
-// callback and a subscription to notification type 3. Every frame it
+// callback, a subscription to notification type 3, the management
+// functions "lifeShowMark" (prints "life mark MARK") and "lifeNotifyProbe"
+// (raises notification type 3 and prints "notification delivered" once its
+// own subscription saw it, "notification lost" if not within 5 s) and the
+// CLI command "show life mark" (runs "lifeShowMark"). Every frame it
 // receives goes back out of its port with EtherType 0x88B4.
 // Creates /tmp/life_peer_ready once registered; after a reconnection to the
 // hub it creates /tmp/life_peer_reregistered once its own reconnect
@@ -11,16 +15,21 @@
 // Usage: lifecycle_peer PID MARK; exit status names a failed step.
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "axmsg_client/axconfig_client.h"
 #include "axmsg_client/axmsg_client.h"
 #include "axmsg_client/feature_process.h"
 #include "axpacket_client/axpacket_client.h"
+#include "frame_echo.h"
+#include "platform_core/aximi.h"
+#include "platform_core/aximi_cli.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/notify.h"
 #include "platform_sim/sim.h"
@@ -34,17 +43,8 @@ constexpr int kNotifyType = 3;
 std::string g_mark;
 
 int on_frame(AX_PACKET_T *pkt, uint32_t mid, const char *name) {
-    if (mid != kMid || std::strcmp(name, kName) != 0 || pkt->len < 14) return -1;
-    std::vector<uint8_t> reply(pkt->data, pkt->data + pkt->len);
-    reply[12] = 0x88;
-    reply[13] = 0xB4;
-    AX_PACKET_T out{};
-    out.data = reply.data();
-    out.len = static_cast<uint32_t>(reply.size());
-    out.vid = pkt->vid;
-    out.flags = AX_PKT_FLAG_PORT_LIST;
-    out.port_list = pkt->port_list;
-    return axpacketClientSend(&out);
+    if (mid != kMid || std::strcmp(name, kName) != 0) return -1;
+    return pc::test::send_back_as(pkt, 0x88B4);
 }
 
 int printer(int type, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
@@ -54,7 +54,30 @@ int printer(int type, AXCFG_REG_ARG_T *, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC
 }
 
 int on_update(su_cb_update_t *) { return 0; }
-int on_event(void *, int) { return 0; }
+
+std::atomic<unsigned> g_events{0};
+int on_event(void *, int) {
+    ++g_events;
+    return 0;
+}
+
+int show_mark(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
+    return axImiPrintf(ctx, "life mark %s\r\n", g_mark.c_str()) == 0 ? 0 : -1;
+}
+
+int notify_probe(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
+    using namespace std::chrono_literals;
+    const unsigned before = g_events.load();
+    char arg[] = "probe";
+    notify_call(kNotifyType, arg, sizeof arg);
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        seen = g_events.load() != before;
+        if (!seen) std::this_thread::sleep_for(50ms);
+    }
+    axImiPrintf(ctx, "notification %s\r\n", seen ? "delivered" : "lost");
+    return 0;
+}
 
 int reregistered(void *) {
     if (FILE *f = std::fopen("/tmp/life_peer_reregistered", "w")) std::fclose(f);
@@ -72,6 +95,10 @@ int register_all() {
     if (axConfigClientRegister("life_cfg", printer, nullptr, 50) != 0) return 11;
     if (suCbClientUpdateCbReg(kMid, 7, on_update) != 0) return 12;
     if (notify_reg(kMid, kNotifyType, on_event, 9) != 0) return 13;
+    if (axImiRegisterFunc("lifeNotifyProbe", notify_probe, 0) != 0) return 14;
+    const AXIMI_CLI_CMD_T mark = {"show life mark", nullptr, "the mark of the life-cycle peer",
+                                  "lifeShowMark"};
+    if (axImiCliRegister(&mark, show_mark) != 0) return 15;
     return 0;
 }
 

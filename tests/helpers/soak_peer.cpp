@@ -9,6 +9,7 @@
 //         raise <seq> <rc> <t_ms>    an event raised (rc of notify_call)
 //         call <rc>                  the running-configuration call
 //   soak_peer listener PID TYPE       subscribes to TYPE and logs
+//         subscribed <t_ms>          once subscribed
 //         got <pid> <seq>            for every event it receives
 //   soak_peer sink PID                says hello as PID and never reads;
 //       connects again whenever the hub drops it
@@ -118,6 +119,7 @@ int feature(int pid, int type, int sink, int32_t first) {
 int listener(int pid, int type) {
     if (start(pid, now_ms()) != 0) return 3;
     if (notify_reg(kMid, type, on_event, 10) != 0) return 4;
+    log_line("subscribed %lld\n", now_ms());
     for (;;) pause();
 }
 

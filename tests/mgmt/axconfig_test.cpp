@@ -131,29 +131,53 @@ int local_delport(unit_list *, up_list *ports) {
     return 0;
 }
 
+// The core's services come up once per program (they have no complete
+// tear-down); every case shares them and leaves the registry and the hook
+// table as it found them, so the cases run in any order and in one process.
+bool core_services_up() {
+    static const bool up = [] {
+        simProcessSetPid(PID_CORE);
+        if (axshm_init() != 0 || debugFlagInit() != 0 || adPmpInit() != 0 || up_core_init() != 0)
+            return false;
+        simSwitchSetInited(1);
+        return upProptDevTypeSet(UNIT_1, SIM_DEV_8GE_2SFP) == 0 &&
+               upProptDevStatSet(UNIT_1, DEV_STAT_PRESENT) == 0 && axmsg_init(PID_CORE) == 0 &&
+               axrpcInit() == 0 && axImiInit() == 0 && axImiInitForUI(ui_print, nullptr) == 0 &&
+               axConfigInit() == 0;
+    }();
+    return up;
+}
+
 class Config : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        simProcessSetPid(PID_CORE);
-        ASSERT_EQ(axshm_init(), 0);
-        ASSERT_EQ(debugFlagInit(), 0);
-        ASSERT_EQ(adPmpInit(), 0);
-        ASSERT_EQ(up_core_init(), 0);
-        simSwitchSetInited(1);
-        ASSERT_EQ(upProptDevTypeSet(UNIT_1, SIM_DEV_8GE_2SFP), 0);
-        ASSERT_EQ(upProptDevStatSet(UNIT_1, DEV_STAT_PRESENT), 0);
-        ASSERT_EQ(axmsg_init(PID_CORE), 0);
-        ASSERT_EQ(axrpcInit(), 0);
-        ASSERT_EQ(axImiInit(), 0);
-        ASSERT_EQ(axImiInitForUI(ui_print, nullptr), 0);
-        ASSERT_EQ(axConfigInit(), 0);
+    void SetUp() override { ASSERT_TRUE(core_services_up()); }
+    void TearDown() override {
+        // What the case registered and did not remove itself (it may have
+        // stopped half-way), and the hooks it set.
+        for (const std::string &name : printers_) axConfigUnRegister(name.c_str());
+        printers_.clear();
+        appintf[APPINTF_SLOT_INTF_EXISTS] = nullptr;
+        appintf[APPINTF_SLOT_CONFIG_LOAD] = nullptr;
     }
+    // axConfigRegister, remembered for the tear-down when it succeeds.
+    int add_printer(const char *name, AXCFG_GET_CFG_FUNC print, AXCFG_DEL_PORT_FUNC delPort, int priority) {
+        const int rc = axConfigRegister(name, print, delPort, priority);
+        if (rc == 0) printers_.emplace_back(name);
+        return rc;
+    }
+    int remove_printer(const char *name) {
+        std::erase(printers_, name);
+        return axConfigUnRegister(name);
+    }
+
+private:
+    std::vector<std::string> printers_;
 };
 
 TEST_F(Config, printers_run_by_priority_and_refusals_register_nothing) {
-    ASSERT_EQ(axConfigRegister("p20a", p20a, nullptr, 20), 0);
-    ASSERT_EQ(axConfigRegister("p10", p10, nullptr, 10), 0);
-    ASSERT_EQ(axConfigRegister("p20b", p20b, nullptr, 20), 0);
+    ASSERT_EQ(add_printer("p20a", p20a, nullptr, 20), 0);
+    ASSERT_EQ(add_printer("p10", p10, nullptr, 10), 0);
+    ASSERT_EQ(add_printer("p20b", p20b, nullptr, 20), 0);
     const std::string name32(32, 'n');
     EXPECT_EQ(axConfigRegister(name32.c_str(), p10, nullptr, 1), -1);
     EXPECT_EQ(axConfigRegister("bad", p10, nullptr, 256), -1);
@@ -163,14 +187,14 @@ TEST_F(Config, printers_run_by_priority_and_refusals_register_nothing) {
     std::string text = running_config();
     EXPECT_EQ(g_order, "p10;p20a;p20b;");
     EXPECT_NE(text.find("#\n p10;\n p20a;\n p20b;\n#\n"), std::string::npos) << text;
-    for (const char *name : {"p10", "p20a", "p20b"}) EXPECT_EQ(axConfigUnRegister(name), 0);
+    for (const char *name : {"p10", "p20a", "p20b"}) EXPECT_EQ(remove_printer(name), 0);
     g_order.clear();
     running_config();
     EXPECT_EQ(g_order, "");
 }
 
 TEST_F(Config, cli_walk_heads_every_port_and_stops_after_the_block_the_user_ended) {
-    ASSERT_EQ(axConfigRegister("quiet", quiet, nullptr, 50), 0);
+    ASSERT_EQ(add_printer("quiet", quiet, nullptr, 50), 0);
     const dev_def_t *dev = upProptDevTypeDesGetByUnit(UNIT_1);
     ASSERT_NE(dev, nullptr);
     std::string text = show_running_config();
@@ -182,11 +206,11 @@ TEST_F(Config, cli_walk_heads_every_port_and_stops_after_the_block_the_user_ende
     text = show_running_config("interface " + port_name(2));
     EXPECT_NE(text.find("interface " + port_name(2) + "\r\n#\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("interface " + port_name(3)), std::string::npos) << text;
-    EXPECT_EQ(axConfigUnRegister("quiet"), 0);
+    EXPECT_EQ(remove_printer("quiet"), 0);
 }
 
 TEST_F(Config, buffer_walk_leaves_out_empty_vlan_interfaces_and_cuts_at_the_buffer_end) {
-    ASSERT_EQ(axConfigRegister("quiet", quiet, nullptr, 50), 0);
+    ASSERT_EQ(add_printer("quiet", quiet, nullptr, 50), 0);
     APPINTF_SET(APPINTF_SLOT_INTF_EXISTS, vlans_10_and_20);
     std::string text = running_config();
     EXPECT_NE(text.find("interface vlan 10\n ip address 10.0.0.1\n#\n"), std::string::npos) << text;
@@ -199,18 +223,18 @@ TEST_F(Config, buffer_walk_leaves_out_empty_vlan_interfaces_and_cuts_at_the_buff
     EXPECT_EQ(small.back(), '\n');
     EXPECT_EQ(text.compare(0, 38, small, 0, 38), 0);
     appintf[APPINTF_SLOT_INTF_EXISTS] = nullptr;
-    EXPECT_EQ(axConfigUnRegister("quiet"), 0);
+    EXPECT_EQ(remove_printer("quiet"), 0);
 }
 
 TEST_F(Config, buffer_walk_stops_collecting_once_the_limit_is_passed) {
-    ASSERT_EQ(axConfigRegister("bulk_global", bulk<AXCFG_TYPE_GLOBAL, 1000>, nullptr, 1), 0);
-    ASSERT_EQ(axConfigRegister("bulk_other", bulk<AXCFG_TYPE_OTHER, 1000>, nullptr, 2), 0);
-    ASSERT_EQ(axConfigRegister("late", late_marker, nullptr, 3), 0);
+    ASSERT_EQ(add_printer("bulk_global", bulk<AXCFG_TYPE_GLOBAL, 1000>, nullptr, 1), 0);
+    ASSERT_EQ(add_printer("bulk_other", bulk<AXCFG_TYPE_OTHER, 1000>, nullptr, 2), 0);
+    ASSERT_EQ(add_printer("late", late_marker, nullptr, 3), 0);
     std::string text = running_config();
     EXPECT_EQ(text.find("late-marker"), std::string::npos) << "collected after the limit";
     EXPECT_NE(text.find(std::string(999, 'o')), std::string::npos);
     EXPECT_EQ(text.size(), AXCONFIG_MAX_LEN - 1) << "the merging output fills the buffer";
-    for (const char *name : {"bulk_global", "bulk_other", "late"}) axConfigUnRegister(name);
+    for (const char *name : {"bulk_global", "bulk_other", "late"}) remove_printer(name);
 }
 
 std::string g_loaded;
@@ -319,7 +343,7 @@ pid_t start_helper(const std::string &name, const std::vector<std::string> &args
 }
 
 TEST_F(Config, printer_and_port_handler_in_another_process) {
-    ASSERT_EQ(axConfigRegister("local_del", quiet, local_delport, 200), 0);
+    ASSERT_EQ(add_printer("local_del", quiet, local_delport, 200), 0);
     const std::string log = "/tmp/axconfig_peer.log";
     pid_t peer =
         pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/axconfig_peer", {"9", "5"}, {}, log);
@@ -385,7 +409,7 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
     EXPECT_EQ(text.find("peer"), std::string::npos);
     EXPECT_NE(text.find(" global x"), std::string::npos);
     EXPECT_EQ(axConfigUnRegister("peer_cfg"), 0);
-    EXPECT_EQ(axConfigUnRegister("local_del"), 0);
+    EXPECT_EQ(remove_printer("local_del"), 0);
 }
 
 // Page output relayed from the core to the web server process.
@@ -418,17 +442,24 @@ TEST_F(Config, page_output_reaches_the_web_server_process) {
 class StartupFile : public Config {
 protected:
     void SetUp() override {
+        Config::SetUp();
+        if (HasFatalFailure()) return;
         if (!pc::test::isolated()) GTEST_SKIP() << "needs a private mount namespace";
         mkdir("/axbase", 0755);
         ASSERT_EQ(mount("tmpfs", "/axbase", "tmpfs", 0, "mode=0755"), 0);
+        mounted_ = true;
     }
     void TearDown() override {
-        if (pc::test::isolated()) umount("/axbase");
+        if (mounted_) umount("/axbase");
+        Config::TearDown();
     }
     static void write_startup(const std::string &text) {
         ASSERT_EQ(axconfigSaveConfig(AXCONFIG_CFG_FILE_PATH, text.data(), static_cast<unsigned>(text.size())),
                   0);
     }
+
+private:
+    bool mounted_ = false;
 };
 
 TEST_F(StartupFile, missing_file_and_directory_are_made_on_save) {

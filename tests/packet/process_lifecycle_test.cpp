@@ -1,8 +1,9 @@
 // A feature process's registrations live and die with it: killed with
 // SIGKILL, it leaves nothing in the core (its frames go to the kernel again,
 // its printer leaves the running configuration, its subscription leaves the
-// notification table); started again, it registers cleanly and owns its
-// frames again. The core comes up in this program (packet_support.h).
+// notification table, its CLI command leaves the CLI table); started again,
+// it registers cleanly and owns its frames again. The core comes up in this
+// program (packet_support.h).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 
 #include "packet_support.h"
 #include "platform_core/axconfig.h"
+#include "platform_core/aximi_cli.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/notify.h"
 #include "support/capture_stdout.h"
@@ -57,6 +59,19 @@ size_t count(const std::string &text, const std::string &needle) {
     return n;
 }
 
+// How many times the core's CLI table lists "show life mark" for the peer.
+size_t peer_cli_commands() {
+    size_t n = 0;
+    axImiCliList(
+        [](void *arg, int pid, const char *words, const char *, const char *, const char *) {
+            if (pid == static_cast<int>(kPeerPid) && std::string(words) == "show life mark")
+                ++*static_cast<size_t *>(arg);
+            return 0;
+        },
+        &n, 5);
+    return n;
+}
+
 // The notification table as the core prints it.
 std::string notify_table() {
     NOTIFY_REG_MSG_T print{NOTIFY_CMD_PRINT, 0, 0, 0};
@@ -91,6 +106,7 @@ TEST(ProcessLifecycle, killed_process_leaves_nothing_and_registers_again_cleanly
     ASSERT_EQ(axPacketCheckIsRegister(kPeerMid, "life_echo"), 1);
     EXPECT_EQ(count(running_config(), "lifecycle peer first"), 1u);
     EXPECT_EQ(count(notify_table(), proc), 1u);
+    EXPECT_EQ(peer_cli_commands(), 1u);
     EXPECT_TRUE(peer_answers());
 
     kill(peer, SIGKILL);
@@ -99,6 +115,7 @@ TEST(ProcessLifecycle, killed_process_leaves_nothing_and_registers_again_cleanly
     EXPECT_EQ(axPacketCheckIsRegister(kPeerMid, "life_echo"), 0);
     EXPECT_EQ(count(running_config(), "lifecycle peer"), 0u);
     EXPECT_EQ(count(notify_table(), proc), 0u);
+    EXPECT_TRUE(wait_until([] { return peer_cli_commands() == 0; }, 20000));
     // Nobody owns the frame now: it goes to the kernel.
     uint32_t kernel_before = simKernelPacketRxCount();
     Bytes frame = padded(eth(kBroadcast, kHostA, 0x88B5), 60, 0x5A);
@@ -111,6 +128,7 @@ TEST(ProcessLifecycle, killed_process_leaves_nothing_and_registers_again_cleanly
     EXPECT_EQ(count(config, "lifecycle peer second"), 1u) << config;
     EXPECT_EQ(count(config, "lifecycle peer first"), 0u);
     EXPECT_EQ(count(notify_table(), proc), 1u);
+    EXPECT_EQ(peer_cli_commands(), 1u);
     EXPECT_TRUE(peer_answers());
     kill(peer, SIGKILL);
     pc::test::wait_child(peer);

@@ -23,6 +23,8 @@ Usage (as root; it enters its own network, IPC and mount namespaces):
     tests/soak/restart_soak.py BUILD_DIR [SECONDS] [FEATURES]
 Run it under the suite lock with the lock not inherited by the daemons:
     flock -o /work/coord/suite.lock tests/soak/restart_soak.py build 150
+With SOAK_LOGS=DIR set, the processes' logs are copied to DIR (outside the
+soak's private /tmp) before the report.
 """
 import os
 import random
@@ -63,6 +65,16 @@ def inner(build, seconds, features):
     else:
         sys.exit("the core did not come up:\n" + open(os.path.join(logs, "core.log")).read()[-2000:])
     spawn([peer, "listener", str(LISTENER_PID), str(EVENT_TYPE)], "listener.log")
+    # Events raised before the listener subscribed were never its to get.
+    for _ in range(300):
+        if "subscribed" in open(os.path.join(logs, "listener.log")).read():
+            break
+        time.sleep(0.1)
+    else:
+        for p in procs:
+            p.kill()
+        sys.exit("the listener did not subscribe")
+    time.sleep(0.5)
     spawn([peer, "sink", str(SINK_PID)], "sink.log")
     running = {}  # pid -> (process, incarnation)
     incarnations = []  # (pid, incarnation, log, started, killed)
@@ -101,6 +113,8 @@ def inner(build, seconds, features):
             p.send_signal(signal.SIGKILL if p is not core else signal.SIGTERM)
     for p in procs:
         p.wait()
+    if os.environ.get("SOAK_LOGS"):
+        subprocess.run(["cp", "-r", logs, os.environ["SOAK_LOGS"]], check=True)
     report(logs, incarnations, restarts, finish)
 
 

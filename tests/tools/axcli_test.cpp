@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -348,9 +349,22 @@ TEST_F(Axcli, tab_and_question_mark_list_what_may_follow_and_redraw_the_line) {
 }
 
 TEST_F(Axcli, feature_process_commands_are_first_class) {
+    // A session that starts before the feature process and outlives it
+    // (the host's line editor; not under the emulator).
+    std::unique_ptr<pc::test::PtySession> session;
+    if (!pc::test::under_emulator()) {
+        session = std::make_unique<pc::test::PtySession>(kAxcli, std::vector<std::string>{});
+        ASSERT_TRUE(session->expect("axcli> ")) << session->screen();
+    }
     const std::string log = "/tmp/axcli_feature.log";
     pid_t peer = start_helper("cli_feature_peer", {"40"}, log, "peer ready");
     ASSERT_GT(peer, 0) << read_file(log);
+    if (session) {
+        session->send("show lldp neighbors\r");
+        EXPECT_TRUE(session->expect("arguments: ''")) << "a process that came after the session\n"
+                                                      << session->screen();
+        ASSERT_TRUE(session->expect("axcli> ")) << session->screen();
+    }
 
     Result r = axcli({"show", "lldp", "neighbors", "Gi1/0/1"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -367,11 +381,26 @@ TEST_F(Axcli, feature_process_commands_are_first_class) {
     EXPECT_EQ(r.status, 4) << r.err;
     EXPECT_TRUE(has(r.err, "process 40")) << r.err;
 
+    // Gone, the process takes its commands with it: once the core has seen
+    // it go, the command is unknown, in a new client and in the session.
     kill(peer, SIGKILL);
     pc::test::wait_child(peer);
-    r = axcli({"show", "lldp", "neighbors"});
-    EXPECT_EQ(r.status, 4) << r.err;
-    EXPECT_TRUE(has(r.err, "'show lldp neighbors' is served by process 40 (proc40), which is gone")) << r.err;
+    for (int i = 0; i < 100; ++i) {
+        r = axcli({"show", "lldp", "neighbors"});
+        if (r.status != 4) break;  // listed still: the hub has not yet seen the end of its connection
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(has(r.err, "axcli: unknown command 'show lldp neighbors' (try help or ?)\n")) << r.err;
+    r = axcli({"help"});
+    EXPECT_FALSE(has(r.out, "lldp")) << r.out;
+    if (session) {
+        session->send("show lldp neighbors\r");
+        EXPECT_TRUE(session->expect("unknown command 'show lldp neighbors'")) << session->screen();
+        ASSERT_TRUE(session->expect("axcli> ")) << session->screen();
+        session->send("quit\r");
+        EXPECT_EQ(session->wait_exit(15000), 2) << "the status of the last command\n" << session->screen();
+    }
 }
 
 TEST(AxcliAlone, unreachable_core_is_reported) {

@@ -1,8 +1,9 @@
 // A feature process outlives a restart of the core: killed with SIGKILL and
-// started again, the core learns the process's registrations again from
-// the client libraries (its packet registration and its printer come back
-// without the process doing anything), and the process's own reconnect
-// callback runs after them.
+// started again, the core learns every kind of registration of the process
+// again from the client libraries (packet registration, configuration
+// printer, CLI command, notification subscription; its management
+// functions answer again) without the process doing anything, and the
+// process's own reconnect callback runs after them.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/test_process.h"
 
@@ -57,6 +59,35 @@ std::string axcli(const std::vector<std::string> &args) {
     return read_file(out);
 }
 
+size_t count(const std::string &text, const std::string &needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+// One kind of registration and how a user sees it from the command line.
+struct Kind {
+    const char *name;
+    std::vector<std::string> command;  // axcli's arguments
+    const char *shows;                 // in its output, once
+};
+
+const Kind kKinds[] = {
+    {"packet registration", {"show", "packet", "registry"}, "life_echo"},
+    {"configuration printer", {"show", "running-config"}, "lifecycle peer kept"},
+    {"CLI command", {"show", "life", "mark"}, "life mark kept"},
+    {"CLI command in the list", {"help"}, "show life mark"},
+    {"management function", {"execute", "lifeShowMark", "pid=41"}, "life mark kept"},
+    {"notification subscription", {"execute", "lifeNotifyProbe", "pid=41"}, "notification delivered"},
+};
+
+void expect_every_kind(const char *when) {
+    for (const Kind &k : kKinds) {
+        const std::string out = axcli(k.command);
+        EXPECT_EQ(count(out, k.shows), 1u) << when << ": " << k.name << "\n" << out;
+    }
+}
+
 TEST(CoreRestart, feature_process_registrations_come_back_by_themselves) {
     pid_t core = start_core("/tmp/core_restart_1.log");
     std::remove("/tmp/life_peer_ready");
@@ -66,15 +97,14 @@ TEST(CoreRestart, feature_process_registrations_come_back_by_themselves) {
                                          {}, peer_log);
     ASSERT_TRUE(wait_until([] { return access("/tmp/life_peer_ready", F_OK) == 0; }, 60s))
         << read_file(peer_log);
-    EXPECT_NE(axcli({"show", "packet", "registry"}).find("life_echo"), std::string::npos);
+    expect_every_kind("before the restart");
 
     kill(core, SIGKILL);
     pc::test::wait_child(core);
     core = start_core("/tmp/core_restart_2.log");
     EXPECT_TRUE(wait_until([] { return access("/tmp/life_peer_reregistered", F_OK) == 0; }, 60s))
         << read_file(peer_log);
-    EXPECT_NE(axcli({"show", "packet", "registry"}).find("life_echo"), std::string::npos);
-    EXPECT_NE(axcli({"show", "running-config"}).find("lifecycle peer kept"), std::string::npos);
+    expect_every_kind("after the restart");
 
     kill(peer, SIGKILL);
     pc::test::wait_child(peer);

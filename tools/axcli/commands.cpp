@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <sstream>
 
 #include "numbers.h"
@@ -35,6 +36,7 @@ struct Command {
     std::string help;
     Args args;
     Action action;
+    bool feature = false;  // registered by a feature process (from the core's list)
 };
 
 // Names of the core's management functions behind the client's own commands.
@@ -236,16 +238,19 @@ int run_feature(int pid, const std::string &func, const std::string &words, cons
     return execute(pid, func, {{AXIMI_CLI_ARGS, join(rest), true}}, o, gone.c_str());
 }
 
-int add_feature(void *, int pid, const char *words, const char *synopsis, const char *help,
+// Collects the core's list into a vector of commands (the visit's `arg`).
+int add_feature(void *arg, int pid, const char *words, const char *synopsis, const char *help,
                 const char *func) {
     Words w = split_words(words);
     for (const Command &c : table())
-        if (c.words == w) return 0;  // the client's own command stays
+        if (!c.feature && c.words == w) return 0;  // the client's own command stays
     const std::string words_text = words, func_name = func;
-    table().push_back(
-        {w, synopsis, help, Args::kOther, [pid, func_name, words_text](const Words &r, const Options &o) {
+    static_cast<std::vector<Command> *>(arg)->push_back(
+        {w, synopsis, help, Args::kOther,
+         [pid, func_name, words_text](const Words &r, const Options &o) {
              return run_feature(pid, func_name, words_text, r, o);
-         }});
+         },
+         true});
     return 0;
 }
 
@@ -338,12 +343,15 @@ Words split_words(const std::string &line) {
 }
 
 void load_feature_commands(const Options &options) {
-    static bool loaded = false;
-    if (loaded) return;
-    loaded = true;
     const unsigned short wait_s =
         static_cast<unsigned short>(std::clamp(options.timeout_ms / 1000u, 1u, 254u));
-    axImiCliList(add_feature, nullptr, wait_s);
+    std::vector<Command> listed;
+    if (axImiCliList(add_feature, &listed, wait_s) < 0) return;  // the core did not answer: keep what we had
+    // The core's list replaces the last one: commands of processes that
+    // went away are gone from it, those of new processes have come.
+    std::vector<Command> &commands = table();
+    std::erase_if(commands, [](const Command &c) { return c.feature; });
+    std::move(listed.begin(), listed.end(), std::back_inserter(commands));
 }
 
 void print_help(FILE *to) {
@@ -419,8 +427,7 @@ int run_command(const std::string &line, const Options &options) {
     if (cmd == nullptr) {
         if (used == words.size() && used > 0)
             return usage_error("incomplete command '%s' ('?' after it lists what may follow)", join(words));
-        return usage_error("unknown command '%s' (try help or ?)",
-                           line.substr(line.find_first_not_of(" \t")));
+        return usage_error("unknown command '%s' (try help or ?)", join(words));
     }
     const Words rest(words.begin() + static_cast<long>(used), words.end());
     if (cmd->args == Args::kNone && !rest.empty()) return usage_error("unexpected '%s'", rest.front());

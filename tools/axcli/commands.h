@@ -15,7 +15,8 @@ namespace axcli {
 
 using Words = std::vector<std::string>;
 
-// Asks the core for the commands of feature processes and adds them (once).
+// Asks the core for the commands of feature processes and puts them in
+// place of those it listed last time (kept when the core does not answer).
 void load_feature_commands(const Options &options);
 
 // Runs one command line; returns a program exit code.

@@ -51,6 +51,9 @@ int interactive(const axcli::Options &options) {
     while (editor.read(&line)) {
         const size_t end = line.find_last_not_of(" \t");
         if (end == std::string::npos) continue;
+        // Feature processes come and go while the session lasts: each line
+        // sees the commands the core knows now.
+        axcli::load_feature_commands(options);
         if (line[end] == '?') {  // piped input asks the same way
             axcli::show_help_for(line.substr(0, end));
             continue;

@@ -20,9 +20,9 @@
  *
  * The core forgets what a process registered when its connection ends. After
  * every reconnection the client libraries register again what they
- * registered (notification subscriptions, packet modules and registrations
- * with their fields and state, configuration printers, stack unit
- * callbacks); anything else the core must learn again (for example state the
+ * registered (notification subscriptions, CLI commands, packet modules and
+ * registrations with their fields and state, configuration printers, stack
+ * unit callbacks); anything else the core must learn again (for example state the
  * application pushed to it) belongs in a callback of
  * axmsg_client_reconnect_cb_add.
  */

@@ -38,7 +38,10 @@ struct Connection {
     int fd = -1;                 // guarded by lock; closed only by its reader
     State state = State::kFree;  // guarded by lock
     uint64_t gen = 0;            // guarded by lock; the current (or last) connection
-    std::mutex retire_lock;      // one retiring at a time (the hooks run under it)
+    // The open generation (0 while none), written under lock and read by
+    // readers without it: a reader whose generation was retired stops.
+    std::atomic<uint64_t> serving{0};
+    std::mutex retire_lock;  // one retiring at a time (the hooks run under it)
 };
 
 // What a reader thread serves: one generation of one record.
@@ -67,6 +70,7 @@ void retire(Connection &c, uint64_t gen) {
         pal::MutexGuard guard(c.lock);
         if (c.gen != gen || c.state != State::kOpen) return;
         c.state = State::kClosing;
+        c.serving.store(0, std::memory_order_release);
         fd = c.fd;
         c.fd = -1;
     }
@@ -118,6 +122,13 @@ void reader_main(Connection &c, int fd, uint64_t gen) {
         while (open) {
             switch (reader.next(fd, frame, h)) {
                 case FrameReader::Result::kFrame:
+                    // What a retired connection still held was sent by a
+                    // process that is gone: after a take-over it would
+                    // speak for the new one.
+                    if (c.serving.load(std::memory_order_acquire) != gen) {
+                        open = false;
+                        break;
+                    }
                     PFM_DBG(MID_AXMSG,
                             "RCV MSG HEADER: src unit = %d, src proc = %d, dst unit = %d, dst proc = %d",
                             static_cast<int>(h.src_unit), static_cast<int>(h.src_proc),
@@ -225,6 +236,7 @@ AttachResult connection_attach(uint32_t pid, int fd) {
         c.fd = fd;
         c.state = State::kOpen;
         start->gen = ++c.gen;
+        c.serving.store(start->gen, std::memory_order_release);
     }
     const uint64_t gen = start->gen;
     char name[kNameLen];
@@ -236,6 +248,7 @@ AttachResult connection_attach(uint32_t pid, int fd) {
         if (c.gen == gen) {
             c.fd = -1;
             c.state = State::kFree;
+            c.serving.store(0, std::memory_order_release);
         }
         return AttachResult::kFailed;
     }

@@ -34,8 +34,11 @@
 //      not wait for that connection's reader, which may be busy for seconds
 //      (forwarding to a peer that does not read): the accept thread retires
 //      the old connection itself (shutting its socket down, so its reader
-//      leaves as soon as it is back) and attaches the new one. A hello for
-//      a process whose connection is alive is refused.
+//      leaves as soon as it is back) and attaches the new one. What the old
+//      reader still holds or finds queued was sent by the dead process: it
+//      is dropped, never handled as the new one's (replies to the dead
+//      process's calls would reach the new one). A hello for a process
+//      whose connection is alive is refused.
 #pragma once
 
 #include <sys/uio.h>

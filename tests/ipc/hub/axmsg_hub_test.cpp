@@ -468,6 +468,10 @@ TEST_F(AxmsgHub, RestartedProcessTakesOverFromADeadConnectionWhoseReaderIsBusy) 
         if (queued > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     auto stalled = std::chrono::steady_clock::now();
+    // Sent behind the big message, it waits for the busy reader; once the
+    // new connection has taken over it speaks for a process that is gone
+    // (its echo would reach the new one), and is dropped.
+    ASSERT_TRUE(old->send(make_header(28, PID_CORE, MID_AXMSG, 2), {AXMSG_DBG_ECHO, 9}));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
     RawPeer impostor;  // the sink is alive: its id stays taken
