@@ -155,19 +155,20 @@ std::optional<uint32_t> one_sector_item(const uint8_t *sector) {
 // inner_journal.h): 0 when done, -1 when it failed, nothing when no order
 // of the writes keeps every sector that is still wanted.
 std::optional<int> journal_rewrite(const std::vector<uint8_t> &image, uint32_t bottom, uint32_t lowest,
-                                   const std::vector<pc::flash::inner_journal::Placed> &placed, int progress) {
+                                   const std::vector<pc::flash::inner_journal::Placed> &placed,
+                                   int progress) {
     namespace journal = pc::flash::inner_journal;
     const uint32_t size = flashGetSectorSize(), from = lowest + size;
     std::vector<uint8_t> target(chip_size() - from, 0xff);
     const uint32_t start = std::max(bottom, from);
     std::memcpy(target.data() + (start - from), image.data() + (start - bottom), chip_size() - start);
     switch (journal::write(lowest, target, placed, progress)) {
-    case journal::Outcome::kDone:
-        return 0;
-    case journal::Outcome::kFailed:
-        return -1;
-    case journal::Outcome::kNoPlan:
-        break;
+        case journal::Outcome::kDone:
+            return 0;
+        case journal::Outcome::kFailed:
+            return -1;
+        case journal::Outcome::kNoPlan:
+            break;
     }
     return std::nullopt;
 }
@@ -248,7 +249,6 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
 
     uint32_t copy = copyAt;
     bool inPlace = false;
-    if (getenv("PL_DEBUG")) fprintf(stderr, "rewrite erasing %zu copyAt %#x old %#x new %#x\n", erasing.size(), copyAt, oldEdge, newEdge);
     if (copyAt == 0 && !erasing.empty()) {
         const uint8_t *target = image.data() + (erasing[0] - bottom);
         std::optional<uint32_t> newType = one_sector_item(target);
@@ -398,7 +398,6 @@ int repair_interrupted_rewrite() {
 // item; with none, the defaults are written. A filler that an interrupted
 // rewrite left goes, and so does a later copy of a type already found.
 int precheck() {
-    if (getenv("PL_DEBUG")) fprintf(stderr, "precheck\n");
     std::vector<ItemRecord> records;
     uint32_t edge = 0;
     if (!walk(records, edge)) return -1;
@@ -407,7 +406,6 @@ int precheck() {
     bool filler = std::any_of(records.begin(), records.end(), [](const ItemRecord &r) {
         return r.type == pc::flash::inner_journal::kFillerType;
     });
-    if (getenv("PL_DEBUG")) fprintf(stderr, "records %zu env %zu last %u edge %#x\n", records.size(), envCount, records.empty()?99:records.back().type, edge);
     if (envCount == 1 && records.back().type == FLASH_INNER_TYPE_GEV && !filler) {
         FLASH_DBG(flash_app_inner_debug, "Gev is stored in the last inner item\r\n");
         return 0;
@@ -417,7 +415,8 @@ int precheck() {
     std::vector<Item> wanted;
     std::optional<Item> env;
     for (auto &it : items) {
-        bool seen = std::any_of(wanted.begin(), wanted.end(), [&](const Item &w) { return w.type == it.type; });
+        bool seen =
+            std::any_of(wanted.begin(), wanted.end(), [&](const Item &w) { return w.type == it.type; });
         if (it.type == pc::flash::inner_journal::kFillerType || seen) continue;
         if (it.type != FLASH_INNER_TYPE_GEV) {
             wanted.push_back(std::move(it));

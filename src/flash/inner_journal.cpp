@@ -20,12 +20,15 @@ using Digest = std::array<uint8_t, 16>;
 // boundary count K, piece count P, body length, then the MD5 digest of the
 // body. The body: K item boundaries, highest first, the last one the bottom
 // of the new layout; N sector digests, lowest sector first; P pieces, each
-// the new bytes of one sector that differ from 0xFF: {sector, offset,
-// length, bytes}. The key word ends the sector.
+// the bytes of one sector that differ from 0xFF: {sector, offset, length,
+// bytes}; a sector number with kOldBytes set gives the sector's old bytes
+// (an old one-sector item that a value too large for the journal replaces).
+// The key word ends the sector.
 constexpr uint32_t kMagic = 0x494E524Au;
 constexpr size_t kWords = 5;
 constexpr size_t kHeaderLen = kWords * 4 + 16;
 constexpr uint32_t kPieceHeaderLen = 12;
+constexpr uint32_t kOldBytes = 0x80000000u;
 
 // Where a sector's new bytes come from.
 constexpr int kFromBlank = -1;    // all 0xFF
@@ -104,7 +107,8 @@ Plan make_plan(const std::vector<Digest> &cur, const std::vector<Digest> &want,
         if (pending[i] && !done[i] && from[i] != kFromNowhere) plan.stuck.push_back(static_cast<uint32_t>(i));
     }
     for (size_t i = 0; i < n; ++i) {
-        if (pending[i] && from[i] == kFromNowhere) plan.steps.push_back({static_cast<uint32_t>(i), kFromNowhere});
+        if (pending[i] && from[i] == kFromNowhere)
+            plan.steps.push_back({static_cast<uint32_t>(i), kFromNowhere});
     }
     return plan;
 }
@@ -133,6 +137,7 @@ struct Record {
     std::vector<uint32_t> bounds;
     std::vector<Digest> want;
     std::vector<std::vector<uint8_t>> pieces;  // per sector: its new bytes, or empty
+    std::vector<std::vector<uint8_t>> old;     // per sector: its old bytes, or empty
 };
 
 bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec) {
@@ -141,9 +146,10 @@ bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec
                    bodyLen = get_be32(sector + 16);
     const uint32_t room = size - FLASH_INNER_TRAILER_LEN - kHeaderLen;
     // The sectors run from above the journal to the top of the chip.
-    if (n == 0 || n > FLASH_INNER_AREA_MAX / size || uint64_t(journalAt) + size + uint64_t(n) * size != chip_size())
+    if (n == 0 || n > FLASH_INNER_AREA_MAX / size ||
+        uint64_t(journalAt) + size + uint64_t(n) * size != chip_size())
         return false;
-    if (k == 0 || k > n + 1 || p > n || bodyLen > room || uint64_t(k) * 4 + uint64_t(n) * 16 > bodyLen)
+    if (k == 0 || k > n + 1 || p > 2 * n || bodyLen > room || uint64_t(k) * 4 + uint64_t(n) * 16 > bodyLen)
         return false;
     const uint8_t *body = sector + kHeaderLen;
     Digest stored;
@@ -163,13 +169,16 @@ bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec
         rec.want.push_back(d);
     }
     rec.pieces.assign(n, {});
+    rec.old.assign(n, {});
     uint32_t at = k * 4 + n * 16;
     for (uint32_t i = 0; i < p; ++i) {
         if (bodyLen - at < kPieceHeaderLen) return false;
         uint32_t index = get_be32(body + at), offset = get_be32(body + at + 4), len = get_be32(body + at + 8);
         at += kPieceHeaderLen;
+        bool old = (index & kOldBytes) != 0;
+        index &= ~kOldBytes;
         if (index >= n || offset > size || len > size - offset || len > bodyLen - at) return false;
-        auto &bytes = rec.pieces[index];
+        auto &bytes = old ? rec.old[index] : rec.pieces[index];
         bytes.assign(size, 0xff);
         std::memcpy(bytes.data() + offset, body + at, len);
         at += len;
@@ -208,11 +217,16 @@ int fill_missing(uint32_t journalAt, const Record &rec, const std::vector<Digest
         if (l_readFlash(sector.data(), size, top - size) != 0) return -1;
         const uint8_t *trailer = sector.data() + size - FLASH_INNER_TRAILER_LEN;
         uint32_t len = get_be32(trailer);
+        const size_t topIndex = (top - size - journalAt) / size - 1;
         if (get_be32(trailer + 8) == FLASH_INNER_KEY && len != 0 && len <= size - FLASH_INNER_TRAILER_LEN &&
-            digest_of(sector.data(), size) != rec.want[(top - size - journalAt) / size - 1]) {
+            digest_of(sector.data(), size) != rec.want[topIndex]) {
             fillTop = top - size;  // the old item, whole in its one sector
+        } else if (!rec.old[topIndex].empty()) {
+            if (update_range(rec.old[topIndex].data(), size, top - size, 0) != 0) return -1;
+            fillTop = top - size;  // the old item, back from the journal
         }
-        FLASH_DBG(flash_app_inner_debug, "Interrupted rewrite: %#x to %#x could not be finished\r\n", bottom, fillTop);
+        FLASH_DBG(flash_app_inner_debug, "Interrupted rewrite: %#x to %#x could not be finished\r\n", bottom,
+                  fillTop);
         if (fillTop > bottom && put_filler(fillTop, bottom) != 0) return -1;
     }
     return 0;
@@ -257,7 +271,9 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
     // they fit.
     const uint32_t bounds = static_cast<uint32_t>(items.size() + 1);
     uint32_t room = size - FLASH_INNER_TRAILER_LEN - kHeaderLen - bounds * 4 - static_cast<uint32_t>(n) * 16;
-    auto cost = [&](uint32_t i) { return kPieceHeaderLen + piece_of(target.data() + size_t(i) * size, size).second; };
+    auto cost = [&](uint32_t i) {
+        return kPieceHeaderLen + piece_of(target.data() + size_t(i) * size, size).second;
+    };
     auto take = [&](uint32_t i) {
         if (inJournal[i] || cost(i) > room) return false;
         room -= cost(i);
@@ -266,6 +282,27 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
     };
     for (const Step &s : plan.steps) {
         if (s.from == kFromNowhere) take(s.index);
+    }
+    // A new value that stays outside the journal is written last, its top
+    // sector (the trailer) last of all; the old one-sector item it replaces
+    // there goes into the journal, so that a cut before the end keeps it.
+    std::vector<std::vector<uint8_t>> old(n);
+    for (const auto &it : items) {
+        const uint32_t topIndex = (it.top - journalAt) / size - 2;
+        bool late = std::any_of(plan.steps.begin(), plan.steps.end(), [&](const Step &s) {
+            uint32_t at = journalAt + (s.index + 1) * size;
+            return s.from == kFromNowhere && !inJournal[s.index] && at >= it.top - it.span && at < it.top;
+        });
+        if (!late) continue;
+        std::vector<uint8_t> sector(size);
+        if (l_readFlash(sector.data(), size, it.top - size) != 0) return Outcome::kFailed;
+        const uint8_t *trailer = sector.data() + size - FLASH_INNER_TRAILER_LEN;
+        uint32_t len = get_be32(trailer), pieceCost = kPieceHeaderLen + piece_of(sector.data(), size).second;
+        if (get_be32(trailer + 8) == FLASH_INNER_KEY && len != 0 && len <= size - FLASH_INNER_TRAILER_LEN &&
+            pieceCost <= room) {
+            room -= pieceCost;
+            old[topIndex] = std::move(sector);
+        }
     }
     plan = make_plan(cur, want, inJournal, blank);
     while (!plan.ok()) {
@@ -293,6 +330,15 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
         put(offset);
         put(len);
         body.insert(body.end(), sector + offset, sector + offset + len);
+        ++pieces;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        if (old[i].empty()) continue;
+        auto [offset, len] = piece_of(old[i].data(), size);
+        put(i | kOldBytes);
+        put(offset);
+        put(len);
+        body.insert(body.end(), old[i].begin() + offset, old[i].begin() + offset + len);
         ++pieces;
     }
     std::vector<uint8_t> journal(size, 0xff);
@@ -334,7 +380,8 @@ int resume(uint32_t journalAt) {
               static_cast<unsigned>(plan.steps.size()));
     int rc = run_plan(journalAt, plan, cur, rec.want, 0, [&](const Step &s, std::vector<uint8_t> &bytes) {
         if (s.from >= 0)
-            return l_readFlash(bytes.data(), size, journalAt + (static_cast<uint32_t>(s.from) + 1) * size) == 0;
+            return l_readFlash(bytes.data(), size, journalAt + (static_cast<uint32_t>(s.from) + 1) * size) ==
+                   0;
         if (s.from == kFromBlank) {
             std::fill(bytes.begin(), bytes.end(), 0xff);
             return true;
