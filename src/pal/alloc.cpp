@@ -94,8 +94,8 @@ constexpr size_t kShards = 16;
 constexpr long kPublishBytes = 16 * 1024;
 
 struct alignas(64) Shard {
-    pc::pal::BiasedLock lock;      // guards every field below
-    BlockHeader *head = nullptr;   // newest first; their payloads are live in g_live
+    pc::pal::BiasedLock lock;     // guards every field below
+    BlockHeader *head = nullptr;  // newest first; their payloads are live in g_live
     long alloc_bytes = 0;
     long free_bytes = 0;
     long alloc_calls = 0;
@@ -107,8 +107,8 @@ struct alignas(64) Shard {
 
 pal_mutex_t g_alloc_lock = nullptr;  // "pal_alloc"
 Shard g_shards[kShards];
-pc::pal::LiveBlockMap g_live;  // a granule's bits: guarded by the lock of shard_of(granule)
-alignas(64) std::atomic<long> g_published{0};      // bytes held, less the shards' unpublished changes
+pc::pal::LiveBlockMap g_live;                  // a granule's bits: guarded by the lock of shard_of(granule)
+alignas(64) std::atomic<long> g_published{0};  // bytes held, less the shards' unpublished changes
 alignas(64) std::atomic<unsigned> g_bytes_max{0};  // the peak of the bytes held
 
 Shard &shard_of(const void *payload) {
@@ -132,20 +132,17 @@ inline long account_locked(Shard &sh, long delta) {
     return published + change;
 }
 
+// Held for the guard's scope; the hot paths decide under it and act after.
 class ShardLock {
 public:
-    explicit ShardLock(Shard &s) : s_(&s), way_(s.lock.lock()) {}
-    ~ShardLock() { release(); }
+    explicit ShardLock(Shard &s) : s_(s), way_(s.lock.lock()) {}
+    ~ShardLock() { s_.lock.unlock(way_); }
     ShardLock(const ShardLock &) = delete;
     ShardLock &operator=(const ShardLock &) = delete;
-    void release() {
-        if (s_ != nullptr) s_->lock.unlock(way_);
-        s_ = nullptr;
-    }
 
 private:
-    Shard *s_;
-    pc::pal::BiasedLock::Way way_;
+    Shard &s_;
+    const pc::pal::BiasedLock::Way way_;
 };
 
 // Every shard's lock, in index order, for the walks over all blocks.
@@ -276,19 +273,22 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     set_tail_guard(b);
 
     Shard &sh = shard_of(payload);
-    ShardLock lock(sh);
-    if (!g_live.insert(payload)) {  // out of memory, or an address the map cannot hold
-        lock.release();
+    long held = -1;
+    {
+        ShardLock lock(sh);
+        if (g_live.insert(payload)) {
+            b->next = sh.head;
+            if (sh.head != nullptr) sh.head->prev = b;
+            sh.head = b;
+            sh.alloc_bytes += rounded;
+            sh.alloc_calls++;
+            held = account_locked(sh, static_cast<long>(rounded));
+        }
+    }
+    if (held < 0) {  // out of memory, or an address the map cannot hold
         std::free(raw);
         return nullptr;
     }
-    b->next = sh.head;
-    if (sh.head != nullptr) sh.head->prev = b;
-    sh.head = b;
-    sh.alloc_bytes += rounded;
-    sh.alloc_calls++;
-    const long held = account_locked(sh, static_cast<long>(rounded));
-    lock.release();
     raise_peak(held);
     return payload;
 }
@@ -309,14 +309,16 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
     uint32_t old_size = 0;
     if (ptr != nullptr) {
         if (!allocator_ready()) return nullptr;
-        Shard &sh = shard_of(ptr);
-        ShardLock lock(sh);
-        if (!g_live.contains(ptr)) {
-            lock.release();
+        bool live;
+        {
+            ShardLock lock(shard_of(ptr));
+            live = g_live.contains(ptr);
+            if (live) old_size = (*back_pointer(ptr))->size;
+        }
+        if (!live) {
             report_refused(ptr, "realloc of a block that is not live");
             return nullptr;
         }
-        old_size = (*back_pointer(ptr))->size;
     }
     void *fresh = pal_alloc(size, tag);
     if (fresh == nullptr) return nullptr;
@@ -329,31 +331,32 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
 
 PC_API void pal_free(void *ptr) {
     if (ptr == nullptr || !allocator_ready()) return;
-    BlockHeader *b;
+    BlockHeader *b = nullptr;
+    const char *refusal = nullptr;
     {
         Shard &sh = shard_of(ptr);
         ShardLock lock(sh);
         if (!g_live.erase(ptr)) {
-            lock.release();
-            report_refused(ptr, "not a live block");
-            return;
-        }
-        // Live: the back pointer and the header are ours to read.
-        b = *back_pointer(ptr);
-        if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(sh, b)) {
+            refusal = "not a live block";
+        } else if (b = *back_pointer(ptr);  // live: the back pointer and the header are ours to read
+                   b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard ||
+                   !links_agree_locked(sh, b)) {
             g_live.insert(ptr);  // stays live; its granule's bits exist, so this cannot fail
-            lock.release();
-            report_refused(ptr, "its header is damaged");
-            return;
+            refusal = "its header is damaged";
+        } else {
+            if (b->prev != nullptr)
+                b->prev->next = b->next;
+            else
+                sh.head = b->next;
+            if (b->next != nullptr) b->next->prev = b->prev;
+            sh.free_bytes += b->size;
+            sh.free_calls++;
+            account_locked(sh, -static_cast<long>(b->size));
         }
-        if (b->prev != nullptr)
-            b->prev->next = b->next;
-        else
-            sh.head = b->next;
-        if (b->next != nullptr) b->next->prev = b->prev;
-        sh.free_bytes += b->size;
-        sh.free_calls++;
-        account_locked(sh, -static_cast<long>(b->size));
+    }
+    if (refusal != nullptr) {
+        report_refused(ptr, refusal);
+        return;
     }
     poison(b, block_bytes(b->size));
     std::free(b);
