@@ -58,7 +58,7 @@ public:
     // cannot be mapped. Under the lock of p's shard; the first payload of a
     // granule maps its bitmap (one mmap, once per granule).
     bool insert(const void *p) {
-        Spot s;
+        Spot s{};
         if (!locate(p, s)) return false;
         Word *bits = dir()[s.granule];
         if (bits == nullptr && (bits = map_granule(s.granule)) == nullptr) return false;
@@ -67,7 +67,7 @@ public:
     }
     // Clears `p`; false when it was not live. Under the lock of p's shard.
     bool erase(const void *p) {
-        Spot s;
+        Spot s{};
         if (!locate(p, s)) return false;
         Word *bits = dir()[s.granule];
         if (bits == nullptr || (bits[s.word] & s.mask) == 0) return false;
@@ -76,7 +76,7 @@ public:
     }
     // Under the lock of p's shard.
     bool contains(const void *p) const {
-        Spot s;
+        Spot s{};
         if (!locate(p, s)) return false;
         const Word *bits = dir()[s.granule];
         return bits != nullptr && (bits[s.word] & s.mask) != 0;
