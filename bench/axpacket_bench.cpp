@@ -24,12 +24,17 @@
 //                  frame), sent on a connection of its own to the same
 //                  kernel side (case a).
 //
-// The report prints each case's frames per second, its ratio to the BPF
-// anchor and what it costs above its floor: the part that is ours. On one
-// CPU a bare send wakes the waiting receiver every time, which then runs
-// before the sender goes on; a receiver with more to do per message is
-// still busy when the next one comes and is woken less often. Pinned, the
-// queue floor can therefore lie above cases b and c.
+// Every ratio comes from alternating batches (bench/support/paired_batches.h):
+// each case runs once against its BPF anchor and once against its floor,
+// and each line gives both medians in ns per frame and the median of the
+// per-pair ratios with their spread. A batch drains what it sent before it
+// ends, so the next batch starts on an empty queue. The closing table gives
+// each case's frames per second and what it costs above its floor (the
+// part that is ours), from the medians of the floor pairing. On one CPU a
+// bare send wakes the waiting receiver every time, which then runs before
+// the sender goes on; a receiver with more to do per message is still busy
+// when the next one comes and is woken less often. Pinned, the queue floor
+// can therefore lie above cases b and c.
 //
 // Last, the registry walk alone over 100 registrations none of which
 // matches, beside the same 100 compiled filters.
@@ -37,21 +42,20 @@
 // The core comes up as in axcored (hub on 127.0.0.1:3600, SysV keys, deep
 // message queues): run it in its own namespaces, e.g.
 //   unshare --net --ipc --mount --fork sh -c 'ip link set lo up; axpacket_bench'
-// once under `taskset -c 0` and once unpinned.
+// once under `taskset -c 0` and once unpinned. Usage: axpacket_bench [pairs]
 #include <mqueue.h>
 #include <pcap/pcap.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,12 +68,21 @@
 #include "platform_core/up.h"
 #include "platform_sim/sim.h"
 #include "platform_sim/sim_chip.h"
+#include "support/paired_batches.h"
 
 namespace {
 
 constexpr uint32_t kMid = 70;
 constexpr uint16_t kType = 0x88B5;
-constexpr int kBatch = 256;
+constexpr int kBatch = 256;         // frames a round: the module's queue holds them all
+constexpr int kRoundsPerBatch = 4;  // rounds a batch of the paired measurement
+// The filters are some 50 times faster than a case: their batches (and
+// those of the walk alone) take more frames, so that both sides of a pair
+// last milliseconds and meet the same load.
+constexpr long kBpfFramesPerBatch = 16L * kRoundsPerBatch * kBatch;
+constexpr int kDefaultPairs = 101;
+constexpr int kWarmupPairs = 5;
+constexpr auto kDrainDeadline = std::chrono::seconds(10);
 constexpr size_t kFrameLen = 64;
 constexpr uint32_t kNoMatch = 100000;
 constexpr unsigned kModulePriority = 10;
@@ -119,73 +132,72 @@ void use_registrations(uint32_t n) {
     }
 }
 
-// Median nanoseconds per frame of each benchmark's repetitions.
-std::map<std::string, std::vector<double>> g_ns;
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+// Waits until `done` says so; false after kDrainDeadline.
+template <class Done>
+bool wait_until(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + kDrainDeadline;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 
-void distribute(benchmark::State &state, const char *label, uint32_t regs, uint32_t word) {
-    use_registrations(regs);
-    std::vector<uint8_t> frame = frame_with(word);
-    int port = simChipPortOf(UP_MAKE(UP_TYPE_SWP, UNIT_1, 0, 1));
+// One batch of a case: kRoundsPerBatch rounds of kBatch frames handed to
+// axpacketDistribute, each round drained (by the module's work thread or
+// the kernel side) before the next; ns per frame, -1 on failure. The
+// registrations are set by the caller.
+double distribute_batch(uint32_t regs, uint32_t word) {
+    const std::vector<uint8_t> frame = frame_with(word);
+    const int port = simChipPortOf(UP_MAKE(UP_TYPE_SWP, UNIT_1, 0, 1));
     std::vector<drv_nic_pkt_t *> batch(kBatch);
     double total_ns = 0;
-    uint64_t frames = 0;
-    for (auto _ : state) {
+    for (int round = 0; round < kRoundsPerBatch; ++round) {
         for (drv_nic_pkt_t *&d : batch) {
-            axnic_pkt_alloc(0, static_cast<int32_t>(frame.size()), 0, &d);
+            if (axnic_pkt_alloc(0, static_cast<int32_t>(frame.size()), 0, &d) != 0 || d == nullptr) return -1;
             std::memcpy(d->data, frame.data(), frame.size());
             d->length = static_cast<uint32_t>(frame.size());
             d->rx.source_port = static_cast<uint32_t>(port);
         }
-        uint64_t expect = g_delivered + (word < regs ? kBatch : 0);
-        uint32_t kernel_expect = simKernelPacketRxCount() + (word < regs ? 0 : kBatch);
+        const uint64_t expect = g_delivered + (word < regs ? kBatch : 0);
+        const uint32_t kernel_expect = simKernelPacketRxCount() + (word < regs ? 0 : kBatch);
         // Distribution runs on the driver's receive thread, never on the
         // process's main thread: time it on a thread of its own.
-        const double ns = ns_on_own_thread([&] {
+        total_ns += ns_on_own_thread([&] {
             for (drv_nic_pkt_t *d : batch) axpacketDistribute(d);
         });
-        state.SetIterationTime(ns / 1e9);
-        total_ns += ns;
-        frames += kBatch;
-        while (g_delivered < expect || simKernelPacketRxCount() < kernel_expect) std::this_thread::yield();
+        if (!wait_until([&] { return g_delivered >= expect && simKernelPacketRxCount() >= kernel_expect; })) {
+            std::fprintf(stderr, "the frames of a round were not drained in time\n");
+            return -1;
+        }
     }
-    state.SetItemsProcessed(static_cast<int64_t>(frames));
-    g_ns[label].push_back(total_ns / static_cast<double>(frames));
+    return total_ns / (kRoundsPerBatch * kBatch);
 }
 
-// Runs `send_one` kBatch times on a thread of its own (as distribution
-// runs on the driver's thread), timing only the sends, then waits until
-// `drained` says the receiver has taken the batch.
+// Runs `send_one` kBatch times a round on a thread of its own (as
+// distribution runs on the driver's thread), timing only the sends, then
+// waits until `drained(sent)` says the receiver has taken them all; ns per
+// send, -1 on failure.
 template <class Send, class Drained>
-void time_sends(benchmark::State &state, const char *label, Send send_one, Drained drained) {
+double timed_sends(Send send_one, Drained drained) {
     double total_ns = 0;
-    uint64_t frames = 0;
-    for (auto _ : state) {
-        double ns = 0;
+    uint64_t sent = 0;
+    for (int round = 0; round < kRoundsPerBatch; ++round) {
         bool ok = true;
-        std::thread tx([&] {
-            auto t0 = std::chrono::steady_clock::now();
+        total_ns += ns_on_own_thread([&] {
             for (int n = 0; n < kBatch; ++n) ok = send_one() && ok;
-            auto t1 = std::chrono::steady_clock::now();
-            ns = std::chrono::duration<double, std::nano>(t1 - t0).count();
         });
-        tx.join();
         if (!ok) {
-            state.SkipWithError("a send failed");
-            return;
+            std::fprintf(stderr, "a send of the floor failed\n");
+            return -1;
         }
-        state.SetIterationTime(ns / 1e9);
-        total_ns += ns;
-        frames += kBatch;
-        while (!drained(frames)) std::this_thread::yield();
+        sent += kBatch;
+        if (!wait_until([&] { return drained(sent); })) {
+            std::fprintf(stderr, "the floor's receiver did not take its messages in time\n");
+            return -1;
+        }
     }
-    state.SetItemsProcessed(static_cast<int64_t>(frames));
-    g_ns[label].push_back(total_ns / static_cast<double>(frames));
+    return total_ns / static_cast<double>(sent);
 }
 
 // The floor of cases b and c: a queue like the module's, and a thread that
@@ -212,13 +224,12 @@ bool queue_floor_start() {
                              nullptr) != 0;
 }
 
-void floor_mq(benchmark::State &state, const char *label) {
+double floor_mq_batch() {
     char msg[kDeliveryMsgSize] = {};
     const timespec no_wait{};
-    uint64_t start = g_queue_floor.received;
+    const uint64_t start = g_queue_floor.received;
     auto q = static_cast<mqd_t>(g_queue_floor.q);
-    time_sends(
-        state, label,
+    return timed_sends(
         [&] { return mq_timedsend(q, msg, sizeof msg, PAL_MSGQ_PRIORITY_NUM - 1, &no_wait) == 0; },
         [&](uint64_t sent) { return g_queue_floor.received - start >= sent; });
 }
@@ -239,33 +250,43 @@ int kernel_floor_connect() {
     return fd;
 }
 
-void floor_sendmsg(benchmark::State &state, const char *label) {
-    int fd = kernel_floor_connect();
-    if (fd < 0) {
-        state.SkipWithError("no connection to the kernel side");
-        return;
+// What case a sends, on a connection of its own to the kernel side.
+class KernelFloor {
+public:
+    KernelFloor() : fd_(kernel_floor_connect()), frame_(frame_with(kNoMatch)) {
+        // The frame with its 802.1Q tag behind the header.
+        const uint8_t tag[4] = {0x81, 0x00, 0x00, 0x01};
+        frame_.insert(frame_.begin() + 12, tag, tag + 4);
+        header_ = {static_cast<uint32_t>(kNlHeader + frame_.size()), AXPACKET_NL_TO_KERNEL, 0,
+                   static_cast<uint32_t>(getpid())};
     }
-    // What case a sends: the frame with its 802.1Q tag behind the header.
-    std::vector<uint8_t> frame = frame_with(kNoMatch);
-    const uint8_t tag[4] = {0x81, 0x00, 0x00, 0x01};
-    frame.insert(frame.begin() + 12, tag, tag + 4);
-    const uint32_t header[4] = {static_cast<uint32_t>(kNlHeader + frame.size()), AXPACKET_NL_TO_KERNEL, 0,
-                                static_cast<uint32_t>(getpid())};
-    iovec iov[2] = {{const_cast<uint32_t *>(header), kNlHeader}, {frame.data(), frame.size()}};
-    msghdr msg{};
-    msg.msg_iov = iov;
-    msg.msg_iovlen = 2;
-    uint32_t start = simKernelPacketRxCount();
-    time_sends(
-        state, label, [&] { return sendmsg(fd, &msg, MSG_NOSIGNAL) > 0; },
-        [&](uint64_t sent) { return simKernelPacketRxCount() - start >= sent; });
-    close(fd);
-}
+    ~KernelFloor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    KernelFloor(const KernelFloor &) = delete;
+    KernelFloor &operator=(const KernelFloor &) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+
+    double batch() {
+        iovec iov[2] = {{header_.data(), kNlHeader}, {frame_.data(), frame_.size()}};
+        msghdr msg{};
+        msg.msg_iov = iov;
+        msg.msg_iovlen = 2;
+        const uint32_t start = simKernelPacketRxCount();
+        return timed_sends([&] { return sendmsg(fd_, &msg, MSG_NOSIGNAL) > 0; },
+                           [&](uint64_t sent) { return simKernelPacketRxCount() - start >= sent; });
+    }
+
+private:
+    int fd_;
+    std::vector<uint8_t> frame_;
+    std::array<uint32_t, 4> header_{};
+};
 
 // The registry walk alone: the non-IP parser over the table, no delivery
-// and no kernel (a frame no registration takes).
-void match_only(benchmark::State &state, const char *label, uint32_t regs, uint32_t word) {
-    use_registrations(regs);
+// and no kernel (a frame no registration takes); ns per frame.
+double match_batch(uint32_t word) {
     std::vector<uint8_t> frame = frame_with(word);
     uint8_t dmac[8]{}, smac[8]{};
     std::memcpy(dmac, frame.data(), 6);
@@ -273,56 +294,54 @@ void match_only(benchmark::State &state, const char *label, uint32_t regs, uint3
     AX_PACKET_T rec{};
     rec.data = frame.data();
     rec.len = static_cast<uint32_t>(frame.size());
-    double total_ns = 0;
-    uint64_t frames = 0;
-    for (auto _ : state) {
-        const double ns = ns_on_own_thread([&] {  // as in distribute: not on the main thread
-            for (int n = 0; n < kBatch; ++n)
-                benchmark::DoNotOptimize(axpacketFilterParseNonIp(&rec, kType, dmac, smac));
-        });
-        state.SetIterationTime(ns / 1e9);
-        total_ns += ns;
-        frames += kBatch;
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(frames));
-    g_ns[label].push_back(total_ns / static_cast<double>(frames));
+    // As many frames as the filters' batch, on a thread of its own as in
+    // distribution (not on the main thread).
+    const double ns = ns_on_own_thread([&] {
+        for (long n = 0; n < kBpfFramesPerBatch; ++n)
+            benchmark::DoNotOptimize(axpacketFilterParseNonIp(&rec, kType, dmac, smac));
+    });
+    return ns / static_cast<double>(kBpfFramesPerBatch);
 }
 
 // The anchor: `regs` compiled filters run in order until one matches.
-void bpf(benchmark::State &state, const char *label, uint32_t regs, uint32_t word) {
-    pcap_t *dead = pcap_open_dead(DLT_EN10MB, 65535);
-    std::vector<bpf_program> progs(regs);
-    for (uint32_t i = 0; i < regs; ++i) {
-        std::string f = "ether proto 0x88b5 and ether[14:4] = " + std::to_string(i);
-        if (pcap_compile(dead, &progs[i], f.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
-            state.SkipWithError("pcap_compile failed");
-            return;
+class BpfFilters {
+public:
+    explicit BpfFilters(uint32_t regs) : dead_(pcap_open_dead(DLT_EN10MB, 65535)) {
+        for (uint32_t i = 0; dead_ != nullptr && i < regs; ++i) {
+            std::string f = "ether proto 0x88b5 and ether[14:4] = " + std::to_string(i);
+            bpf_program prog{};
+            if (pcap_compile(dead_, &prog, f.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) return;
+            progs_.push_back(prog);
         }
+        compiled_ = dead_ != nullptr && progs_.size() == regs;
     }
-    std::vector<uint8_t> frame = frame_with(word);
-    pcap_pkthdr hdr{};
-    hdr.caplen = hdr.len = static_cast<bpf_u_int32>(frame.size());
-    double total_ns = 0;
-    uint64_t frames = 0;
-    for (auto _ : state) {
-        auto t0 = std::chrono::steady_clock::now();
-        for (int n = 0; n < kBatch; ++n) {
+    ~BpfFilters() {
+        for (bpf_program &p : progs_) pcap_freecode(&p);
+        if (dead_ != nullptr) pcap_close(dead_);
+    }
+    BpfFilters(const BpfFilters &) = delete;
+    BpfFilters &operator=(const BpfFilters &) = delete;
+
+    bool compiled() const { return compiled_; }
+
+    // kBpfFramesPerBatch frames through the filters; ns per frame.
+    double batch(uint32_t word) const {
+        const std::vector<uint8_t> frame = frame_with(word);
+        pcap_pkthdr hdr{};
+        hdr.caplen = hdr.len = static_cast<bpf_u_int32>(frame.size());
+        return pc::bench::timed_batch(kBpfFramesPerBatch, [&](long) {
             int hit = -1;
-            for (uint32_t i = 0; i < regs && hit < 0; ++i)
-                if (pcap_offline_filter(&progs[i], &hdr, frame.data()) != 0) hit = static_cast<int>(i);
+            for (size_t i = 0; i < progs_.size() && hit < 0; ++i)
+                if (pcap_offline_filter(&progs_[i], &hdr, frame.data()) != 0) hit = static_cast<int>(i);
             benchmark::DoNotOptimize(hit);
-        }
-        auto t1 = std::chrono::steady_clock::now();
-        double ns = std::chrono::duration<double, std::nano>(t1 - t0).count();
-        state.SetIterationTime(ns / 1e9);
-        total_ns += ns;
-        frames += kBatch;
+        });
     }
-    state.SetItemsProcessed(static_cast<int64_t>(frames));
-    g_ns[label].push_back(total_ns / static_cast<double>(frames));
-    for (bpf_program &p : progs) pcap_freecode(&p);
-    pcap_close(dead);
-}
+
+private:
+    pcap_t *dead_;
+    std::vector<bpf_program> progs_;
+    bool compiled_ = false;
+};
 
 bool bring_up() {
     if (FILE *f = std::fopen("/proc/sys/fs/mqueue/msg_max", "w")) {
@@ -345,56 +364,78 @@ bool bring_up() {
     return true;
 }
 
-void report() {
-    auto ns = [](const char *l) { return median(g_ns[l]); };
-    std::printf("\nmedian of repetitions; ns per frame; the floor is the specified system call alone\n");
-    std::printf("  %-24s %10s %9s   %-24s %8s %7s   %-14s %8s %12s\n", "case", "frames/s", "ns", "anchor",
-                "ns", "ratio", "floor", "ns", "above floor");
-    const char *rows[][3] = {{"a: to kernel, 10 regs", "bpf a: 10 filters, none", "floor sendmsg"},
-                             {"b: 10th of 10", "bpf b: 10th of 10", "floor mq"},
-                             {"c: 100th of 100", "bpf c: 100th of 100", "floor mq"}};
-    for (auto &r : rows)
-        std::printf("  %-24s %10.0f %9.0f   %-24s %8.0f %7.2f   %-14s %8.0f %12.0f\n", r[0], 1e9 / ns(r[0]),
-                    ns(r[0]), r[1], ns(r[1]), ns(r[0]) / ns(r[1]), r[2], ns(r[2]), ns(r[0]) - ns(r[2]));
-    std::printf("  the match alone, 100 registrations and none owns: %.0f ns, BPF %.0f ns (ratio %.2f)\n",
-                ns("match: 100 regs, none"), ns("bpf: 100 filters, none"),
-                ns("match: 100 regs, none") / ns("bpf: 100 filters, none"));
-}
+struct Case {
+    const char *label;
+    uint32_t regs;
+    uint32_t word;
+    bool kernel_floor;  // case a: the floor is sendmsg; else the queue
+};
+
+constexpr Case kCases[] = {
+    {"a: to kernel, 10 regs", 10, kNoMatch, true},
+    {"b: 10th of 10", 10, 9, false},
+    {"c: 100th of 100", 100, 99, false},
+};
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    const int pairs = argc > 1 ? std::atoi(argv[1]) : kDefaultPairs;
+    if (pairs <= 0) {
+        std::fprintf(stderr, "usage: axpacket_bench [pairs]\n");
+        return 2;
+    }
     if (!bring_up()) {
         std::fprintf(stderr, "axpacket_bench: the core did not come up (run it in its own namespaces)\n");
         return 1;
     }
-    struct Case {
-        const char *label;
-        void (*fn)(benchmark::State &, const char *, uint32_t, uint32_t);
-        uint32_t regs;
-        uint32_t word;
-    } cases[] = {
-        {"a: to kernel, 10 regs", distribute, 10, kNoMatch},
-        {"bpf a: 10 filters, none", bpf, 10, kNoMatch},
-        {"floor sendmsg",
-         [](benchmark::State &s, const char *l, uint32_t, uint32_t) { floor_sendmsg(s, l); }},
-        {"b: 10th of 10", distribute, 10, 9},
-        {"bpf b: 10th of 10", bpf, 10, 9},
-        {"floor mq", [](benchmark::State &s, const char *l, uint32_t, uint32_t) { floor_mq(s, l); }},
-        {"c: 100th of 100", distribute, 100, 99},
-        {"bpf c: 100th of 100", bpf, 100, 99},
-        {"match: 100 regs, none", match_only, 100, kNoMatch},
-        {"bpf: 100 filters, none", bpf, 100, kNoMatch},
-    };
-    for (const Case &c : cases) {
-        benchmark::RegisterBenchmark(c.label, [=](benchmark::State &s) { c.fn(s, c.label, c.regs, c.word); })
-            ->UseManualTime()
-            ->Repetitions(5)
-            ->MinTime(0.2);
+    KernelFloor kernel_floor;
+    if (!kernel_floor.connected()) {
+        std::fprintf(stderr, "axpacket_bench: no connection to the kernel side\n");
+        return 1;
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    report();
-    benchmark::Shutdown();
-    return 0;
+    const pc::bench::PairPlan plan{kWarmupPairs, pairs};
+    std::printf(
+        "one batch: %d rounds of %d frames of %zu bytes; the floor is the specified system call alone\n",
+        kRoundsPerBatch, kBatch, kFrameLen);
+    pc::bench::print_paired_header(stdout, "ns/frame");
+    struct Row {
+        const char *label;
+        double case_ns, floor_ns;
+    };
+    std::vector<Row> rows;
+    bool ok = true;
+    for (const Case &c : kCases) {
+        use_registrations(c.regs);
+        const BpfFilters bpf(c.regs);
+        if (!bpf.compiled()) {
+            std::fprintf(stderr, "axpacket_bench: pcap_compile failed\n");
+            return 1;
+        }
+        auto subject = [&] { return distribute_batch(c.regs, c.word); };
+        auto vs_bpf = pc::bench::run_paired([&] { return bpf.batch(c.word); }, subject, plan);
+        pc::bench::print_paired(stdout, (std::string(c.label) + " / BPF").c_str(), vs_bpf);
+        auto vs_floor = c.kernel_floor
+                            ? pc::bench::run_paired([&] { return kernel_floor.batch(); }, subject, plan)
+                            : pc::bench::run_paired(floor_mq_batch, subject, plan);
+        const std::string floor_label = std::string(c.label) + (c.kernel_floor ? " / sendmsg" : " / mq send");
+        pc::bench::print_paired(stdout, floor_label.c_str(), vs_floor);
+        ok = ok && vs_bpf.pairs == pairs && vs_floor.pairs == pairs;
+        rows.push_back({c.label, vs_floor.subject_median, vs_floor.anchor_median});
+    }
+    use_registrations(100);
+    const BpfFilters bpf100(100);
+    if (!bpf100.compiled()) return 1;
+    auto walk = pc::bench::run_paired([&] { return bpf100.batch(kNoMatch); },
+                                      [] { return match_batch(kNoMatch); }, plan);
+    pc::bench::print_paired(stdout, "match alone, 100 regs, none / BPF", walk);
+    ok = ok && walk.pairs == pairs;
+
+    std::printf("\n  %-24s %10s %9s %9s %12s   (medians of the floor pairing)\n", "case", "frames/s", "ns",
+                "floor ns", "above floor");
+    for (const Row &r : rows)
+        if (r.case_ns > 0)
+            std::printf("  %-24s %10.0f %9.0f %9.0f %12.0f\n", r.label, 1e9 / r.case_ns, r.case_ns,
+                        r.floor_ns, r.case_ns - r.floor_ns);
+    return ok ? 0 : 1;
 }

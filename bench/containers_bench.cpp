@@ -1,31 +1,45 @@
-// Containers against the standard library's nearest equivalent, measured in
-// the same run. Each pair registers "<operation>/gdsl" and "<operation>/std"
-// back to back; at the end a table gives the median CPU time of each side
-// and the ratio gdsl / std (below 1 means the container is faster), by CPU
-// time and by real time. On a shared machine the CPU-time ratio is the
-// steadier of the two.
+// Containers against the standard library's nearest equivalent. For each
+// operation the standard library's batches (the anchor) and the library's
+// alternate (bench/support/paired_batches.h); each line gives both medians
+// in ns per element and the median of the per-pair ratios library / std
+// (below 1 means the container is faster) with their spread.
+//
+// A batch is the operation over a whole input (100,000 words; 1,000 for the
+// list search, 2,000 for the quadratic sort), repeated on each side until
+// it lasts a few milliseconds. Only the operation is timed: filling a container that is
+// then drained or searched, and tearing one down after an insert, are not.
+// Time is the thread's CPU time, so that a batch which loses the CPU to
+// another program is not charged for the wait.
+//
+// Usage: containers_bench [pairs]
+#include <time.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <list>
 #include <map>
 #include <memory>
 #include <queue>
 #include <random>
-#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "platform_core/containers.h"
+#include "support/paired_batches.h"
 
 namespace {
 
 constexpr size_t kElements = 100000;      // words per container or sort
 constexpr size_t kListElements = 1000;    // list searched linearly
 constexpr size_t kBubbleElements = 2000;  // the quadratic sort's input
-constexpr int kRepetitions = 5;
+constexpr double kBatchTargetNs = 3e6;    // a batch repeats its operation for about this long
+constexpr int kMaxRepeats = 1000;
+constexpr int kDefaultPairs = 31;
+constexpr int kWarmupPairs = 3;
 constexpr double kGoalRatio = 1.5;  // the tree and the heap against std
 
 void *word(uintptr_t v) { return reinterpret_cast<void *>(v); }
@@ -56,188 +70,152 @@ const std::vector<void *> &shuffled_input() {
     return words;
 }
 
-void set_items(benchmark::State &state, size_t per_iteration) {
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * per_iteration));
-}
+// Adds up the thread's CPU time between start() and stop().
+class CpuStopwatch {
+public:
+    void start() { t0_ = now(); }
+    void stop() { total_ += now() - t0_; }
+    double ns() const { return total_; }
+
+private:
+    static double now() {
+        timespec ts{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+    }
+    double t0_ = 0;
+    double total_ = 0;
+};
+
+// One run of an operation over its input, timing only the operation.
+using Side = std::function<void(CpuStopwatch &)>;
 
 // --- growable array ---------------------------------------------------------
 
-void darray_append_gdsl(benchmark::State &state) {
-    for (auto _ : state) {
-        DArray *array = darrayCreate(nullptr);
-        for (void *w : input()) darrayAppend(array, w);
-        darrayDestroy(array);
-    }
-    set_items(state, kElements);
+void darray_append_gdsl(CpuStopwatch &sw) {
+    sw.start();
+    DArray *array = darrayCreate(nullptr);
+    for (void *w : input()) darrayAppend(array, w);
+    darrayDestroy(array);
+    sw.stop();
 }
 
-void darray_append_std(benchmark::State &state) {
-    for (auto _ : state) {
+void darray_append_std(CpuStopwatch &sw) {
+    sw.start();
+    {
         std::vector<void *> array;
         for (void *w : input()) array.push_back(w);
         benchmark::DoNotOptimize(array.data());
     }
-    set_items(state, kElements);
+    sw.stop();
 }
 
 // --- priority queue ---------------------------------------------------------
 
 using StdHeap = std::priority_queue<uintptr_t, std::vector<uintptr_t>, std::greater<>>;
 
-void pqueue_push_gdsl(benchmark::State &state) {
-    for (auto _ : state) {
-        PQueue *pq = pQueueCreate(compare_words, nullptr);
-        for (void *w : input()) pQueuePush(pq, w);
-        pQueueDestroy(pq);
-    }
-    set_items(state, kElements);
+void pqueue_push_gdsl(CpuStopwatch &sw) {
+    sw.start();
+    PQueue *pq = pQueueCreate(compare_words, nullptr);
+    for (void *w : input()) pQueuePush(pq, w);
+    pQueueDestroy(pq);
+    sw.stop();
 }
 
-void pqueue_push_std(benchmark::State &state) {
-    for (auto _ : state) {
+void pqueue_push_std(CpuStopwatch &sw) {
+    sw.start();
+    {
         StdHeap heap;
         for (void *w : input()) heap.push(value(w));
         benchmark::DoNotOptimize(heap.top());
     }
-    set_items(state, kElements);
+    sw.stop();
 }
 
-void pqueue_pop_gdsl(benchmark::State &state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        PQueue *pq = pQueueCreate(compare_words, nullptr);
-        for (void *w : input()) pQueuePush(pq, w);
-        state.ResumeTiming();
-        void *head;
-        while (pQueueHead(pq, &head) == GDSL_RET_OK) {
-            benchmark::DoNotOptimize(head);
-            pQueuePop(pq);
-        }
-        state.PauseTiming();
-        pQueueDestroy(pq);
-        state.ResumeTiming();
+void pqueue_pop_gdsl(CpuStopwatch &sw) {
+    PQueue *pq = pQueueCreate(compare_words, nullptr);
+    for (void *w : input()) pQueuePush(pq, w);
+    sw.start();
+    void *head;
+    while (pQueueHead(pq, &head) == GDSL_RET_OK) {
+        benchmark::DoNotOptimize(head);
+        pQueuePop(pq);
     }
-    set_items(state, kElements);
+    sw.stop();
+    pQueueDestroy(pq);
 }
 
-void pqueue_pop_std(benchmark::State &state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto heap = std::make_unique<StdHeap>();
-        for (void *w : input()) heap->push(value(w));
-        state.ResumeTiming();
-        while (!heap->empty()) {
-            benchmark::DoNotOptimize(heap->top());
-            heap->pop();
-        }
-        state.PauseTiming();
-        heap.reset();
-        state.ResumeTiming();
+void pqueue_pop_std(CpuStopwatch &sw) {
+    StdHeap heap;
+    for (void *w : input()) heap.push(value(w));
+    sw.start();
+    while (!heap.empty()) {
+        benchmark::DoNotOptimize(heap.top());
+        heap.pop();
     }
-    set_items(state, kElements);
+    sw.stop();
 }
 
 // --- ordered map ------------------------------------------------------------
 
 using StdMap = std::map<uintptr_t, void *>;
+using TreeHandle = std::unique_ptr<RbTree, decltype(&rbtreeDestroy)>;
 
-RbTree *filled_tree() {
-    RbTree *tree = rbtreeInit(compare_words, compare_words, nullptr);
-    for (void *w : input()) rbtreeInsert(tree, w);
+TreeHandle filled_tree() {
+    TreeHandle tree(rbtreeInit(compare_words, compare_words, nullptr), rbtreeDestroy);
+    for (void *w : input()) rbtreeInsert(tree.get(), w);
     return tree;
 }
 
-std::unique_ptr<StdMap> filled_map() {
-    auto map = std::make_unique<StdMap>();
-    for (void *w : input()) map->emplace(value(w), w);
+StdMap filled_map() {
+    StdMap map;
+    for (void *w : input()) map.emplace(value(w), w);
     return map;
 }
 
-void rbtree_insert_gdsl(benchmark::State &state) {
-    for (auto _ : state) {
-        RbTree *tree = rbtreeInit(compare_words, compare_words, nullptr);
-        for (void *w : input()) rbtreeInsert(tree, w);
-        state.PauseTiming();
-        rbtreeDestroy(tree);
-        state.ResumeTiming();
-    }
-    set_items(state, kElements);
+void rbtree_insert_gdsl(CpuStopwatch &sw) {
+    sw.start();
+    TreeHandle tree(rbtreeInit(compare_words, compare_words, nullptr), rbtreeDestroy);
+    for (void *w : input()) rbtreeInsert(tree.get(), w);
+    sw.stop();
 }
 
-void rbtree_insert_std(benchmark::State &state) {
-    for (auto _ : state) {
-        auto map = std::make_unique<StdMap>();
-        for (void *w : input()) map->emplace(value(w), w);
-        state.PauseTiming();
-        map.reset();
-        state.ResumeTiming();
-    }
-    set_items(state, kElements);
+void rbtree_insert_std(CpuStopwatch &sw) {
+    sw.start();
+    StdMap map;
+    for (void *w : input()) map.emplace(value(w), w);
+    sw.stop();
 }
 
-void rbtree_search_gdsl(benchmark::State &state) {
-    RbTree *tree = filled_tree();
-    for (auto _ : state)
-        for (void *w : shuffled_input()) benchmark::DoNotOptimize(rbtreeSearch(tree, w));
-    rbtreeDestroy(tree);
-    set_items(state, kElements);
+void rbtree_remove_gdsl(CpuStopwatch &sw) {
+    TreeHandle tree = filled_tree();
+    sw.start();
+    for (void *w : shuffled_input()) rbtreeRemove(tree.get(), w);
+    sw.stop();
 }
 
-void rbtree_search_std(benchmark::State &state) {
-    auto map = filled_map();
-    for (auto _ : state)
-        for (void *w : shuffled_input()) benchmark::DoNotOptimize(map->find(value(w)));
-    set_items(state, kElements);
-}
-
-void rbtree_remove_gdsl(benchmark::State &state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        RbTree *tree = filled_tree();
-        state.ResumeTiming();
-        for (void *w : shuffled_input()) rbtreeRemove(tree, w);
-        state.PauseTiming();
-        rbtreeDestroy(tree);
-        state.ResumeTiming();
-    }
-    set_items(state, kElements);
-}
-
-void rbtree_remove_std(benchmark::State &state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto map = filled_map();
-        state.ResumeTiming();
-        for (void *w : shuffled_input()) map->erase(value(w));
-        state.PauseTiming();
-        map.reset();
-        state.ResumeTiming();
-    }
-    set_items(state, kElements);
+void rbtree_remove_std(CpuStopwatch &sw) {
+    StdMap map = filled_map();
+    sw.start();
+    for (void *w : shuffled_input()) map.erase(value(w));
+    sw.stop();
 }
 
 // --- linked list ------------------------------------------------------------
 
-void dlist_append_gdsl(benchmark::State &state) {
-    for (auto _ : state) {
-        DList *list = dlistCreate(nullptr, nullptr);
-        for (void *w : input()) dlistAppend(list, w);
-        state.PauseTiming();
-        dlistDestroy(list);
-        state.ResumeTiming();
-    }
-    set_items(state, kElements);
+void dlist_append_gdsl(CpuStopwatch &sw) {
+    sw.start();
+    DList *list = dlistCreate(nullptr, nullptr);
+    for (void *w : input()) dlistAppend(list, w);
+    sw.stop();
+    dlistDestroy(list);
 }
 
-void dlist_append_std(benchmark::State &state) {
-    for (auto _ : state) {
-        auto list = std::make_unique<std::list<void *>>();
-        for (void *w : input()) list->push_back(w);
-        state.PauseTiming();
-        list.reset();
-        state.ResumeTiming();
-    }
-    set_items(state, kElements);
+void dlist_append_std(CpuStopwatch &sw) {
+    std::list<void *> list;
+    sw.start();
+    for (void *w : input()) list.push_back(w);
+    sw.stop();
 }
 
 int key_is_word(void *key, void *data) { return key == data ? 0 : 1; }
@@ -249,138 +227,133 @@ std::vector<void *> list_keys() {
     return keys;
 }
 
-void dlist_find_gdsl(benchmark::State &state) {
-    DList *list = dlistCreate(nullptr, nullptr);
-    for (size_t i = 0; i < kListElements; i++) dlistAppend(list, input()[i]);
-    std::vector<void *> keys = list_keys();
-    for (auto _ : state)
-        for (void *key : keys) benchmark::DoNotOptimize(dlistFindByKey(list, key_is_word, key));
-    dlistDestroy(list);
-    set_items(state, kListElements);
-}
-
-void dlist_find_std(benchmark::State &state) {
-    std::list<void *> list(input().begin(), input().begin() + kListElements);
-    std::vector<void *> keys = list_keys();
-    for (auto _ : state)
-        for (void *key : keys)
-            benchmark::DoNotOptimize(
-                std::find_if(list.begin(), list.end(), [key](void *w) { return w == key; }));
-    set_items(state, kListElements);
-}
-
 // --- sorts ------------------------------------------------------------------
 
 template <ArraySortFunc Sort, size_t N>
-void sort_gdsl(benchmark::State &state) {
-    for (auto _ : state) {
-        std::vector<void *> array(input().begin(), input().begin() + N);
-        Sort(array.data(), static_cast<unsigned>(N), compare_words);
-        benchmark::DoNotOptimize(array.data());
-    }
-    set_items(state, N);
+void sort_gdsl(CpuStopwatch &sw) {
+    sw.start();
+    std::vector<void *> array(input().begin(), input().begin() + N);
+    Sort(array.data(), static_cast<unsigned>(N), compare_words);
+    benchmark::DoNotOptimize(array.data());
+    sw.stop();
 }
 
 template <size_t N>
-void sort_std(benchmark::State &state) {
-    for (auto _ : state) {
-        std::vector<void *> array(input().begin(), input().begin() + N);
-        std::sort(array.begin(), array.end(), less_words);
-        benchmark::DoNotOptimize(array.data());
-    }
-    set_items(state, N);
+void sort_std(CpuStopwatch &sw) {
+    sw.start();
+    std::vector<void *> array(input().begin(), input().begin() + N);
+    std::sort(array.begin(), array.end(), less_words);
+    benchmark::DoNotOptimize(array.data());
+    sw.stop();
 }
 
-void stable_sort_std(benchmark::State &state) {
-    for (auto _ : state) {
-        std::vector<void *> array(input());
-        std::stable_sort(array.begin(), array.end(), less_words);
-        benchmark::DoNotOptimize(array.data());
-    }
-    set_items(state, kElements);
+void stable_sort_std(CpuStopwatch &sw) {
+    sw.start();
+    std::vector<void *> array(input());
+    std::stable_sort(array.begin(), array.end(), less_words);
+    benchmark::DoNotOptimize(array.data());
+    sw.stop();
 }
 
-// --- pairs and the ratio table ------------------------------------------------
+// --- the lines ----------------------------------------------------------------
 
-struct Pair {
+struct Line {
     const char *operation;
-    void (*gdsl)(benchmark::State &);
-    void (*anchor)(benchmark::State &);
+    size_t elements;  // per run of the operation
     bool has_goal;
+    Side gdsl;
+    Side anchor;
 };
 
-const Pair kPairs[] = {
-    {"darrayAppend vs vector::push_back", darray_append_gdsl, darray_append_std, false},
-    {"pQueuePush vs priority_queue::push", pqueue_push_gdsl, pqueue_push_std, true},
-    {"pQueuePop vs priority_queue::pop", pqueue_pop_gdsl, pqueue_pop_std, true},
-    {"rbtreeInsert vs map::emplace", rbtree_insert_gdsl, rbtree_insert_std, true},
-    {"rbtreeSearch vs map::find", rbtree_search_gdsl, rbtree_search_std, true},
-    {"rbtreeRemove vs map::erase", rbtree_remove_gdsl, rbtree_remove_std, true},
-    {"dlistAppend vs list::push_back", dlist_append_gdsl, dlist_append_std, false},
-    {"dlistFindByKey vs find_if(list)", dlist_find_gdsl, dlist_find_std, false},
-    {"quickSort vs sort", sort_gdsl<quickSort, kElements>, sort_std<kElements>, false},
-    {"heapSort vs sort", sort_gdsl<heapSort, kElements>, sort_std<kElements>, false},
-    {"mergeSort vs stable_sort", sort_gdsl<mergeSort, kElements>, stable_sort_std, false},
-    {"bubbleSort(2000) vs sort(2000)", sort_gdsl<bubbleSort, kBubbleElements>, sort_std<kBubbleElements>,
-     false},
-};
+// A batch: `repeats` runs of `side`; CPU ns per element.
+double batch(const Side &side, int repeats, size_t elements) {
+    CpuStopwatch sw;
+    for (int i = 0; i < repeats; ++i) side(sw);
+    return sw.ns() / (static_cast<double>(repeats) * static_cast<double>(elements));
+}
 
-// Prints the usual console output and keeps each benchmark's medians (or
-// its only run) for the ratio table printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run &run : runs) {
-            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
-            if (median || single)
-                times_[run.run_name.function_name] = {run.GetAdjustedCPUTime(), run.GetAdjustedRealTime()};
-        }
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\n%-36s %12s %12s %10s %10s\n", "median per iteration (us)", "gdsl cpu", "std cpu",
-                    "ratio cpu", "ratio real");
-        for (const Pair &pair : kPairs) {
-            auto gdsl = times_.find(std::string(pair.operation) + "/gdsl");
-            auto anchor = times_.find(std::string(pair.operation) + "/std");
-            if (gdsl == times_.end() || anchor == times_.end()) continue;
-            double cpu_ratio = gdsl->second.cpu / anchor->second.cpu;
-            double real_ratio = gdsl->second.real / anchor->second.real;
-            const char *goal = !pair.has_goal            ? ""
-                               : cpu_ratio <= kGoalRatio ? "  goal <= 1.5x: met"
-                                                         : "  goal <= 1.5x: MISSED";
-            std::printf("%-36s %12.1f %12.1f %9.2fx %9.2fx%s\n", pair.operation, gdsl->second.cpu,
-                        anchor->second.cpu, cpu_ratio, real_ratio, goal);
-        }
-        std::fflush(stdout);
-    }
-
-private:
-    struct Times {
-        double cpu;
-        double real;
-    };
-    std::map<std::string, Times> times_;
-};
+// How many runs of `side` make a batch of about kBatchTargetNs.
+int repeats_for(const Side &side) {
+    CpuStopwatch sw;
+    side(sw);  // the first run also builds the shared inputs
+    sw = CpuStopwatch{};
+    side(sw);
+    double once = std::max(sw.ns(), 1.0);
+    return std::clamp(static_cast<int>(kBatchTargetNs / once), 1, kMaxRepeats);
+}
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    for (const Pair &pair : kPairs) {
-        for (auto [side, fn] : {std::pair{"/gdsl", pair.gdsl}, std::pair{"/std", pair.anchor}}) {
-            benchmark::RegisterBenchmark((std::string(pair.operation) + side).c_str(), fn)
-                ->Unit(benchmark::kMicrosecond)
-                ->Repetitions(kRepetitions)
-                ->ReportAggregatesOnly(true);
-        }
+    const int pairs = argc > 1 ? std::atoi(argv[1]) : kDefaultPairs;
+    if (pairs <= 0) {
+        std::fprintf(stderr, "usage: containers_bench [pairs]\n");
+        return 2;
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    // What the searches look in, built once.
+    TreeHandle tree = filled_tree();
+    const StdMap map = filled_map();
+    std::unique_ptr<DList, decltype(&dlistDestroy)> dlist(dlistCreate(nullptr, nullptr), dlistDestroy);
+    for (size_t i = 0; i < kListElements; i++) dlistAppend(dlist.get(), input()[i]);
+    const std::list<void *> list(input().begin(), input().begin() + kListElements);
+    const std::vector<void *> keys = list_keys();
+
+    const Line lines[] = {
+        {"darrayAppend / vector::push_back", kElements, false, darray_append_gdsl, darray_append_std},
+        {"pQueuePush / priority_queue::push", kElements, true, pqueue_push_gdsl, pqueue_push_std},
+        {"pQueuePop / priority_queue::pop", kElements, true, pqueue_pop_gdsl, pqueue_pop_std},
+        {"rbtreeInsert / map::emplace", kElements, true, rbtree_insert_gdsl, rbtree_insert_std},
+        {"rbtreeSearch / map::find", kElements, true,
+         [&](CpuStopwatch &sw) {
+             sw.start();
+             for (void *w : shuffled_input()) benchmark::DoNotOptimize(rbtreeSearch(tree.get(), w));
+             sw.stop();
+         },
+         [&](CpuStopwatch &sw) {
+             sw.start();
+             for (void *w : shuffled_input()) benchmark::DoNotOptimize(map.find(value(w)));
+             sw.stop();
+         }},
+        {"rbtreeRemove / map::erase", kElements, true, rbtree_remove_gdsl, rbtree_remove_std},
+        {"dlistAppend / list::push_back", kElements, false, dlist_append_gdsl, dlist_append_std},
+        {"dlistFindByKey / find_if(list)", kListElements, false,
+         [&](CpuStopwatch &sw) {
+             sw.start();
+             for (void *key : keys) benchmark::DoNotOptimize(dlistFindByKey(dlist.get(), key_is_word, key));
+             sw.stop();
+         },
+         [&](CpuStopwatch &sw) {
+             sw.start();
+             for (void *key : keys)
+                 benchmark::DoNotOptimize(
+                     std::find_if(list.begin(), list.end(), [key](void *w) { return w == key; }));
+             sw.stop();
+         }},
+        {"quickSort / sort", kElements, false, sort_gdsl<quickSort, kElements>, sort_std<kElements>},
+        {"heapSort / sort", kElements, false, sort_gdsl<heapSort, kElements>, sort_std<kElements>},
+        {"mergeSort / stable_sort", kElements, false, sort_gdsl<mergeSort, kElements>, stable_sort_std},
+        {"bubbleSort / sort, 2000 words", kBubbleElements, false, sort_gdsl<bubbleSort, kBubbleElements>,
+         sort_std<kBubbleElements>},
+    };
+
+    std::printf("one batch: the operation over its input, repeated for about %.0f ms of CPU time\n",
+                kBatchTargetNs / 1e6);
+    pc::bench::print_paired_header(stdout, "ns/elem");
+    int failed = 0;
+    std::vector<const char *> goals;
+    for (const Line &line : lines) {
+        // Each side repeats for about as long, so both batches of a pair
+        // meet the same load.
+        const int anchor_repeats = repeats_for(line.anchor);
+        const int gdsl_repeats = repeats_for(line.gdsl);
+        auto r = pc::bench::run_paired([&] { return batch(line.anchor, anchor_repeats, line.elements); },
+                                       [&] { return batch(line.gdsl, gdsl_repeats, line.elements); },
+                                       {kWarmupPairs, pairs});
+        pc::bench::print_paired(stdout, line.operation, r);
+        if (r.pairs == 0) ++failed;
+        if (line.has_goal)
+            std::printf("%-34s goal <= %.1fx: %s\n", "", kGoalRatio,
+                        r.pairs > 0 && r.ratio_median <= kGoalRatio ? "met" : "MISSED");
+    }
+    return failed == 0 ? 0 : 1;
 }

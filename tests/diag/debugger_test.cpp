@@ -14,9 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -26,16 +24,12 @@
 #include "platform_core/pal.h"
 #include "support/capture_stdout.h"
 #include "support/emulation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using pc::test::read_file;
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -44,11 +38,12 @@ bool contains(const std::string &text, const std::string &part) {
 // Polls `path` until it holds `part` (or about `seconds` pass).
 std::string wait_for_text(const std::string &path, const std::string &part, int seconds = 60) {
     std::string text;
-    for (int i = 0; i < seconds * 50; ++i) {
-        text = read_file(path);
-        if (contains(text, part)) break;
-        usleep(20000);
-    }
+    pc::test::wait_until(
+        [&] {
+            text = read_file(path);
+            return contains(text, part);
+        },
+        std::chrono::seconds(seconds), std::chrono::milliseconds(20));
     return text;
 }
 
@@ -319,14 +314,15 @@ struct Tool {
     // Waits for the n-th prompt.
     std::string prompt(int n) {
         std::string text;
-        for (int i = 0; i < 1500; ++i) {
-            text = read_file(out);
-            size_t count = 0;
-            for (size_t at = text.find("dk>"); at != std::string::npos; at = text.find("dk>", at + 1))
-                ++count;
-            if (count >= static_cast<size_t>(n)) break;
-            usleep(20000);
-        }
+        pc::test::wait_until(
+            [&] {
+                text = read_file(out);
+                size_t count = 0;
+                for (size_t at = text.find("dk>"); at != std::string::npos; at = text.find("dk>", at + 1))
+                    ++count;
+                return count >= static_cast<size_t>(n);
+            },
+            std::chrono::seconds(30), std::chrono::milliseconds(20));
         return text;
     }
 };

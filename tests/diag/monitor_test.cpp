@@ -7,8 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -18,18 +16,19 @@
 #include "platform_core/pal.h"
 #include "support/capture_stdout.h"
 #include "support/emulation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using pc::test::CaptureStdout;
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using pc::test::read_file;
+
+// A monitor checks once a second; on a loaded machine its first checks
+// come late. A usage above 0 means a check has compared two samples and
+// printed what it had to (under the monitor's lock, which the getter takes).
+constexpr auto kMonitorPatience = std::chrono::seconds(20);
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -164,9 +163,8 @@ TEST(Monitors, CpuAndMemoryReportAboveTheirHighWater) {
     ASSERT_EQ(dk_mon_mem_options_set(DK_MON_MEM_OPT_HIGH_WATER, 0), 0);
     ASSERT_EQ(dk_mon_cpu_init(), 0);
     ASSERT_EQ(dk_mon_mem_init(), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_GT(dk_mon_cpu_usage_get(), 0);
-    EXPECT_GT(dk_mon_mem_usage_get(), 0);
+    EXPECT_TRUE(pc::test::wait_until([] { return dk_mon_cpu_usage_get() > 0 && dk_mon_mem_usage_get() > 0; },
+                                     kMonitorPatience));
     EXPECT_EQ(dk_mon_cpu_printtop(), 0);
     EXPECT_EQ(dk_mon_mem_printusage(), 0);
     dk_mon_cpu_deinit();
@@ -174,7 +172,7 @@ TEST(Monitors, CpuAndMemoryReportAboveTheirHighWater) {
     // The same with the processes of the machine listed.
     ASSERT_EQ(dk_mon_cpu_options_set(DK_MON_CPU_OPT_TASK_KIND, DK_MON_TASK_PROCESS), 0);
     ASSERT_EQ(dk_mon_cpu_init(), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_TRUE(pc::test::wait_until([] { return dk_mon_cpu_usage_get() > 0; }, kMonitorPatience));
     dk_mon_cpu_deinit();
     dk_mon_cpu_options_set(DK_MON_CPU_OPT_TASK_KIND, DK_MON_TASK_THREAD);
     stop = true;
@@ -232,12 +230,8 @@ TEST(Monitors, StackMonitorReportsAThreadDeepInItsStack) {
     ASSERT_NE(t, PAL_THREAD_INVALID);
     while (g_deep_tid.load() == 0) pal_usleep(10000);
     ASSERT_EQ(dk_mon_stack_init(), 0);  // the first check runs at once
-    bool reported = false;
-    for (int i = 0; i < 200 && !reported; ++i) {
-        pal_usleep(20000);
-        reported = dk_mon_stack_getbytid(g_deep_tid.load()) == 0;
-    }
-    EXPECT_TRUE(reported);
+    EXPECT_TRUE(
+        pc::test::wait_until([] { return dk_mon_stack_getbytid(g_deep_tid.load()) == 0; }, kMonitorPatience));
     EXPECT_EQ(dk_mon_stack_printall(), 0);
     EXPECT_EQ(dk_mon_stack_getbytid(999999), -1);
     dk_mon_stack_deinit();

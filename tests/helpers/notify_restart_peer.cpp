@@ -5,9 +5,12 @@
 // its callback reports "got|TAG|<argument>" to the core with the RPC
 // function "peer_saw". With SINK it then sends 512 KiB to process SINK, a
 // peer that never reads, so the hub's reader of this process is busy
-// writing for a while. It reports "ready|TAG", raises type RAISE (when
-// >= 0) COUNT times with the arguments "TAG <n>", reporting "raised|TAG
+// writing for a while. It reports "ready|TAG"; when RAISE >= 0 it waits
+// for SIGUSR1 (the test sends it once the core lists the subscription,
+// which reaches the core as a message nobody waits on), raises type RAISE
+// COUNT times with the arguments "TAG <n>", reporting "raised|TAG
 // <n>|<rc of notify_call>" for each, and serves until killed.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -70,12 +73,19 @@ int main(int argc, char **argv) {
     const int pri = std::atoi(argv[4]);
     const int raise = std::atoi(argv[5]);
     const int count = std::atoi(argv[6]);
+    // Blocked before any thread starts, so that every thread leaves it to sigwait.
+    sigset_t go;
+    sigemptyset(&go);
+    sigaddset(&go, SIGUSR1);
+    if (pthread_sigmask(SIG_BLOCK, &go, nullptr) != 0) return 2;
     simProcessSetPid(pid);
     if (axmsg_client_init(pid, 10000) != 0) return 3;
     if (axrpcInit() != 0 || notify_lib_init() != 0) return 4;
     if (type >= 0 && notify_reg(kMid, type, on_event, pri) != 0) return 5;
     if (argc > 7) send_bulk(std::atoi(argv[7]));
     report("ready", "");
+    int sig = 0;
+    if (raise >= 0 && sigwait(&go, &sig) != 0) return 6;
     for (int n = 0; raise >= 0 && n < count; ++n) {
         std::string arg = g_tag + " " + std::to_string(n);
         const int rc = notify_call(raise, arg.data(), static_cast<int>(arg.size()));

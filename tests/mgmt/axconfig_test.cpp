@@ -34,11 +34,13 @@
 #include "platform_sim/sim_device.h"
 #include "support/capture_stdout.h"
 #include "support/isolation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using pc::test::read_file;
 
 // The UI: collects the listing; once `stop_at` is seen every later print
 // answers -1, as a user who quit the listing.
@@ -305,41 +307,11 @@ TEST_F(Config, running_config_service_caps_its_buffer) {
     axrpcParaFree(&out);  // releases the buffer
 }
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+// Long enough for a helper to start, or a line to reach its output, on a loaded machine.
+constexpr auto kPatience = 30s;
 
 bool wait_for_text(const std::string &path, const std::string &needle) {
-    for (int i = 0; i < 600; ++i) {
-        if (read_file(path).find(needle) != std::string::npos) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
-// Starts helper `name` with its output in `log` and waits for `ready`. A
-// helper that could not get its RPC message queues (a per-user kernel
-// budget shared with every program on the machine) ends with 75 and is
-// started again.
-pid_t start_helper(const std::string &name, const std::vector<std::string> &args, const std::string &log,
-                   const std::string &ready) {
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        pid_t pid = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/" + name, args, {}, log);
-        for (int i = 0; i < 1200; ++i) {
-            if (read_file(log).find(ready) != std::string::npos) return pid;
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                if (!WIFEXITED(status) || WEXITSTATUS(status) != 75) return -1;
-                break;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        std::this_thread::sleep_for(500ms);
-    }
-    return -1;
+    return pc::test::wait_for_text(path, needle, kPatience);
 }
 
 TEST_F(Config, printer_and_port_handler_in_another_process) {
@@ -406,13 +378,14 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
     // A failed write may be seen before the hub's reader has taken the
     // hang-up and dropped the printers: soon after, walks stop calling it.
     std::string printed;
-    for (int i = 0; i < 30; ++i) {
-        pc::test::CaptureStdout out;
-        text = running_config();
-        printed = out.text();
-        if (printed.find("rcp call error") == std::string::npos) break;
-        std::this_thread::sleep_for(100ms);
-    }
+    pc::test::wait_until(
+        [&] {
+            pc::test::CaptureStdout out;
+            text = running_config();
+            printed = out.text();
+            return printed.find("rcp call error") == std::string::npos;
+        },
+        10s, 100ms);
     EXPECT_EQ(printed.find("rcp call error"), std::string::npos) << printed;
     EXPECT_EQ(text.find("peer"), std::string::npos);
     EXPECT_NE(text.find(" global x"), std::string::npos);
@@ -423,7 +396,7 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
 // Page output relayed from the core to the web server process.
 TEST_F(Config, page_output_reaches_the_web_server_process) {
     const std::string log = "/tmp/http_peer.log";
-    pid_t web = start_helper("http_peer", {}, log, "web server ready");
+    pid_t web = pc::test::start_helper_until_ready("http_peer", {}, log, "web server ready");
     ASSERT_GT(web, 0) << read_file(log);
     AXRPC_PARA_T args;
     axrpcParaInit(&args);

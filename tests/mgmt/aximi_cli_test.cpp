@@ -7,10 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -22,18 +19,13 @@
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
 #include "platform_sim/sim.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using pc::test::read_file;
 
 struct Listed {
     int pid;
@@ -57,25 +49,9 @@ const Listed *find(const std::vector<Listed> &all, const std::string &words) {
     return nullptr;
 }
 
-// Starts the feature process as `pid`; waits for its commands. A helper
-// short of RPC queues (a per-user budget shared by the machine) ends with
-// 75 and is started again.
+// Starts the feature process as `pid`; waits for its commands.
 pid_t start_peer(const std::string &pid, const std::string &log) {
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        pid_t child =
-            pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/cli_feature_peer", {pid}, {}, log);
-        for (int i = 0; i < 1200; ++i) {
-            if (read_file(log).find("peer ready") != std::string::npos) return child;
-            int status = 0;
-            if (waitpid(child, &status, WNOHANG) == child) {
-                if (!WIFEXITED(status) || WEXITSTATUS(status) != 75) return -1;
-                break;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        std::this_thread::sleep_for(500ms);
-    }
-    return -1;
+    return pc::test::start_helper_until_ready("cli_feature_peer", {pid}, log, "peer ready");
 }
 
 int local_show(AXIMI_CTX_T *, AXRPC_PARA_T *, AXRPC_PARA_T *) { return 0; }
@@ -112,12 +88,9 @@ TEST_F(CliCommands, feature_process_registers_and_the_table_names_it) {
     // hang-up; a restarted process registers again and is listed once.
     kill(peer, SIGKILL);
     pc::test::wait_child(peer);
-    bool gone = false;
-    for (int i = 0; i < 300 && !gone; ++i) {
-        gone = find(list_commands(), "show lldp neighbors") == nullptr;
-        if (!gone) std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(gone) << "still listed 3 s after its process died";
+    EXPECT_TRUE(
+        pc::test::wait_until([] { return find(list_commands(), "show lldp neighbors") == nullptr; }, 3s))
+        << "still listed 3 s after its process died";
     std::remove(log.c_str());
     peer = start_peer("41", log);
     ASSERT_GT(peer, 0) << read_file(log);

@@ -28,7 +28,7 @@ TEST(PacketProcess, registration_in_another_process_receives_and_answers) {
             }
             return access("/tmp/packet_peer_ready", F_OK) == 0;
         },
-        120000);
+        std::chrono::seconds(120));
     ASSERT_TRUE(ready && early_exit < 0) << "peer exit status " << early_exit;
     ASSERT_EQ(axPacketCheckIsRegister(40, "peer_echo"), 1);
     drain_tx();

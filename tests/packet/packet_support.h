@@ -22,6 +22,7 @@
 #include "platform_core/up.h"
 #include "platform_sim/sim.h"
 #include "platform_sim/sim_chip.h"
+#include "support/test_files.h"
 
 namespace pc::test::packet {
 
@@ -40,13 +41,11 @@ inline void start_core_once() {
 inline UP port_up(uint32_t n) { return UP_MAKE(UP_TYPE_SWP, UNIT_1, 0, n); }
 inline int chip_port(uint32_t n) { return simChipPortOf(port_up(n)); }
 
-inline bool wait_until(const std::function<bool()> &pred, int timeout_ms = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return pred();
+// What the frame path is given to act (a frame through the workers, a
+// process's departure); polled often, as most waits are short.
+inline constexpr std::chrono::milliseconds kPatience{10000};
+inline bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit = kPatience) {
+    return pc::test::wait_until(pred, limit, std::chrono::milliseconds(2));
 }
 
 constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};

@@ -8,12 +8,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "packet_support.h"
 #include "support/emulation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
@@ -22,12 +21,7 @@ using namespace pc::test::packet;
 
 bool sh(const std::string &cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
 
-std::string read_file(const std::string &path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using pc::test::read_file;
 
 uint64_t counter(const std::string &log, const std::string &label) {
     size_t at = log.rfind(label);
@@ -67,7 +61,8 @@ TEST(PacketVeth, host_on_a_port_pings_the_switch_through_its_vlan_interface) {
                                           "--cpu-if", "pkcpu", "--vlan-if", "1=pkvlan1"},
                                          {}, log);
     bool up = wait_until(
-        [&] { return read_file(log).find("axcored: VLAN 1 interface pkvlan1") != std::string::npos; }, 60000);
+        [&] { return read_file(log).find("axcored: VLAN 1 interface pkvlan1") != std::string::npos; },
+        std::chrono::seconds(60));
     if (!up) {
         kill(core, SIGTERM);
         pc::test::wait_child_for(core, 20000);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform_core/pal.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -51,13 +52,7 @@ unsigned registered_threads() {
     return n;
 }
 
-bool eventually(const std::function<bool()> &cond) {
-    for (int i = 0; i < 500; ++i) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return cond();
-}
+bool eventually(const std::function<bool()> &cond) { return pc::test::wait_until(cond, 5s); }
 
 TEST(Thread, created_thread_is_registered_at_once) {
     Gate gate;

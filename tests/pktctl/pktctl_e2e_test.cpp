@@ -51,10 +51,19 @@ uint64_t queue_count(uint32_t q) { return axpacketStatGet(AXPKT_STAT_QUEUE + 2 *
 
 class EndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override { start_core(); }
-    // The packet service's registrations of the frames under test (their
-    // module queue takes message queue memory: only where needed).
+    // Every test counts its own frames.
+    void SetUp() override {
+        start_core();
+        g_lldp = 0;
+        g_metered = 0;
+        g_lldp_port = 0;
+    }
+    // The packet service's registrations of the frames under test, once per
+    // program: a module lives as long as its process (its queue takes
+    // message queue memory: only where needed).
     static void register_receivers() {
+        static bool registered = false;
+        if (registered) return;
         ASSERT_EQ(axPacketRegisterModule(kMod, 10, 65536, 64), 0);
         ASSERT_EQ(axPacketRegisterPacket(kMod, "lldp", AX_RX_OWNED, 20, on_lldp, nullptr), 0);
         ASSERT_EQ(axPacketRegisterMacaddr(kMod, "lldp", DES_MAC, kLldp, kMaskAll), 0);
@@ -62,6 +71,7 @@ protected:
         ASSERT_EQ(axPacketRegisterPacket(kMod, "metered", AX_RX_OWNED, 20, on_metered, nullptr), 0);
         ASSERT_EQ(axPacketRegisterField(kMod, "metered", LEN_TYPE, 0x88B5, 0xFFFF), 0);
         ASSERT_EQ(axPacketRegisterEnable(kMod, "metered"), 0);
+        registered = true;
     }
 };
 

@@ -30,11 +30,14 @@
 #include "platform_sim/sim.h"
 #include "platform_sim/sim_chip.h"
 #include "platform_sim/sim_link.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using pc::test::read_file;
+using pc::test::wait_until;
 
 constexpr uint32_t kModA = 40, kModB = 41, kModC = 42, kModD = 43;
 const char *const kConfigPath = "/tmp/stack_test_config.ax";
@@ -61,15 +64,6 @@ int startup_update(su_cb_update_t *flags) {
     g_update_flags = *flags;
     seen("update");
     return 0;
-}
-
-bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit = 10s) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return pred();
 }
 
 class Stack : public ::testing::Test {
@@ -102,10 +96,12 @@ TEST_F(Stack, StartupTaskLoadsConfigAppliesPortsAndAnnouncesTheFirstUpdate) {
     }
     EXPECT_EQ(isPfmAxconfigLoadFinished(), 0u);
     simSwitchSetInited(1);
-    ASSERT_TRUE(wait_until([] {
-        std::lock_guard<std::mutex> g(g_seen_lock);
-        return g_seen.size() >= 2;
-    }));
+    ASSERT_TRUE(wait_until(
+        [] {
+            std::lock_guard<std::mutex> g(g_seen_lock);
+            return g_seen.size() >= 2;
+        },
+        10s));
     {
         std::lock_guard<std::mutex> g(g_seen_lock);
         EXPECT_EQ(g_seen, (std::vector<std::string>{"config", "update"}));
@@ -410,13 +406,6 @@ TEST_F(Stack, ReportsMustNameAHandlerOfAnotherProcess) {
     EXPECT_EQ(report(_suCbModUnregReportSrv, false, 9), -1);  // gone
 }
 
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 TEST_F(Stack, AHandlerOfAnotherProcessRunsThereThroughTheProxy) {
     stkUsoUpdateCbUnreg(kModA, 100);  // only the peer's handler runs
     const std::string out = "/tmp/stack_test_peer.out";
@@ -500,7 +489,7 @@ TEST_F(Stack, FramesFromAUnitAreCheckedAndRoutedOnTheUnitsReceiveThread) {
     EXPECT_EQ(axmsg_utp_cb(UNIT_1, other_unit.data(), static_cast<uint32_t>(other_unit.size())), -1);
     EXPECT_EQ(axmsg_utp_cb(2, good.data(), static_cast<uint32_t>(good.size())), -1);
     EXPECT_EQ(axmsg_utp_cb(UNIT_1, good.data(), static_cast<uint32_t>(good.size())), 0);
-    ASSERT_TRUE(wait_until([] { return unit_msgs() >= 1; }));
+    ASSERT_TRUE(wait_until([] { return unit_msgs() >= 1; }, 10s));
     std::this_thread::sleep_for(50ms);
     std::lock_guard<std::mutex> g(g_unit_msg_lock);
     ASSERT_EQ(g_unit_msg_threads.size(), 1u);

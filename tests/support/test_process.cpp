@@ -1,6 +1,7 @@
 #include "support/test_process.h"
 
 #include "support/emulation.h"
+#include "support/test_files.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -97,6 +98,33 @@ int decode_status(int status) {
     return -1;
 }
 }  // namespace
+
+pid_t start_helper_until_ready(const std::string &name, const std::vector<std::string> &args,
+                               const std::string &log, const std::string &ready) {
+    constexpr int kAttempts = 40;
+    constexpr int kShortOfQueues = 75;  // EX_TEMPFAIL: the helper could not get its queues
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        pid_t pid = spawn_program(std::string(PC_TEST_HELPER_DIR) + "/" + name, args, {}, log);
+        int status = 0;
+        bool ended = false;
+        wait_until(
+            [&] {
+                if (file_has(log, ready)) return true;
+                ended = waitpid(pid, &status, WNOHANG) == pid;
+                return ended;
+            },
+            std::chrono::seconds(60), std::chrono::milliseconds(50));
+        if (!ended && file_has(log, ready)) return pid;
+        if (!ended) {  // never got ready
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != kShortOfQueues) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    return -1;
+}
 
 int wait_child(pid_t pid) {
     int status = 0;

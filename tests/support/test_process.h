@@ -16,6 +16,14 @@ pid_t fork_child(const std::function<int()> &body);
 pid_t spawn_helper(const std::string &name, const std::vector<std::string> &args,
                    const std::vector<std::string> &env = {});
 
+// Starts tests/helpers program `name` with its standard output in `log` and
+// waits (a minute at most) until `log` holds `ready`. A helper short of RPC
+// message queues (a per-user kernel budget shared by every program on the
+// machine) ends with 75 and is started again. Returns the pid, or -1 when
+// the helper failed otherwise or never got ready.
+pid_t start_helper_until_ready(const std::string &name, const std::vector<std::string> &args,
+                               const std::string &log, const std::string &ready);
+
 // Starts the program at `path` (one of this build's programs) with `args`
 // and the extra `env` entries ("NAME=value"); its standard output goes to
 // `stdout_path` when that is not empty. In a cross build the program is

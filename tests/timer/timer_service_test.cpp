@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +23,7 @@
 #include "platform_core/pal.h"
 #include "platform_core/timer.h"
 #include "support/capture_stdout.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -32,15 +34,8 @@ constexpr auto kPatience = 20s;  // the longest any test waits for a handler
 
 timespec after_ms(long ms) { return timespec{ms / 1000, (ms % 1000) * 1000000L}; }
 
-template <typename Pred>
-bool wait_for(Pred pred, Clock::duration limit = kPatience) {
-    auto deadline = Clock::now() + limit;
-    while (!pred()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+// Timers fire within milliseconds: polled every millisecond.
+bool wait_for(const std::function<bool()> &pred) { return pc::test::wait_until(pred, kPatience, 1ms); }
 
 // Counts the runs of a handler, when they started and how many overlapped;
 // a run may be held until the test releases it.

@@ -10,37 +10,24 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using pc::test::read_file;
+using pc::test::wait_for_text;
 
 const std::string kTools = PC_TOOLS_DIR;
 const std::string kHelpers = PC_TEST_HELPER_DIR;
 constexpr int kKilledSessions = 40;
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds limit) {
-    for (auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(5ms))
-        if (read_file(path).find(text) != std::string::npos) return true;
-    return false;
-}
 
 class CoreUnderSessions : public ::testing::Test {
 protected:
@@ -116,8 +103,8 @@ TEST_F(CoreUnderSessions, sessions_killed_mid_print_leave_the_core_serving) {
 TEST_F(CoreUnderSessions, workers_waiting_on_a_stalled_interface_leave_room_for_others) {
     const std::string log = "/tmp/axcli_kill_stalled.log";
     pid_t ui = pc::test::spawn_program(kHelpers + "/imi_stalled_ui", {"45", "40"}, {}, log);
-    ASSERT_TRUE(wait_for_text(log, "stalled", 30s)) << read_file(log);
-    std::this_thread::sleep_for(1s);  // the other executions reach their prints
+    // The interface holds every print it can before the core is asked.
+    ASSERT_TRUE(wait_for_text(log, "all stalled", 30s)) << read_file(log);
 
     auto start = Clock::now();
     std::string out;

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,21 +19,16 @@
 
 #include "pty_session.h"
 #include "support/emulation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using pc::test::read_file;
 
 const std::string kTools = PC_TOOLS_DIR;
 const std::string kAxcli = kTools + "/axcli";
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 struct Result {
     int status;
@@ -91,33 +85,11 @@ Result axcli(const std::vector<std::string> &args, const std::string &input = {}
 
 bool has(const std::string &text, const std::string &what) { return text.find(what) != std::string::npos; }
 
-// Starts a helper and waits for `ready` in its output; a helper short of
-// RPC queues ends with 75 and is started again.
-pid_t start_helper(const std::string &name, const std::vector<std::string> &args, const std::string &log,
-                   const std::string &ready) {
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        pid_t pid = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/" + name, args, {}, log);
-        for (int i = 0; i < 1200; ++i) {
-            if (has(read_file(log), ready)) return pid;
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                if (!WIFEXITED(status) || WEXITSTATUS(status) != 75) return -1;
-                break;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        std::this_thread::sleep_for(500ms);
-    }
-    return -1;
-}
-
 class Axcli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         core_ = pc::test::spawn_program(kTools + "/axcored", {}, {}, "/tmp/axcli_core.log");
-        for (int i = 0; i < 1200 && !has(read_file("/tmp/axcli_core.log"), "platform is up"); ++i)
-            std::this_thread::sleep_for(50ms);
-        ASSERT_TRUE(has(read_file("/tmp/axcli_core.log"), "platform is up"))
+        ASSERT_TRUE(pc::test::wait_for_text("/tmp/axcli_core.log", "platform is up", 60s))
             << read_file("/tmp/axcli_core.log");
     }
     static void TearDownTestSuite() {
@@ -361,7 +333,7 @@ TEST_F(Axcli, feature_process_commands_are_first_class) {
         ASSERT_TRUE(session->expect("axcli> ")) << session->screen();
     }
     const std::string log = "/tmp/axcli_feature.log";
-    pid_t peer = start_helper("cli_feature_peer", {"40"}, log, "peer ready");
+    pid_t peer = pc::test::start_helper_until_ready("cli_feature_peer", {"40"}, log, "peer ready");
     ASSERT_GT(peer, 0) << read_file(log);
     if (session) {
         session->send("show lldp neighbors\r");
@@ -389,11 +361,12 @@ TEST_F(Axcli, feature_process_commands_are_first_class) {
     // it go, the command is unknown, in a new client and in the session.
     kill(peer, SIGKILL);
     pc::test::wait_child(peer);
-    for (int i = 0; i < 100; ++i) {
-        r = axcli({"show", "lldp", "neighbors"});
-        if (r.status != 4) break;  // listed still: the hub has not yet seen the end of its connection
-        std::this_thread::sleep_for(100ms);
-    }
+    pc::test::wait_until(
+        [&] {
+            r = axcli({"show", "lldp", "neighbors"});
+            return r.status != 4;  // 4: listed still, the hub has not yet seen the end of its connection
+        },
+        10s, 100ms);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_TRUE(has(r.err, "axcli: unknown command 'show lldp neighbors' (try help or ?)\n")) << r.err;
     r = axcli({"help"});

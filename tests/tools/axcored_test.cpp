@@ -7,29 +7,21 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "support/isolation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using pc::test::read_file;
+
+constexpr auto kStartLimit = 30s;  // for the core to come up
 
 // Starts axcored (through the emulator on the target) with its output in `log`.
 pid_t start_core(const std::string &log) {
     return pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axcored", {}, {}, log);
-}
-
-std::string read_file(const std::string &path) {
-    std::string text;
-    if (FILE *f = std::fopen(path.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
-    }
-    return text;
 }
 
 constexpr const char *kMsgMax = "/proc/sys/fs/mqueue/msg_max";
@@ -41,20 +33,12 @@ bool write_file(const std::string &path, const std::string &text) {
     return std::fclose(f) == 0 && ok;
 }
 
-bool wait_for_text(const std::string &path, const std::string &needle) {
-    for (int i = 0; i < 600; ++i) {
-        if (read_file(path).find(needle) != std::string::npos) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
 TEST(Axcored, comes_up_and_stops_cleanly_on_each_stop_signal) {
     for (int sig : {SIGTERM, SIGINT}) {
         std::string log = "/tmp/axcored_" + std::to_string(sig) + ".log";
         pid_t pid = start_core(log);
         ASSERT_GT(pid, 0);
-        ASSERT_TRUE(wait_for_text(log, "platform is up")) << read_file(log);
+        ASSERT_TRUE(pc::test::wait_for_text(log, "platform is up", kStartLimit)) << read_file(log);
         kill(pid, sig);
         EXPECT_EQ(pc::test::wait_child_for(pid, 30000), 0) << read_file(log);
         EXPECT_NE(read_file(log).find("stopping"), std::string::npos);
@@ -72,7 +56,7 @@ TEST(Axcored, comes_up_under_the_default_queue_depth_limit_and_names_it) {
     const std::string log = "/tmp/axcored_msg_max.log";
     pid_t pid = start_core(log);
     ASSERT_GT(pid, 0);
-    bool up = wait_for_text(log, "platform is up");
+    bool up = pc::test::wait_for_text(log, "platform is up", kStartLimit);
     int cli = -1;
     if (up) {
         pid_t axcli = pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axcli", {"show", "version"}, {},

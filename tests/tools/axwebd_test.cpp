@@ -19,19 +19,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/emulation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
+
+using namespace std::chrono_literals;
+using pc::test::read_file;
+using pc::test::wait_for_text;
 
 constexpr const char *kSwitchIp = "10.77.0.1";
 constexpr const char *kHostNs = "webhost";
@@ -54,22 +56,6 @@ std::string run(const std::string &cmd) {
     size_t n;
     while ((n = fread(buf.data(), 1, buf.size(), p.get())) > 0) out.append(buf.data(), n);
     return out;
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-bool wait_for(const std::function<bool()> &pred, int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return pred();
 }
 
 std::string in_host(const std::string &cmd) { return std::string("ip netns exec ") + kHostNs + " " + cmd; }
@@ -114,10 +100,7 @@ protected:
         core_ =
             pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axcored",
                                     {"--port-link", "1/0/1=wsw1", "--vlan-if", "1=wvlan1"}, {}, core_log_);
-        if (!wait_for(
-                [] { return read_file(core_log_).find("VLAN 1 interface wvlan1") != std::string::npos; },
-                60000))
-            return;
+        if (!wait_for_text(core_log_, "VLAN 1 interface wvlan1", 60s)) return;
         if (!sh(std::string("ip addr add ") + kSwitchIp + "/24 dev wvlan1") ||
             !sh("ip link set up dev wvlan1"))
             return;
@@ -125,8 +108,7 @@ protected:
             std::string(PC_TOOLS_DIR) + "/axwebd",
             {"--listen", std::string(kSwitchIp) + ":80", "--idle-timeout", std::to_string(kIdleSeconds)}, {},
             web_log_);
-        ready_ =
-            wait_for([] { return read_file(web_log_).find("serving http") != std::string::npos; }, 30000);
+        ready_ = wait_for_text(web_log_, "serving http", 30s);
     }
     static void TearDownTestSuite() {
         for (pid_t *p : {&web_, &core_})
@@ -324,15 +306,12 @@ TEST(WebLoopback, serves_the_pages_to_curl) {
     if (!sh("command -v curl")) GTEST_SKIP() << "no curl (scripts/setup.sh)";
     const std::string coreLog = "/tmp/axwebd_loopback_core.log", webLog = "/tmp/axwebd_loopback_web.log";
     pid_t core = pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axcored", {}, {}, coreLog);
-    ASSERT_TRUE(
-        wait_for([&] { return read_file(coreLog).find("platform is up") != std::string::npos; }, 120000))
-        << read_file(coreLog);
+    ASSERT_TRUE(wait_for_text(coreLog, "platform is up", 120s)) << read_file(coreLog);
     // A port nobody listens on: a fixed one may be taken on the machine.
     const std::string address = "127.0.0.1:" + std::to_string(free_loopback_port());
     pid_t web = pc::test::spawn_program(std::string(PC_TOOLS_DIR) + "/axwebd",
                                         {"--listen", address, "--wait", "60000"}, {}, webLog);
-    EXPECT_TRUE(wait_for([&] { return read_file(webLog).find("serving http") != std::string::npos; }, 120000))
-        << read_file(webLog);
+    EXPECT_TRUE(wait_for_text(webLog, "serving http", 120s)) << read_file(webLog);
     for (const char *path : {"/api/flood", "/api/ports", "/api/device", "/"}) {
         std::string reply = run("curl -s --noproxy '*' -m 60 -w ' %{http_code}' http://" + address + path);
         EXPECT_EQ(status_of(reply), 200)

@@ -9,42 +9,25 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using pc::test::read_file;
+using pc::test::wait_until;
 
 const std::string kTools = PC_TOOLS_DIR;
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool wait_until(const std::function<bool()> &pred, std::chrono::milliseconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return pred();
-}
 
 pid_t start_core(const std::string &log) {
     std::remove(log.c_str());
     pid_t core = pc::test::spawn_program(kTools + "/axcored", {}, {}, log);
-    EXPECT_TRUE(wait_until([&] { return read_file(log).find("platform is up") != std::string::npos; }, 60s))
-        << read_file(log);
+    EXPECT_TRUE(pc::test::wait_for_text(log, "platform is up", 60s)) << read_file(log);
     return core;
 }
 

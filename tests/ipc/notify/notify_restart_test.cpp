@@ -5,23 +5,19 @@
 // that subscribed again gets each event exactly once.
 #include <signal.h>
 
-#include <algorithm>
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform_core/axmsg.h"
-#include "platform_core/axrpc.h"
-#include "platform_core/notify.h"
-#include "platform_sim/sim.h"
-#include "support/capture_stdout.h"
+#include "notify_core_fixture.h"
 #include "support/test_process.h"
 
 namespace {
+
+using pc::test::notify::kPatience;
 
 constexpr int kType = 11;
 constexpr int kPri = 10;
@@ -30,63 +26,8 @@ constexpr const char *kRaiserPid = "4";
 constexpr const char *kSinkPid = "9";
 constexpr int kEvents = 20;
 
-// What the peers reported, as "what|tag|argument". Never destroyed: RPC
-// workers may still report while the program exits.
-struct Seen {
-    std::mutex lock;
-    std::vector<std::string> list;
-};
-Seen &seen() {
-    static Seen *s = new Seen;
-    return *s;
-}
-
-int peer_saw(AXRPC_PARA_T *in, AXRPC_PARA_T *) {
-    char *what = nullptr, *tag = nullptr;
-    char arg[64] = {};
-    int len = 0;
-    axrpcGetStringPtr(in, "what", &what);
-    axrpcGetStringPtr(in, "thread", &tag);
-    axrpcGetString(in, "arg", sizeof arg - 1, arg, &len);
-    std::lock_guard<std::mutex> guard(seen().lock);
-    seen().list.push_back(std::string(what ? what : "") + "|" + (tag ? tag : "") + "|" + arg);
-    return 0;
-}
-
-size_t count_of(const std::string &entry) {
-    std::lock_guard<std::mutex> guard(seen().lock);
-    return static_cast<size_t>(std::count(seen().list.begin(), seen().list.end(), entry));
-}
-
-size_t count_starting(const std::string &prefix) {
-    std::lock_guard<std::mutex> guard(seen().lock);
-    return static_cast<size_t>(std::count_if(seen().list.begin(), seen().list.end(),
-                                             [&](const std::string &s) { return s.rfind(prefix, 0) == 0; }));
-}
-
-bool wait_for(const std::string &entry, int timeout_ms = 15000) {
-    for (int waited = 0; waited < timeout_ms; waited += 10) {
-        if (count_of(entry) > 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-class NotifyRestart : public ::testing::Test {
+class NotifyRestart : public pc::test::notify::NotifyCoreFixture {
 protected:
-    static void SetUpTestSuite() {
-        simProcessSetPid(PID_CORE);
-        ASSERT_EQ(axmsg_init(PID_CORE), 0);
-        ASSERT_EQ(axrpcInit(), 0);
-        ASSERT_EQ(notify_init(), 0);
-        ASSERT_EQ(axrpcRegisterFunc("peer_saw", peer_saw), 0);
-    }
-
-    void SetUp() override {
-        std::lock_guard<std::mutex> guard(seen().lock);
-        seen().list.clear();
-    }
-
     void TearDown() override {
         for (pid_t p : children_) {
             kill(p, SIGKILL);
@@ -106,15 +47,14 @@ protected:
         m.msg_type = MID_NOTIFY;
         m.iov = &piece;
         m.iov_num = 1;
-        for (int waited = 0; axmsg_send(&m) != 0; waited += 10) {
-            ASSERT_LT(waited, 15000) << "the sink did not connect";
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        ASSERT_TRUE(pc::test::wait_until([&] { return axmsg_send(&m) == 0; }, kPatience))
+            << "the sink did not connect";
     }
 
-    // Starts a notify_restart_peer (see the helper) and waits until it is
-    // subscribed. With `busy` it is given time to hand the hub its bulk
-    // message, so that the hub's reader of it is writing to the sink.
+    // Starts a notify_restart_peer (see the helper) and waits until the core
+    // lists its subscription; then a raiser is let raise. With `busy` it is
+    // given time to hand the hub its bulk message, so that the hub's reader
+    // of it is writing to the sink.
     pid_t start_peer(const char *pid, const std::string &tag, int raise, int count, bool busy) {
         std::vector<std::string> args{pid,
                                       tag,
@@ -125,7 +65,9 @@ protected:
         if (busy) args.push_back(kSinkPid);
         pid_t p = pc::test::spawn_helper("notify_restart_peer", args);
         children_.push_back(p);
-        EXPECT_TRUE(wait_for("ready|" + tag + "|")) << tag;
+        EXPECT_TRUE(wait_for_entry("ready|" + tag + "|")) << tag;
+        EXPECT_TRUE(wait_subscribed(kType, std::stoi(pid))) << tag << "\n" << table_text();
+        if (raise >= 0) kill(p, SIGUSR1);
         if (busy) std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return p;
     }
@@ -137,14 +79,7 @@ protected:
 
     // The core's table holds one node of `pid` for the type.
     static void expect_one_node(const char *pid) {
-        pc::test::CaptureStdout out;
-        NOTIFY_REG_MSG_T print{NOTIFY_CMD_PRINT, 0, 0, 0};
-        AXMSG_T msg{};
-        msg.src_proc = PID_CORE;
-        msg.data = &print;
-        msg.data_len = sizeof print;
-        ASSERT_EQ(notify_axmsg_callback(&msg), 0);
-        const std::string text = out.text();
+        const std::string text = table_text();
         const std::string node =
             "Type " + std::to_string(kType) + ", Proc " + pid + ", Pri " + std::to_string(kPri) + ",";
         const size_t first = text.find(node);
@@ -166,9 +101,9 @@ TEST_F(NotifyRestart, EventsOfARestartedRaiserReachEverySubscriberOnce) {
 
     for (int n = 0; n < kEvents; ++n) {
         const std::string arg = "r2 " + std::to_string(n);
-        ASSERT_TRUE(wait_for("raised|r2|" + arg + "=0")) << arg;
-        ASSERT_TRUE(wait_for("got|s1|" + arg)) << arg;
-        ASSERT_TRUE(wait_for("got|r2|" + arg)) << arg;
+        ASSERT_TRUE(wait_for_entry("raised|r2|" + arg + "=0")) << arg;
+        ASSERT_TRUE(wait_for_entry("got|s1|" + arg)) << arg;
+        ASSERT_TRUE(wait_for_entry("got|r2|" + arg)) << arg;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a second copy would be here by now
     for (int n = 0; n < kEvents; ++n) {

@@ -13,37 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "platform_core/axmsg.h"
-#include "platform_core/axrpc.h"
-#include "platform_core/notify.h"
-#include "platform_sim/sim.h"
-#include "support/capture_stdout.h"
+#include "notify_core_fixture.h"
 #include "support/test_process.h"
 
 namespace {
-
-// The core's RPC workers outlive the tests and may still run a late call
-// while the program exits: what they write is never destroyed.
-std::mutex &g_lock = *new std::mutex;
-std::vector<std::string> &g_seen = *new std::vector<std::string>;
-
-void seen(const std::string &what) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    g_seen.push_back(what);
-}
-
-std::vector<std::string> seen_list() {
-    std::lock_guard<std::mutex> guard(g_lock);
-    return g_seen;
-}
-
-bool wait_seen(size_t n) {
-    for (int i = 0; i < 1000; ++i) {
-        if (seen_list().size() >= n) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
 
 std::string thread_name() {
     char name[32] = {};
@@ -51,31 +24,9 @@ std::string thread_name() {
     return name;
 }
 
-int peer_saw(AXRPC_PARA_T *in, AXRPC_PARA_T *) {
-    char *what = nullptr, *thread = nullptr;
-    char arg[32] = {};
-    int len = 0;
-    axrpcGetStringPtr(in, "what", &what);
-    axrpcGetStringPtr(in, "thread", &thread);
-    axrpcGetString(in, "arg", sizeof arg - 1, arg, &len);
-    seen(std::string(what) + "|" + thread + "|" + arg);
-    return 0;
-}
+class NotifyCore : public pc::test::notify::NotifyCoreFixture {};
 
-class NotifyCore : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        simProcessSetPid(PID_CORE);
-        ASSERT_EQ(axmsg_init(PID_CORE), 0);
-        ASSERT_EQ(axrpcInit(), 0);
-        ASSERT_EQ(notify_init(), 0);
-        ASSERT_EQ(axrpcRegisterFunc("peer_saw", peer_saw), 0);
-    }
-    void SetUp() override {
-        std::lock_guard<std::mutex> guard(g_lock);
-        g_seen.clear();
-    }
-};
+void seen(const std::string &what) { NotifyCore::record(what); }
 
 int pri1(void *, int) { return seen("pri1"), 0; }
 int pri5a(void *, int) { return seen("pri5a"), 0; }
@@ -107,14 +58,7 @@ TEST_F(NotifyCore, PrioritiesOrderTheCallbacks) {
     EXPECT_TRUE(std::find(got.begin(), got.end(), "async|notify_asyn_1_3|evt") != got.end()) << got.back();
 
     // The table lists the asynchronous node between priorities 5 and 201.
-    pc::test::CaptureStdout out;
-    NOTIFY_REG_MSG_T print{NOTIFY_CMD_PRINT, 0, 0, 0};
-    AXMSG_T msg{};
-    msg.src_proc = PID_CORE;
-    msg.data = &print;
-    msg.data_len = sizeof print;
-    ASSERT_EQ(notify_axmsg_callback(&msg), 0);
-    std::string text = out.text();
+    const std::string text = table_text();
     size_t p5 = text.find("Type 3, Proc 1, Pri 5, mid 30");
     size_t p200 = text.find("Type 3, Proc 1, Pri 200, mid 31, is_asyn 1");
     size_t p201 = text.find("Type 3, Proc 1, Pri 201, mid 30");
@@ -168,10 +112,8 @@ TEST_F(NotifyCore, ProcessesSubscribeAndRaiseThroughTheCore) {
     pid_t peer = pc::test::spawn_helper("rpc_notify_peer", {"3", "7", "4", "-1"});
     ASSERT_TRUE(wait_seen(1));
     EXPECT_EQ(seen_list()[0].rfind("ready|", 0), 0u);
-    {
-        std::lock_guard<std::mutex> guard(g_lock);
-        g_seen.clear();
-    }
+    ASSERT_TRUE(wait_subscribed(type, 3, 2)) << "synchronous and asynchronous\n" << table_text();
+    clear_seen();
     char arg[] = "hello";
     ASSERT_EQ(notify_call(type, arg, 5), 0);
     // The synchronous parts ran in order before notify_call returned: ours
@@ -194,10 +136,7 @@ TEST_F(NotifyCore, ProcessesSubscribeAndRaiseThroughTheCore) {
 
     // A second peer raises an event; the core's subscribers run later on an
     // asynchronous RPC worker of the core.
-    {
-        std::lock_guard<std::mutex> guard(g_lock);
-        g_seen.clear();
-    }
+    clear_seen();
     static std::string raised_on;
     ASSERT_EQ(notify_reg(
                   30, 8, [](void *, int) { return raised_on = thread_name(), seen("raised"), 0; }, 9),

@@ -24,6 +24,7 @@
 #include "platform_sim/sim_chip.h"
 #include "support/capture_stdout.h"
 #include "support/isolation.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
@@ -52,13 +53,9 @@ int run_in_fresh_area(const std::function<int()> &body, int timeout_ms = 60000) 
 
 int sem_value(int num, int cmd = GETVAL) { return semctl(semget(AXSHM_SEM_KEY, 0, 0), num, cmd); }
 
-bool wait_until(const std::function<bool()> &pred, int timeout_ms = 20000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
+// Semaphores another process moves: polled closely, for up to 20 s.
+bool wait_until(const std::function<bool()> &pred) {
+    return pc::test::wait_until(pred, std::chrono::seconds(20), std::chrono::milliseconds(2));
 }
 
 // Semaphores of the pair of the block registered `index`-th.
