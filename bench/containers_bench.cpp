@@ -5,8 +5,8 @@
 // (below 1 means the container is faster) with their spread.
 //
 // A batch is the operation over a whole input (100,000 words; 1,000 for the
-// list search, 2,000 for the quadratic sort), repeated until it lasts a few
-// milliseconds. Only the operation is timed: filling a container that is
+// list search, 2,000 for the quadratic sort), repeated on each side until
+// it lasts a few milliseconds. Only the operation is timed: filling a container that is
 // then drained or searched, and tearing one down after an insert, are not.
 // Time is the thread's CPU time, so that a batch which loses the CPU to
 // another program is not charged for the wait.
@@ -272,12 +272,12 @@ double batch(const Side &side, int repeats, size_t elements) {
     return sw.ns() / (static_cast<double>(repeats) * static_cast<double>(elements));
 }
 
-// How many runs of the anchor make a batch of about kBatchTargetNs.
-int repeats_for(const Side &anchor) {
+// How many runs of `side` make a batch of about kBatchTargetNs.
+int repeats_for(const Side &side) {
     CpuStopwatch sw;
-    anchor(sw);  // the first run also builds the shared inputs
+    side(sw);  // the first run also builds the shared inputs
     sw = CpuStopwatch{};
-    anchor(sw);
+    side(sw);
     double once = std::max(sw.ns(), 1.0);
     return std::clamp(static_cast<int>(kBatchTargetNs / once), 1, kMaxRepeats);
 }
@@ -342,9 +342,12 @@ int main(int argc, char **argv) {
     int failed = 0;
     std::vector<const char *> goals;
     for (const Line &line : lines) {
-        const int repeats = repeats_for(line.anchor);
-        auto r = pc::bench::run_paired([&] { return batch(line.anchor, repeats, line.elements); },
-                                       [&] { return batch(line.gdsl, repeats, line.elements); },
+        // Each side repeats for about as long, so both batches of a pair
+        // meet the same load.
+        const int anchor_repeats = repeats_for(line.anchor);
+        const int gdsl_repeats = repeats_for(line.gdsl);
+        auto r = pc::bench::run_paired([&] { return batch(line.anchor, anchor_repeats, line.elements); },
+                                       [&] { return batch(line.gdsl, gdsl_repeats, line.elements); },
                                        {kWarmupPairs, pairs});
         pc::bench::print_paired(stdout, line.operation, r);
         if (r.pairs == 0) ++failed;

@@ -11,9 +11,8 @@
 // message moves, and the loss line how much the recovery costs on top.
 //
 // Batches end clean, so that one never waits for what another left behind:
-// - one link and one transport live for the whole run (restarting the link
-//   would drop the frames on it, and with them an acknowledgement the
-//   transport then waits a resend period for);
+// - one link and one enabled pipe live for the whole run: nothing on the
+//   link is dropped between batches (restarting the link clears it);
 // - the link's receive function sorts frames by their first byte, so a
 //   late acknowledgement or resent frame reaches the transport even while
 //   an anchor batch runs, and anchor frames never reach the transport;

@@ -11,9 +11,9 @@
 // (newest at the head), set of live payloads and counters. A block's shard
 // is chosen from its payload address, so pal_free finds it from the pointer
 // alone. The address is taken at the granule of the C library's per-thread
-// heaps (64 MiB, 1 MiB on 32-bit), so the blocks of one thread mostly share
-// one shard and two threads on two CPUs rarely touch the same lock or
-// counters. The statistics, the guard check and the figures take every
+// heaps (64 MiB, 1 MiB on 32-bit; live_map.h), so the blocks of one thread
+// mostly share one shard and two threads on two CPUs rarely touch the same
+// lock or counters. The statistics, the guard check and the figures take every
 // shard's lock, in index order, and walk them together, so they see one
 // consistent picture. The shard locks are BiasedLocks (biased_lock.h): the
 // thread a shard is used by takes it without any atomic read-modify-write,
@@ -27,9 +27,11 @@
 // change: exact in a single thread, and short by at most kPublishBytes per
 // other shard while several threads allocate at once.
 //
-// pal_free and pal_realloc first look the pointer up in its shard's live set
-// (live_set.h), so a pointer that was freed before or never came from
-// pal_alloc is reported and refused without reading a byte in front of it;
+// pal_free and pal_realloc first look the pointer up in the map of live
+// payloads (live_map.h, one bit per payload address; a granule's bits are
+// guarded by its shard's lock), so a pointer that was freed before or never
+// came from pal_alloc is reported and refused without reading a byte in
+// front of it;
 // a live block whose guard or links were overwritten is refused too instead
 // of corrupting the list. A freed block is filled with 0xCC before it goes
 // back to the system, so a stale pointer reads garbage, not plausible data.
@@ -50,7 +52,7 @@
 #include <cstring>
 
 #include "pal/biased_lock.h"
-#include "pal/live_set.h"
+#include "pal/live_map.h"
 #include "pal/mutex_guard.h"
 #include "platform_core/pal.h"
 #include "platform_core/platform.h"
@@ -89,14 +91,11 @@ constexpr bool payload_fits(uint32_t rounded) {
         return rounded <= kMaxPayload;
 }
 constexpr size_t kShards = 16;
-// log2 of the granule of the C library's per-thread heaps.
-constexpr unsigned kHeapGranuleShift = sizeof(void *) == 8 ? 26 : 20;
 constexpr long kPublishBytes = 16 * 1024;
 
 struct alignas(64) Shard {
-    pc::pal::BiasedLock lock;      // guards every field below
-    BlockHeader *head = nullptr;   // newest first
-    pc::pal::LivePointerSet live;  // payloads of the blocks on the list
+    pc::pal::BiasedLock lock;     // guards every field below
+    BlockHeader *head = nullptr;  // newest first; their payloads are live in g_live
     long alloc_bytes = 0;
     long free_bytes = 0;
     long alloc_calls = 0;
@@ -108,11 +107,12 @@ struct alignas(64) Shard {
 
 pal_mutex_t g_alloc_lock = nullptr;  // "pal_alloc"
 Shard g_shards[kShards];
-alignas(64) std::atomic<long> g_published{0};      // bytes held, less the shards' unpublished changes
+pc::pal::LiveBlockMap g_live;                  // a granule's bits: guarded by the lock of shard_of(granule)
+alignas(64) std::atomic<long> g_published{0};  // bytes held, less the shards' unpublished changes
 alignas(64) std::atomic<unsigned> g_bytes_max{0};  // the peak of the bytes held
 
 Shard &shard_of(const void *payload) {
-    auto granule = reinterpret_cast<uintptr_t>(payload) >> kHeapGranuleShift;
+    const uintptr_t granule = pc::pal::LiveBlockMap::granule_of(payload);
     return g_shards[(granule ^ (granule >> 4) ^ (granule >> 8)) % kShards];
 }
 
@@ -132,20 +132,17 @@ inline long account_locked(Shard &sh, long delta) {
     return published + change;
 }
 
+// Held for the guard's scope; the hot paths decide under it and act after.
 class ShardLock {
 public:
-    explicit ShardLock(Shard &s) : s_(&s), way_(s.lock.lock()) {}
-    ~ShardLock() { release(); }
+    explicit ShardLock(Shard &s) : s_(s), way_(s.lock.lock()) {}
+    ~ShardLock() { s_.lock.unlock(way_); }
     ShardLock(const ShardLock &) = delete;
     ShardLock &operator=(const ShardLock &) = delete;
-    void release() {
-        if (s_ != nullptr) s_->lock.unlock(way_);
-        s_ = nullptr;
-    }
 
 private:
-    Shard *s_;
-    pc::pal::BiasedLock::Way way_;
+    Shard &s_;
+    const pc::pal::BiasedLock::Way way_;
 };
 
 // Every shard's lock, in index order, for the walks over all blocks.
@@ -242,6 +239,12 @@ extern "C" {
 
 PC_API int _pal_alloc_preinit(void) {
     if (__atomic_load_n(&g_alloc_lock, __ATOMIC_ACQUIRE) != nullptr) return 0;
+    // The map first: the lock's publication below is what tells the hot
+    // paths that both exist.
+    if (!g_live.init()) {
+        printf("pal_alloc init live block map failed\r\n");
+        return -1;
+    }
     pal_mutex_t m = pal_mutex_create("pal_alloc");
     if (m == nullptr) {
         printf("pal_alloc init mutex failed\r\n");
@@ -270,19 +273,22 @@ PC_API void *pal_alloc(unsigned size, const char *tag) {
     set_tail_guard(b);
 
     Shard &sh = shard_of(payload);
-    ShardLock lock(sh);
-    if (!sh.live.insert(payload)) {
-        lock.release();
+    long held = -1;
+    {
+        ShardLock lock(sh);
+        if (g_live.insert(payload)) {
+            b->next = sh.head;
+            if (sh.head != nullptr) sh.head->prev = b;
+            sh.head = b;
+            sh.alloc_bytes += rounded;
+            sh.alloc_calls++;
+            held = account_locked(sh, static_cast<long>(rounded));
+        }
+    }
+    if (held < 0) {  // out of memory, or an address the map cannot hold
         std::free(raw);
         return nullptr;
     }
-    b->next = sh.head;
-    if (sh.head != nullptr) sh.head->prev = b;
-    sh.head = b;
-    sh.alloc_bytes += rounded;
-    sh.alloc_calls++;
-    const long held = account_locked(sh, static_cast<long>(rounded));
-    lock.release();
     raise_peak(held);
     return payload;
 }
@@ -303,14 +309,16 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
     uint32_t old_size = 0;
     if (ptr != nullptr) {
         if (!allocator_ready()) return nullptr;
-        Shard &sh = shard_of(ptr);
-        ShardLock lock(sh);
-        if (!sh.live.contains(ptr)) {
-            lock.release();
+        bool live;
+        {
+            ShardLock lock(shard_of(ptr));
+            live = g_live.contains(ptr);
+            if (live) old_size = (*back_pointer(ptr))->size;
+        }
+        if (!live) {
             report_refused(ptr, "realloc of a block that is not live");
             return nullptr;
         }
-        old_size = (*back_pointer(ptr))->size;
     }
     void *fresh = pal_alloc(size, tag);
     if (fresh == nullptr) return nullptr;
@@ -323,31 +331,32 @@ PC_API void *pal_realloc(void *ptr, unsigned size, const char *tag) {
 
 PC_API void pal_free(void *ptr) {
     if (ptr == nullptr || !allocator_ready()) return;
-    BlockHeader *b;
+    BlockHeader *b = nullptr;
+    const char *refusal = nullptr;
     {
         Shard &sh = shard_of(ptr);
         ShardLock lock(sh);
-        if (!sh.live.erase(ptr)) {
-            lock.release();
-            report_refused(ptr, "not a live block");
-            return;
+        if (!g_live.erase(ptr)) {
+            refusal = "not a live block";
+        } else if (b = *back_pointer(ptr);  // live: the back pointer and the header are ours to read
+                   b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard ||
+                   !links_agree_locked(sh, b)) {
+            g_live.insert(ptr);  // stays live; its granule's bits exist, so this cannot fail
+            refusal = "its header is damaged";
+        } else {
+            if (b->prev != nullptr)
+                b->prev->next = b->next;
+            else
+                sh.head = b->next;
+            if (b->next != nullptr) b->next->prev = b->prev;
+            sh.free_bytes += b->size;
+            sh.free_calls++;
+            account_locked(sh, -static_cast<long>(b->size));
         }
-        // Live: the back pointer and the header are ours to read.
-        b = *back_pointer(ptr);
-        if (b == nullptr || b->payload != ptr || b->head_guard != kHeadGuard || !links_agree_locked(sh, b)) {
-            sh.live.insert(ptr);  // stays live; the set has room, it just gave one slot back
-            lock.release();
-            report_refused(ptr, "its header is damaged");
-            return;
-        }
-        if (b->prev != nullptr)
-            b->prev->next = b->next;
-        else
-            sh.head = b->next;
-        if (b->next != nullptr) b->next->prev = b->prev;
-        sh.free_bytes += b->size;
-        sh.free_calls++;
-        account_locked(sh, -static_cast<long>(b->size));
+    }
+    if (refusal != nullptr) {
+        report_refused(ptr, refusal);
+        return;
     }
     poison(b, block_bytes(b->size));
     std::free(b);

@@ -85,6 +85,12 @@ TEST(Alloc, realloc_and_calloc) {
     p = static_cast<char *>(pal_realloc(p, 64, "r"));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(std::memcmp(p, "0123456789abcdef", 16), 0);
+    // Large enough for the C library to map it apart, often in a granule
+    // that held no block before.
+    p = static_cast<char *>(pal_realloc(p, 1u << 20, "r"));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(std::memcmp(p, "0123456789abcdef", 16), 0);
+    EXPECT_EQ(pal_alloc_memflow_detect(), 0);
     p = static_cast<char *>(pal_realloc(p, 4, "r"));
     EXPECT_EQ(std::memcmp(p, "0123", 4), 0);
     EXPECT_EQ(pal_realloc(p, 0, "r"), nullptr);
@@ -123,15 +129,24 @@ TEST(Alloc, free_refuses_a_block_whose_links_contradict_the_list) {
 
 // Liveness is decided without reading in front of the pointer, so these
 // run under the sanitizers too: a second free, a pointer from malloc, one
-// into the middle of a block and one on the stack are all refused, and the
-// accounts and the list stay as they were.
+// into the middle of a block, a misaligned one, one on the stack and one at
+// the top of the address space are all refused, and the accounts and the
+// list stay as they were.
 TEST(Alloc, pointers_that_are_not_live_blocks_are_refused) {
     void *keep = pal_alloc(32, "keep");
     void *freed = pal_alloc(32, "twice");
     pal_free(freed);
     void *foreign = std::malloc(64);
     alignas(std::max_align_t) unsigned char on_stack[64] = {};
-    void *const cases[] = {freed, foreign, static_cast<char *>(keep) + 16, on_stack + 32};
+    // Beyond what the map of live blocks covers (64-bit) or in a granule
+    // that never held a block (32-bit): neither is ever dereferenced.
+    void *const top = reinterpret_cast<void *>(~uintptr_t{0} & ~uintptr_t{0xFF});
+    void *const cases[] = {freed,
+                           foreign,
+                           static_cast<char *>(keep) + 16,  // inside a live block
+                           static_cast<char *>(keep) + 4,   // misaligned
+                           on_stack + 32,
+                           top};
     unsigned held = bytes_held();
     for (void *p : cases) {
         pc::test::CaptureStdout out;
