@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/types.h"
@@ -148,9 +149,8 @@ int main(int argc, char **argv) {
     sigemptyset(&stop);
     sigaddset(&stop, SIGTERM);
     if (std::strcmp(argv[2], "calls") == 0 && pthread_sigmask(SIG_BLOCK, &stop, nullptr) != 0) return 2;
-    simProcessSetPid(pid);
-    if (axmsg_client_init(pid, 10000) != 0) return 3;
-    if (axrpcInit() != 0 || axrpcRegisterFunc("peer_echo", peer_echo) != 0) return 4;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
+    if (axrpcRegisterFunc("peer_echo", peer_echo) != 0) return 4;
     if (axmsg_reg(kNoteMid, on_note) != 0) return 5;
     int rc = 0;
     if (std::strcmp(argv[2], "calls") == 0) {
