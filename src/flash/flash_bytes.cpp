@@ -142,6 +142,13 @@ int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr) {
     return 0;
 }
 
+int erase_sector_unless_blank(uint32_t addr) {
+    std::vector<unsigned char> sector(flashGetSectorSize());
+    if (l_readFlash(sector.data(), static_cast<unsigned>(sector.size()), addr) != 0) return -1;
+    if (std::all_of(sector.begin(), sector.end(), [](unsigned char b) { return b == 0xff; })) return 0;
+    return l_eraseFlash(addr, static_cast<unsigned>(sector.size()), 0);
+}
+
 }  // namespace pc::flash
 
 extern "C" {

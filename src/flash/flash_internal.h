@@ -65,5 +65,13 @@ int inner_write(uint32_t addr, const uint8_t *data, uint32_t len);
 // 1 when bringing the range to these bytes needs an erase, 0 when it does
 // not, -1 when the flash cannot be read.
 int range_needs_erase(const uint8_t *data, uint32_t len, uint32_t addr);
+// Erases the sector at addr unless it is blank already. 0 or the failing status.
+int erase_sector_unless_blank(uint32_t addr);
+
+// The sectors, in bytes, that an inner item of this value length takes: its
+// value and 12-byte trailer rounded up to whole sectors.
+inline uint32_t inner_item_span(uint32_t len, uint32_t sectorSize) {
+    return static_cast<uint32_t>((uint64_t(len) + 12 + sectorSize - 1) / sectorSize * sectorSize);
+}
 
 }  // namespace pc::flash

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "flash/flash_internal.h"
+#include "flash/inner_journal.h"
 #include "platform_core/flash.h"
 #include "platform_core/gev.h"
 
@@ -62,10 +63,7 @@ uint32_t area_floor() { return chip_size() - FLASH_INNER_AREA_MAX; }
 
 // Sectors an item of this length takes, in bytes: its value and trailer
 // rounded up to whole sectors.
-uint32_t item_span(uint32_t len) {
-    uint32_t size = flashGetSectorSize();
-    return (len + FLASH_INNER_TRAILER_LEN + size - 1) / size * size;
-}
+uint32_t item_span(uint32_t len) { return pc::flash::inner_item_span(len, flashGetSectorSize()); }
 
 // Walks the trailers from the top of the chip. Stops at a boundary without
 // the key, a zero length, or a length that would reach below the area.
@@ -133,21 +131,13 @@ bool read_sector(uint32_t at, std::vector<uint8_t> &buf) {
     return l_readFlash(buf.data(), static_cast<uint32_t>(buf.size()), at) == 0;
 }
 
-// Erases the sector unless it is blank already.
-int erase_unless_blank(uint32_t at) {
-    std::vector<uint8_t> buf;
-    if (!read_sector(at, buf)) return -1;
-    if (std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0xff; })) return 0;
-    return l_eraseFlash(at, flashGetSectorSize(), 0);
-}
-
 // Programs a copy (sector bytes whose trailer gets the copy's key) into a
 // sector that is blank or made blank first.
 int put_copy(const uint8_t *sector, uint32_t at, uint32_t key) {
     uint32_t size = flashGetSectorSize();
     std::vector<uint8_t> copy(sector, sector + size);
     pc::flash::put_be32(copy.data() + size - 4, key);
-    if (erase_unless_blank(at) != 0) return -1;
+    if (pc::flash::erase_sector_unless_blank(at) != 0) return -1;
     return pc::flash::update_range(copy.data(), size, at, 0);
 }
 
@@ -159,6 +149,28 @@ std::optional<uint32_t> one_sector_item(const uint8_t *sector) {
     if (pc::flash::get_be32(t + 8) != FLASH_INNER_KEY || len == 0 || len > size - FLASH_INNER_TRAILER_LEN)
         return std::nullopt;
     return pc::flash::get_be32(t + 4);
+}
+
+// A re-layout through a journal in the lowest sector of the range (see
+// inner_journal.h): 0 when done, -1 when it failed, nothing when no order
+// of the writes keeps every sector that is still wanted.
+std::optional<int> journal_rewrite(const std::vector<uint8_t> &image, uint32_t bottom, uint32_t lowest,
+                                   const std::vector<pc::flash::inner_journal::Placed> &placed,
+                                   int progress) {
+    namespace journal = pc::flash::inner_journal;
+    const uint32_t size = flashGetSectorSize(), from = lowest + size;
+    std::vector<uint8_t> target(chip_size() - from, 0xff);
+    const uint32_t start = std::max(bottom, from);
+    std::memcpy(target.data() + (start - from), image.data() + (start - bottom), chip_size() - start);
+    switch (journal::write(lowest, target, placed, progress)) {
+        case journal::Outcome::kDone:
+            return 0;
+        case journal::Outcome::kFailed:
+            return -1;
+        case journal::Outcome::kNoPlan:
+            break;
+    }
+    return std::nullopt;
 }
 
 // Lays the items out from the top of the chip, with one erased sector below
@@ -187,8 +199,10 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
     uint32_t b = static_cast<uint32_t>(total);  // boundary, relative to bottom
     uint32_t envAt = 0, envSpan = 0;            // the environment's place in the image
     std::optional<uint32_t> newProfileAt;
+    std::vector<pc::flash::inner_journal::Placed> placed;
     for (const auto &it : items) {
         uint32_t len = static_cast<uint32_t>(it.value.size());
+        placed.push_back({it.type, bottom + b, item_span(len), &it.value});
         uint8_t *trailer = image.data() + b - FLASH_INNER_TRAILER_LEN;
         std::memcpy(trailer - len, it.value.data(), len);
         pc::flash::put_be32(trailer, len);
@@ -245,6 +259,8 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
         if (inPlace) {
             copy = newEdge - size;
             if (put_copy(target, copy, kCopyKeyInPlace) != 0) return fail_write();
+        } else if (auto done = journal_rewrite(image, bottom, lowest, placed, progress)) {
+            return *done == 0 ? 0 : fail_write();
         } else if (envSpan == size) {
             copy = lowest;
             if (put_copy(image.data() + envAt, copy, kCopyKeyMove) != 0) return fail_write();
@@ -275,7 +291,7 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
     // bottom (the new erased sector, places the area left) is erased, so that
     // no older copy of an item stays behind; the copy goes last.
     for (uint32_t at = lowest; at < newEdge; at += size) {
-        if (at != copy && erase_unless_blank(at) != 0) return fail_write();
+        if (at != copy && pc::flash::erase_sector_unless_blank(at) != 0) return fail_write();
     }
     if (copy != 0 && l_eraseFlash(copy, size, 0) != 0) return fail_write();
     return 0;
@@ -314,6 +330,14 @@ int repair_interrupted_rewrite() {
         uint8_t trailer[FLASH_INNER_TRAILER_LEN];
         if (l_readFlash(trailer, sizeof trailer, b - FLASH_INNER_TRAILER_LEN) != 0) return -1;
         key = pc::flash::get_be32(trailer + 8);
+        if (key == pc::flash::inner_journal::kKey) {
+            int rc = pc::flash::inner_journal::resume(b - size);
+            if (rc <= 0) {
+                flashAppInnerInited = 0;
+                return rc;
+            }
+            continue;  // not a journal after all
+        }
         if (key == kCopyKeyInPlace || key == kCopyKeyMove) {
             copyAt = b - size;
             len = pc::flash::get_be32(trailer);
@@ -371,14 +395,18 @@ int repair_interrupted_rewrite() {
 }
 
 // Pre-check and repair: the environment must exist, once, as the lowest
-// item; with none, the defaults are written.
+// item; with none, the defaults are written. A filler that an interrupted
+// rewrite left goes, and so does a later copy of a type already found.
 int precheck() {
     std::vector<ItemRecord> records;
     uint32_t edge = 0;
     if (!walk(records, edge)) return -1;
     size_t envCount = static_cast<size_t>(std::count_if(
         records.begin(), records.end(), [](const ItemRecord &r) { return r.type == FLASH_INNER_TYPE_GEV; }));
-    if (envCount == 1 && records.back().type == FLASH_INNER_TYPE_GEV) {
+    bool filler = std::any_of(records.begin(), records.end(), [](const ItemRecord &r) {
+        return r.type == pc::flash::inner_journal::kFillerType;
+    });
+    if (envCount == 1 && records.back().type == FLASH_INNER_TYPE_GEV && !filler) {
         FLASH_DBG(flash_app_inner_debug, "Gev is stored in the last inner item\r\n");
         return 0;
     }
@@ -387,6 +415,9 @@ int precheck() {
     std::vector<Item> wanted;
     std::optional<Item> env;
     for (auto &it : items) {
+        bool seen =
+            std::any_of(wanted.begin(), wanted.end(), [&](const Item &w) { return w.type == it.type; });
+        if (it.type == pc::flash::inner_journal::kFillerType || seen) continue;
         if (it.type != FLASH_INNER_TYPE_GEV) {
             wanted.push_back(std::move(it));
         } else if (!env) {

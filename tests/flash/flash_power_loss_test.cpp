@@ -12,6 +12,10 @@
 //   in range: did every erase and write, of the operation and of the
 //             repair, stay inside the area and its one erased sector
 //             (before or after the operation, whichever reaches lower)?
+//   others:   is every item that the operation does not change (types 0 and
+//             2 to 7 but the touched ones) still there, byte for byte?
+//   touched:  is each item the operation changes either as before or as
+//             after it (absent where it was or becomes absent)?
 // It prints one row per operation.
 #include <gtest/gtest.h>
 
@@ -20,6 +24,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -135,7 +140,10 @@ protected:
 
     struct Row {
         std::string op;
-        int cuts = 0, booted = 0, kept = 0, profileKept = 0, inRange = 0;
+        int cuts = 0, booted = 0, kept = 0, profileKept = 0, inRange = 0, othersKept = 0, touchedKept = 0;
+        int bootGap = 1;
+        bool touchedMayGo = false;
+        int touchedClean = 0;  // touched items as before, as after or absent
     };
 
     struct Case {
@@ -143,7 +151,55 @@ protected:
         std::function<void()> prepare;  // brings the chip to the state before
         std::function<int()> op;
         std::vector<std::string> marks;  // MARK values that count as kept ("" for the defaults)
+        std::set<uint32_t> touched;      // item types the operation changes (besides the environment)
+        // Cuts that may leave the boot loader without an environment: the
+        // erase of the one sector the chain runs through; a re-layout that
+        // moves items breaks the chain while they move (nothing but the
+        // first and last cut is asked of it then).
+        int bootGap = 1;
+        // A multi-sector item replaced by another multi-sector value: the
+        // range has no room for both values and the journal none for either,
+        // so a cut may lose it (it never comes back garbled).
+        bool touchedMayGo = false;
     };
+
+    // Every item but the environment, by type; a missing type is absent.
+    std::map<uint32_t, std::vector<uint8_t>> items_now() {
+        std::map<uint32_t, std::vector<uint8_t>> all;
+        for (uint32_t type = 0; type < 8; ++type) {
+            if (type == FLASH_INNER_TYPE_GEV) continue;
+            uint32_t len = 0;
+            void *p = flashAppInnerGet(type, &len);
+            if (p == nullptr) continue;
+            all[type].assign(static_cast<uint8_t *>(p), static_cast<uint8_t *>(p) + len);
+            std::free(p);
+        }
+        return all;
+    }
+
+    using Items = std::map<uint32_t, std::vector<uint8_t>>;
+    static bool others_kept(const Case &c, const Items &before, const Items &now) {
+        for (uint32_t type = 0; type < 8; ++type) {
+            if (c.touched.count(type)) continue;
+            auto b = before.find(type), n = now.find(type);
+            if ((b == before.end()) != (n == now.end())) return false;
+            if (b != before.end() && b->second != n->second) return false;
+        }
+        return true;
+    }
+    static bool touched_kept(const Case &c, const Items &before, const Items &after, const Items &now,
+                             bool mayGo = false) {
+        auto same = [](const Items &a, const Items &b, uint32_t type) {
+            auto x = a.find(type), y = b.find(type);
+            if (x == a.end() || y == b.end()) return x == a.end() && y == b.end();
+            return x->second == y->second;
+        };
+        for (uint32_t type : c.touched) {
+            if (mayGo && now.find(type) == now.end()) continue;
+            if (!same(now, before, type) && !same(now, after, type)) return false;
+        }
+        return true;
+    }
 
     Row run(const Case &c) {
         CaptureStdout quiet;
@@ -155,6 +211,7 @@ protected:
         flashAppInnerInit_patch();
         uint32_t edgeBefore = flashInnerEdgeOffset;
         auto profileBefore = profile_now();
+        auto itemsBefore = items_now();
         restore(before);
         g_budget = -1;
         g_count = 0;
@@ -162,11 +219,14 @@ protected:
         EXPECT_EQ(c.op(), 0) << c.name;
         flashMtdSetWriteHook(nullptr);
         Row row{c.name};
+        row.bootGap = c.bootGap;
+        row.touchedMayGo = c.touchedMayGo;
         row.cuts = g_count;
         restart();
         flashAppInnerInit_patch();
         uint32_t lowest = std::min(edgeBefore, flashInnerEdgeOffset) - kSector;
         auto profileAfter = profile_now();
+        auto itemsAfter = items_now();
         for (int n = 0; n < row.cuts; ++n) {
             restore(before);
             g_touched.clear();
@@ -178,7 +238,11 @@ protected:
             restart();  // the library's start-up repair runs on first use
             std::string mark = mark_now();
             auto profile = profile_now();
+            auto itemsNow = items_now();
             flashMtdSetWriteHook(nullptr);
+            row.othersKept += others_kept(c, itemsBefore, itemsNow) ? 1 : 0;
+            row.touchedKept += touched_kept(c, itemsBefore, itemsAfter, itemsNow) ? 1 : 0;
+            row.touchedClean += touched_kept(c, itemsBefore, itemsAfter, itemsNow, true) ? 1 : 0;
             row.kept += std::count(c.marks.begin(), c.marks.end(), mark) ? 1 : 0;
             row.profileKept += (profile == profileBefore || profile == profileAfter) ? 1 : 0;
             row.inRange += std::all_of(g_touched.begin(), g_touched.end(),
@@ -220,6 +284,26 @@ protected:
         }
         return env;
     }
+
+    static void report(const std::vector<Row> &rows) {
+        std::printf("\n%-40s %5s %6s %6s %8s %7s %8s %6s %9s\n", "operation", "cuts", "boots", "kept",
+                    "profile", "others", "touched", "clean", "in range");
+        for (const auto &r : rows)
+            std::printf("%-40s %5d %6d %6d %8d %7d %8d %6d %9d\n", r.op.c_str(), r.cuts, r.booted, r.kept,
+                        r.profileKept, r.othersKept, r.touchedKept, r.touchedClean, r.inRange);
+        for (const auto &r : rows) {
+            // Slot updates never erase: the device boots wherever the power goes.
+            if (r.op.rfind("setEnvItem, new", 0) == 0 || r.op.rfind("setEnvItem, changed", 0) == 0) {
+                EXPECT_EQ(r.booted, r.cuts) << r.op;
+            }
+            EXPECT_GE(r.booted, r.bootGap < 0 ? 2 : r.cuts - r.bootGap) << r.op;
+            EXPECT_EQ(r.kept, r.cuts) << r.op;
+            EXPECT_EQ(r.profileKept, r.cuts) << r.op;
+            EXPECT_EQ(r.othersKept, r.cuts) << r.op;
+            EXPECT_EQ(r.touchedMayGo ? r.touchedClean : r.touchedKept, r.cuts) << r.op;
+            EXPECT_EQ(r.inRange, r.cuts) << r.op;
+        }
+    }
 };
 
 TEST_F(PowerLoss, every_sector_operation_of_the_area_environment_and_profile_writes) {
@@ -250,23 +334,27 @@ TEST_F(PowerLoss, every_sector_operation_of_the_area_environment_and_profile_wri
              std::vector<uint8_t> v(5000, 0x77);
              return flashAppInnerSet(4, v.data(), 5000, 0);
          },
-         {"before"}},
+         {"before"},
+         {4}},
         {"flashAppInnerSet, item grows",
          nothing,
          [] {
              std::vector<uint8_t> v(kSector + 100, 0x78);
              return flashAppInnerSet(3, v.data(), kSector + 100, 0);
          },
-         {"before"}},
-        {"flashAppInnerUnset", nothing, [] { return flashAppInnerUnset(3); }, {"before"}},
-        {"sysSetMacToFlash", nothing, [] { return sysSetMacToFlash(kNewMac); }, {"before"}},
+         {"before"},
+         {3},
+         -1},
+        {"flashAppInnerUnset", nothing, [] { return flashAppInnerUnset(3); }, {"before"}, {3}},
+        {"sysSetMacToFlash", nothing, [] { return sysSetMacToFlash(kNewMac); }, {"before"}, {0}},
         {"profile replace",
          nothing,
          [] {
              std::vector<uint8_t> v(PROFILE_LEN, 0x6d);
              return flashAppInnerSet(FLASH_INNER_TYPE_PROFILE, v.data(), PROFILE_LEN, 0);
          },
-         {"before"}},
+         {"before"},
+         {0}},
         // [profile][environment][item 3] as an older writer left it: the
         // repair moves the environment below item 3.
         {"start-up repair, env moved down",
@@ -302,24 +390,71 @@ TEST_F(PowerLoss, every_sector_operation_of_the_area_environment_and_profile_wri
     };
     std::vector<Row> rows;
     for (const auto &c : cases) rows.push_back(run(c));
+    report(rows);
+}
 
-    std::printf("\n%-34s %5s %6s %6s %8s %9s\n", "operation", "cuts", "boots", "kept", "profile", "in range");
-    for (const auto &r : rows)
-        std::printf("%-34s %5d %6d %6d %8d %9d\n", r.op.c_str(), r.cuts, r.booted, r.kept, r.profileKept,
-                    r.inRange);
-    for (const auto &r : rows) {
-        // Slot updates never erase: the device boots wherever the power goes.
-        if (r.op.rfind("setEnvItem, new", 0) == 0 || r.op.rfind("setEnvItem, changed", 0) == 0) {
-            EXPECT_EQ(r.booted, r.cuts) << r.op;
-        }
-        // Elsewhere only the erase of a sector that the chain of trailers runs
-        // through leaves the boot loader without an environment: one such
-        // sector, two where the profile moves up to where the environment was.
-        EXPECT_GE(r.booted, r.cuts - (r.op.find("above profile") != std::string::npos ? 2 : 1)) << r.op;
-        EXPECT_EQ(r.kept, r.cuts) << r.op;
-        EXPECT_EQ(r.profileKept, r.cuts) << r.op;
-        EXPECT_EQ(r.inRange, r.cuts) << r.op;
+// An area with items of several types and sizes: [profile][3: one
+// sector][2: two sectors][5: small][environment]. A change to one item moves
+// the items below it; a cut at any step must keep every item it moves.
+TEST_F(PowerLoss, every_sector_operation_of_a_re_layout_that_moves_other_items) {
+    auto pattern = [](uint32_t len, uint8_t seed) {
+        std::vector<uint8_t> v(len);
+        for (uint32_t i = 0; i < len; ++i) v[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 16));
+        return v;
+    };
+    {
+        CaptureStdout quiet;
+        auto two = pattern(kSector + 4000, 0x21), five = pattern(100, 0x51);
+        ASSERT_EQ(flashAppInnerSet(2, two.data(), static_cast<uint32_t>(two.size()), 0), 0);
+        ASSERT_EQ(flashAppInnerSet(5, five.data(), static_cast<uint32_t>(five.size()), 0), 0);
     }
+    auto set = [&](uint32_t type, uint32_t len, uint8_t seed) {
+        return [=] {
+            auto v = pattern(len, seed);
+            return flashAppInnerSet(type, v.data(), len, 0);
+        };
+    };
+    auto nothing = [] {};
+    std::vector<Case> cases = {
+        {"item 3 grows to two sectors", nothing, set(3, kSector + 200, 0x33), {"before"}, {3}},
+        {"item 3 removed", nothing, [] { return flashAppInnerUnset(3); }, {"before"}, {3}},
+        {"item 2 shrinks to one sector", nothing, set(2, 20000, 0x22), {"before"}, {2}},
+        {"item 2 grows to three sectors",
+         nothing,
+         set(2, 2 * kSector + 300, 0x23),
+         {"before"},
+         {2},
+         -1,
+         true},
+        {"item 2 replaced, same size", nothing, set(2, kSector + 4000, 0x24), {"before"}, {2}, -1, true},
+        {"item 2 removed", nothing, [] { return flashAppInnerUnset(2); }, {"before"}, {2}},
+        {"new item 4", nothing, set(4, 5000, 0x44), {"before"}, {4}},
+        {"flashAppInnerReset",
+         nothing,
+         [] { return flashAppInnerReset("0x100000", "0x1300000", "0x800000", "0x10500"); },
+         {"before", ""},  // the reset removes MARK with the other variables it does not keep
+         {2, 3, 5}},
+        // [profile][environment][3][2][5] as an older writer left it: the
+        // repair moves the environment down and the items below it up.
+        {"start-up repair, env above items",
+         [&] {
+             auto env = item(FLASH_INNER_TYPE_GEV), three = item(3), two = item(2), five = item(5);
+             const uint32_t p1 = kChip - kSector;
+             ASSERT_EQ(l_eraseFlash(kChip - 7 * kSector, 6 * kSector, 0), 0);
+             put_raw(p1, FLASH_INNER_TYPE_GEV, env);
+             put_raw(p1 - kSector, 3, three);
+             put_raw(p1 - 2 * kSector, 2, two);
+             put_raw(p1 - 4 * kSector, 5, five);
+         },
+         [] { return flashAppInnerInit(); },
+         {"before"}},
+    };
+    std::vector<Row> rows;
+    for (auto &c : cases) {
+        c.bootGap = -1;  // every row but the new item moves items the chain runs through
+        rows.push_back(run(c));
+    }
+    report(rows);
 }
 
 }  // namespace
