@@ -13,6 +13,7 @@
 
 #include "axmsg_client/axconfig_client.h"
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
 #include "platform_core/platform.h"
@@ -20,11 +21,6 @@
 #include "platform_sim/sim.h"
 
 namespace {
-
-// RPC's message queues come out of a per-user kernel budget that other
-// programs on the machine share: when it is short the helper ends with
-// kTryAgain and the test starts it again.
-constexpr int kTryAgain = 75;
 
 int peer_printer(int type, AXCFG_REG_ARG_T *arg, AXCFG_OUT_ENV_T *env, AXCFG_OUTPUT_FUNC out) {
     char line[64];
@@ -55,12 +51,11 @@ int main(int argc, char **argv) {
     if (argc < 3) return 2;
     const int pid = std::atoi(argv[1]);
     simProcessSetPid(pid);
-    if (axshm_init() != 0 || debugFlagInit() != 0 || up_mod_init() != 0) return 3;
-    if (axmsg_client_init(pid, 10000) != 0) return 4;
-    if (axrpcInit() != 0) return kTryAgain;
+    if (axshm_init() != 0 || debugFlagInit() != 0 || up_mod_init() != 0)
+        return pc::test::peer::kNoSharedBlocks;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
     if (axConfigClientInit() != 0) return 5;
     if (axConfigClientRegister("peer_cfg", peer_printer, peer_delport, std::atoi(argv[2])) != 0) return 6;
-    std::printf("peer registered\n");
-    std::fflush(stdout);
+    pc::test::peer::ready_line("peer registered");
     for (;;) pause();
 }

@@ -7,7 +7,8 @@
 //                                         every reply came back intact
 //   axmsg_peer_helper held PID            the id is held by another peer: the
 //                                         client must not report itself connected
-//                                         within a second (exit 4 if it does), then
+//                                         within a second (exit 4 if it does),
+//                                         prints "not connected while held", then
 //                                         connects once the id is free and pings
 //                                         the core (exit 0)
 #include <signal.h>
@@ -102,6 +103,8 @@ int main(int argc, char **argv) {
     axmsg_reg(kRequestMid, axmsg_client_echo_back);
     if (mode == "held") {
         if (axmsg_client_init(pid, kHeldCheckMs) == 0) return 4;
+        std::printf("not connected while held\n");
+        std::fflush(stdout);
         if (axmsg_client_wait_connected(kConnectTimeoutMs) != 0) return 3;
         return ping(PID_CORE, 3);
     }

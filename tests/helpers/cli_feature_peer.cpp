@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/aximi.h"
 #include "platform_core/aximi_cli.h"
 #include "platform_core/axrpc.h"
@@ -20,8 +21,6 @@
 #include "platform_sim/sim.h"
 
 namespace {
-
-constexpr int kTryAgain = 75;  // RPC queues short: the test starts the helper again
 
 int show_neighbors(AXIMI_CTX_T *ctx, AXRPC_PARA_T *args, AXRPC_PARA_T *) {
     char *typed = nullptr;
@@ -42,9 +41,8 @@ int main(int argc, char **argv) {
     if (argc < 2) return 2;
     const int pid = std::atoi(argv[1]);
     simProcessSetPid(pid);
-    if (axshm_init() != 0 || debugFlagInit() != 0) return 3;
-    if (axmsg_client_init(pid, 10000) != 0) return 4;
-    if (axrpcInit() != 0) return kTryAgain;
+    if (axshm_init() != 0 || debugFlagInit() != 0) return pc::test::peer::kNoSharedBlocks;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
     if (axImiInit() != 0) return 5;
     const AXIMI_CLI_CMD_T neighbors = {"show lldp neighbors", "[PORTS]", "LLDP neighbours seen on each port",
                                        "lldpCliShowNeighbors"};
@@ -52,7 +50,6 @@ int main(int argc, char **argv) {
                                   "lldpCliStuck"};
     if (axImiCliRegister(&neighbors, show_neighbors) != 0) return 6;
     if (axImiCliRegister(&hang, stuck) != 0) return 7;
-    std::printf("peer ready\n");
-    std::fflush(stdout);
+    pc::test::peer::ready_line("peer ready");
     for (;;) pause();
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axhttp.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/axshm.h"
@@ -14,11 +15,6 @@
 #include "platform_sim/sim.h"
 
 namespace {
-
-// RPC's message queues come out of a per-user kernel budget that other
-// programs on the machine share: when it is short the helper ends with
-// kTryAgain and the test starts it again.
-constexpr int kTryAgain = 75;
 
 int page_out(AXRPC_PARA_T *in, AXRPC_PARA_T *) {
     char *text = nullptr;
@@ -32,11 +28,9 @@ int page_out(AXRPC_PARA_T *in, AXRPC_PARA_T *) {
 
 int main() {
     simProcessSetPid(PID_HTTPD);
-    if (axshm_init() != 0) return 3;
-    if (axmsg_client_init(PID_HTTPD, 10000) != 0) return 4;
-    if (axrpcInit() != 0) return kTryAgain;
+    if (axshm_init() != 0) return pc::test::peer::kNoSharedBlocks;
+    if (int rc = pc::test::peer::connect(PID_HTTPD); rc != 0) return rc;
     if (httpParseInit() != 0 || axrpcRegisterFunc("page_out", page_out) != 0) return 5;
-    std::printf("web server ready\n");
-    std::fflush(stdout);
+    pc::test::peer::ready_line("web server ready");
     for (;;) pause();
 }

@@ -28,6 +28,7 @@
 #include "axmsg_client/feature_process.h"
 #include "axpacket_client/axpacket_client.h"
 #include "frame_echo.h"
+#include "peer_start.h"
 #include "platform_core/aximi.h"
 #include "platform_core/aximi_cli.h"
 #include "platform_core/axrpc.h"
@@ -80,7 +81,7 @@ int notify_probe(AXIMI_CTX_T *ctx, AXRPC_PARA_T *, AXRPC_PARA_T *) {
 }
 
 int reregistered(void *) {
-    if (FILE *f = std::fopen("/tmp/life_peer_reregistered", "w")) std::fclose(f);
+    pc::test::peer::ready_file("/tmp/life_peer_reregistered");
     return 0;
 }
 
@@ -114,6 +115,6 @@ int main(int argc, char **argv) {
     // Added after the libraries' own: runs once they have registered again.
     if (axmsg_client_reconnect_cb_add(reregistered, nullptr) != 0) return 4;
     if (int rc = register_all(); rc != 0) return rc;
-    if (FILE *f = std::fopen("/tmp/life_peer_ready", "w")) std::fclose(f);
+    pc::test::peer::ready_file("/tmp/life_peer_ready");
     for (;;) pause();
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/notify.h"
@@ -78,9 +79,8 @@ int main(int argc, char **argv) {
     sigemptyset(&go);
     sigaddset(&go, SIGUSR1);
     if (pthread_sigmask(SIG_BLOCK, &go, nullptr) != 0) return 2;
-    simProcessSetPid(pid);
-    if (axmsg_client_init(pid, 10000) != 0) return 3;
-    if (axrpcInit() != 0 || notify_lib_init() != 0) return 4;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
+    if (notify_lib_init() != 0) return 4;
     if (type >= 0 && notify_reg(kMid, type, on_event, pri) != 0) return 5;
     if (argc > 7) send_bulk(std::atoi(argv[7]));
     report("ready", "");

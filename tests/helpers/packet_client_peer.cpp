@@ -14,6 +14,7 @@
 #include "axmsg_client/axmsg_client.h"
 #include "axpacket_client/axpacket_client.h"
 #include "frame_echo.h"
+#include "peer_start.h"
 #include "platform_core/axrpc.h"
 #include "platform_sim/sim.h"
 
@@ -36,16 +37,15 @@ int on_frame(AX_PACKET_T *pkt, uint32_t mid, const char *name) {
 int main(int argc, char **argv) {
     if (argc < 2) return 2;
     const int pid = std::atoi(argv[1]);
-    simProcessSetPid(pid);
-    if (axmsg_client_init(pid, 10000) != 0) return 3;
-    if (axrpcInit() != 0 || axpacketClientInit() != 0) return 4;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
+    if (axpacketClientInit() != 0) return 4;
     if (axpacketClientRegisterModule(kMid, 10, 0, 0) != 0) return 5;
     if (axpacketClientRegisterPacket(kMid, kName, AX_RX_OWNED, 5, on_frame) != 0) return 6;
     // A second registration of the name replaces the first.
     if (axpacketClientRegisterPacket(kMid, kName, AX_RX_OWNED, 5, on_frame) != 0) return 7;
     if (axpacketClientRegisterField(kMid, kName, LEN_TYPE, 0x88B6, 0xFFFF) != 0) return 8;
     if (axpacketClientRegisterEnable(kMid, kName, 1) != 0) return 9;
-    if (FILE *f = std::fopen("/tmp/packet_peer_ready", "w")) std::fclose(f);
+    pc::test::peer::ready_file("/tmp/packet_peer_ready");
     for (int i = 0; i < 3000 && g_answered == 0; ++i) usleep(10000);
     std::fflush(stdout);
     _exit(g_answered == 1 ? 0 : 10);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/pktctl.h"
 #include "platform_sim/sim.h"
@@ -65,8 +66,6 @@ int run() {
 int main(int argc, char **argv) {
     if (argc < 2) return 2;
     const int pid = std::atoi(argv[1]);
-    simProcessSetPid(pid);
-    if (axmsg_client_init(pid, 10000) != 0) return 3;
-    if (axrpcInit() != 0) return 4;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
     _exit(run());
 }

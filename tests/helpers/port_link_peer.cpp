@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "axmsg_client/feature_process.h"
+#include "peer_start.h"
 #include "platform_core/chip_sdk.h"
 #include "platform_core/notify.h"
 #include "platform_core/pmp.h"
@@ -57,6 +58,6 @@ int main(int argc, char **argv) {
     if (notify_reg(kMid, NOTIFY_TYPE_PORT_LINK, on_port_link, kPri) != 0) return 5;
     std::printf("start %s chip %d\n", argv[2], chip_link(up));
     std::fflush(stdout);
-    if (FILE *f = std::fopen("/tmp/port_link_peer_ready", "w")) std::fclose(f);
+    pc::test::peer::ready_file("/tmp/port_link_peer_ready");
     for (;;) pause();
 }

@@ -2,7 +2,9 @@
 // argv[1], serves "peer_echo" and runs scenario argv[2] against the core:
 //   serve  - only serve until killed
 //   calls  - a round trip, a failure reported through envTls (2), a time-out
-//            whose late reply is dropped, then a fresh round trip
+//            whose late reply is dropped, then a fresh round trip; prints
+//            "calls done" and waits for SIGTERM, so that the test sees the
+//            late reply dropped before the process goes
 //   flood  - 128 calls held outstanding in the core, the 129th refused,
 //            then all 128 complete
 //   crowd  - many threads calling at once: replies come back in any order,
@@ -11,6 +13,7 @@
 //            the others' replies flow
 // Exits 0 when every result was as expected, else the number of the first
 // failed check.
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axmsg.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/types.h"
@@ -140,12 +144,22 @@ int scenario_crowd() {
 int main(int argc, char **argv) {
     if (argc < 3) return 2;
     const int pid = std::atoi(argv[1]);
-    simProcessSetPid(pid);
-    if (axmsg_client_init(pid, 10000) != 0) return 3;
-    if (axrpcInit() != 0 || axrpcRegisterFunc("peer_echo", peer_echo) != 0) return 4;
+    // Blocked before any thread starts, so that only sigwait takes it.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    if (std::strcmp(argv[2], "calls") == 0 && pthread_sigmask(SIG_BLOCK, &stop, nullptr) != 0) return 2;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
+    if (axrpcRegisterFunc("peer_echo", peer_echo) != 0) return 4;
     if (axmsg_reg(kNoteMid, on_note) != 0) return 5;
     int rc = 0;
-    if (std::strcmp(argv[2], "calls") == 0) rc = scenario_calls();
+    if (std::strcmp(argv[2], "calls") == 0) {
+        rc = scenario_calls();
+        std::printf("calls done\n");
+        std::fflush(stdout);
+        int sig = 0;
+        sigwait(&stop, &sig);
+    }
     if (std::strcmp(argv[2], "flood") == 0) rc = scenario_flood();
     if (std::strcmp(argv[2], "crowd") == 0) rc = scenario_crowd();
     if (std::strcmp(argv[2], "serve") == 0)

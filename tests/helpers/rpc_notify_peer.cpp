@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/notify.h"
 #include "platform_sim/sim.h"
@@ -45,9 +46,8 @@ int main(int argc, char **argv) {
     const int type = std::atoi(argv[2]);
     const int pri = std::atoi(argv[3]);
     const int raise = std::atoi(argv[4]);
-    simProcessSetPid(pid);
-    if (axmsg_client_init(pid, 10000) != 0) return 3;
-    if (axrpcInit() != 0 || notify_lib_init() != 0 || notify_asyn_init() != 0) return 4;
+    if (int rc = pc::test::peer::connect(pid); rc != 0) return rc;
+    if (notify_lib_init() != 0 || notify_asyn_init() != 0) return 4;
     if (notify_reg(20, type, on_sync, pri) != 0) return 5;
     if (notify_asyn_reg(21, type, 0, on_async) != 0) return 6;
     report("ready", nullptr, 0);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "axmsg_client/axmsg_client.h"
+#include "peer_start.h"
 #include "platform_core/axrpc.h"
 #include "platform_core/stack_cb.h"
 #include "platform_sim/sim.h"
@@ -38,14 +39,12 @@ int second_handler(su_cb_update_t *f) {
 int main(int argc, char **argv) {
     if (argc < 2) return 1;
     int pid = std::atoi(argv[1]);
-    simProcessSetPid(pid);
-    if (axmsg_client_init(pid, 10000) != 0 || axrpcInit() != 0 || suCbClientInit() != 0) return 1;
+    if (pc::test::peer::connect(pid) != 0 || suCbClientInit() != 0) return 1;
     if (suCbClientUpdateCbReg(kModFirst, 5, first_handler) != 0 ||
         suCbClientUpdateCbReg(kModSecond, 6, second_handler) != 0 ||
         suCbClientCbUnreg(SU_CBHND_UPDATE, kModFirst, 5) != 0)
         return 1;
-    std::printf("ready\n");
-    std::fflush(stdout);
+    pc::test::peer::ready_line("ready");
     for (int i = 0; i < 600 && g_result.load() < 0; ++i) usleep(100000);
     usleep(500000);  // the reply reaches the core
     return g_result.load() < 0 ? 4 : g_result.load();

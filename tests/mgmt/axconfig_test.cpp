@@ -310,6 +310,13 @@ TEST_F(Config, running_config_service_caps_its_buffer) {
 // Long enough for a helper to start, or a line to reach its output, on a loaded machine.
 constexpr auto kPatience = 30s;
 
+// The state letter of process `pid` ("T" once it is stopped), or '?'.
+char process_state(pid_t pid) {
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(')');
+    return end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
+}
+
 bool wait_for_text(const std::string &path, const std::string &needle) {
     return pc::test::wait_for_text(path, needle, kPatience);
 }
@@ -357,11 +364,13 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
     // its limit (10 s) and goes on without it, instead of waiting for good
     // or once per section.
     kill(peer, SIGSTOP);
+    ASSERT_TRUE(pc::test::wait_until([&] { return process_state(peer) == 'T'; }, 10s)) << process_state(peer);
     for (auto walk : {+[] { return show_running_config(); }, +[] { return running_config(); }}) {
         const auto start = std::chrono::steady_clock::now();
         text = walk();
         EXPECT_LT(std::chrono::steady_clock::now() - start, 25s);
-        EXPECT_EQ(text.find("peer"), std::string::npos) << text;
+        EXPECT_EQ(text.find("peer"), std::string::npos) << "peer state " << process_state(peer) << "\n"
+                                                        << text;
         EXPECT_NE(text.find("global x"), std::string::npos) << text;
     }
 

@@ -19,11 +19,14 @@
 #include "platform_core/utp.h"
 #include "platform_sim/sim_link.h"
 #include "support/capture_stdout.h"
+#include "support/test_files.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::seconds kAckPatience{10};  // for the receiver's thread to acknowledge
 
 // Messages the transport delivered, in order.
 struct Inbox {
@@ -373,7 +376,8 @@ TEST_F(UtpTransport, DataFramesOfEitherSizeAreTaken) {
         EXPECT_EQ(rx_frame(f), 0) << f.size();
         ASSERT_TRUE(g_inbox.wait_for(1)) << f.size();
         EXPECT_EQ(g_inbox.msgs[0], Bytes(f.begin() + 32, f.begin() + 42)) << f.size();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // The receiver's thread acknowledges beside delivering: either may come first.
+        EXPECT_TRUE(pc::test::wait_until([] { return !g_tap.of_type(UTP_FRAME_ACK).empty(); }, kAckPatience));
         auto acks = g_tap.of_type(UTP_FRAME_ACK);
         ASSERT_EQ(acks.size(), 1u);
         EXPECT_EQ(acks[0].size(), UTP_FRAME_HDR_LEN);
@@ -385,7 +389,8 @@ TEST_F(UtpTransport, FrameOfADeliveredTransactionIsAnsweredAndNotDeliveredAgain)
     ASSERT_EQ(rx_frame(f), 0);
     ASSERT_TRUE(g_inbox.wait_for(1));
     ASSERT_EQ(rx_frame(f), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Its second acknowledgement shows the copy has been handled.
+    EXPECT_TRUE(pc::test::wait_until([] { return g_tap.of_type(UTP_FRAME_ACK).size() >= 2; }, kAckPatience));
     EXPECT_EQ(g_inbox.msgs.size(), 1u);
     auto acks = g_tap.of_type(UTP_FRAME_ACK);
     ASSERT_EQ(acks.size(), 2u);

@@ -32,4 +32,18 @@ std::string CaptureStdout::text() {
     return text_;
 }
 
+std::string CaptureStdout::so_far() {
+    if (done_ || file_fd_ < 0) return text_;
+    fflush(stdout);
+    std::string text;
+    char buf[4096];
+    off_t at = 0;
+    ssize_t n;
+    while ((n = pread(file_fd_, buf, sizeof buf, at)) > 0) {
+        text.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+    return text;
+}
+
 }  // namespace pc::test

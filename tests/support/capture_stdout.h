@@ -14,6 +14,9 @@ public:
 
     // Stops capturing (once) and returns everything written so far.
     std::string text();
+    // What was written so far, capturing on: for polling what other threads
+    // and child processes (which inherit the standard output) write.
+    std::string so_far();
 
 private:
     int saved_fd_ = -1;

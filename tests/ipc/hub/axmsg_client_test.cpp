@@ -23,6 +23,7 @@
 #include "platform_core/axmsg.h"
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
@@ -440,7 +441,18 @@ TEST_F(ClientWait, ManyCallersGetTheirRepliesInAnyOrder) {
             if (rc == 0 && !wait_seen(kReplyMid, e.token)) ++failed;
             if (rc < 0) ++failed;
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Every caller waits, one of them reading the connection, before the
+    // replies come.
+    ASSERT_TRUE(pc::test::wait_until(
+        [&] {
+            int waiting = 0, reading = 0;
+            for (const Expect &e : expects) {
+                waiting += e.asked.load() >= 1 ? 1 : 0;
+                reading += e.asked.load() >= 2 ? 1 : 0;
+            }
+            return waiting == kCallers && reading >= 1;
+        },
+        std::chrono::milliseconds(kHubWaitMs), std::chrono::milliseconds(1)));
 
     // Replies in reverse order between messages for the reader, cut into
     // pieces of any size.

@@ -28,6 +28,7 @@
 #include "platform_core/types.h"
 #include "platform_sim/sim.h"
 #include "support/capture_stdout.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
@@ -327,8 +328,12 @@ TEST_F(AxmsgHub, ProcessToProcessAndPeerDeath) {
 TEST_F(AxmsgHub, ClientIsConnectedOnlyOnceItsHelloIsAccepted) {
     pid_t holder = pc::test::spawn_helper("axmsg_peer_helper", {"serve", "29"});
     ASSERT_TRUE(core_send_becomes(29, 0));
-    pid_t client = pc::test::spawn_helper("axmsg_peer_helper", {"held", "29"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::string log = "/tmp/axmsg_held_client.log";
+    pid_t client = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/axmsg_peer_helper",
+                                           {"held", "29"}, {}, log);
+    // The id is freed only once the client has found it held.
+    ASSERT_TRUE(pc::test::wait_for_text(log, "not connected while held", std::chrono::seconds(30)))
+        << pc::test::read_file(log);
     kill(holder, SIGKILL);
     pc::test::wait_child(holder);
     EXPECT_EQ(pc::test::wait_child_for(client, 30000), 0);

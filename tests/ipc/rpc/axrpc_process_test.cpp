@@ -13,6 +13,7 @@
 #include "platform_core/axrpc.h"
 #include "platform_sim/sim.h"
 #include "support/capture_stdout.h"
+#include "support/test_files.h"
 #include "support/test_process.h"
 
 namespace {
@@ -96,6 +97,15 @@ protected:
 TEST_F(RpcProcesses, PeerCallsTheCore) {
     pc::test::CaptureStdout out;
     pid_t peer = pc::test::spawn_helper("rpc_call_peer", {"6", "calls"});
+    // The peer takes the late reply on its own time, and stays until told.
+    EXPECT_TRUE(pc::test::wait_until(
+        [&] {
+            const std::string so_far = out.so_far();
+            return so_far.find("calls done") != std::string::npos &&
+                   so_far.find("Wait queue expire") != std::string::npos;
+        },
+        std::chrono::seconds(60), std::chrono::milliseconds(50)));
+    kill(peer, SIGTERM);
     EXPECT_EQ(pc::test::wait_child_for(peer, 60000), 0);
     std::string text = out.text();
     EXPECT_NE(text.find("Time out in rpcing to core_slow"), std::string::npos) << text;
@@ -126,14 +136,15 @@ TEST_F(RpcProcesses, CoreCallsThePeerSyncAndAsync) {
     axrpcParaInit(&in);
     axrpcAddInt(&in, "n", 1);
     int rc = -1;
-    for (int i = 0; i < 100 && rc != 0; ++i) {  // until the peer has connected and registered
-        axrpcParaGroupInit(&group);
-        rc = axrpcCallFunctionSync(kUnit1, 8, "peer_echo", &in, 1, 0, &group);
-        if (rc != 0) {
-            axrpcParaGroupFree(&group);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
+    // Until the peer has connected and registered.
+    pc::test::wait_until(
+        [&] {
+            axrpcParaGroupInit(&group);
+            rc = axrpcCallFunctionSync(kUnit1, 8, "peer_echo", &in, 1, 0, &group);
+            if (rc != 0) axrpcParaGroupFree(&group);
+            return rc == 0;
+        },
+        std::chrono::seconds(60), std::chrono::milliseconds(50));
     ASSERT_EQ(rc, 0);
     int n = 0;
     EXPECT_EQ(axrpcGetInt(&group.paraSet, "n", &n), 0);
