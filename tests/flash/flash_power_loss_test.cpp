@@ -448,6 +448,21 @@ TEST_F(PowerLoss, every_sector_operation_of_a_re_layout_that_moves_other_items) 
          },
          [] { return flashAppInnerInit(); },
          {"before"}},
+        // [2][profile][5][environment] (last: it leaves item 3 out): an item
+        // written before the profile lies above it; when it grows, the
+        // profile moves down.
+        {"item 2 above the profile grows",
+         [&] {
+             auto env = item(FLASH_INNER_TYPE_GEV), profile = item(FLASH_INNER_TYPE_PROFILE), five = item(5);
+             ASSERT_EQ(l_eraseFlash(kChip - 7 * kSector, 7 * kSector, 0), 0);
+             put_raw(kChip, 2, pattern(3000, 0x25));
+             put_raw(kChip - kSector, FLASH_INNER_TYPE_PROFILE, profile);
+             put_raw(kChip - 2 * kSector, 5, five);
+             put_raw(kChip - 3 * kSector, FLASH_INNER_TYPE_GEV, env);
+         },
+         set(2, kSector + 200, 0x26),
+         {"before"},
+         {2}},
     };
     std::vector<Row> rows;
     for (auto &c : cases) {
