@@ -18,24 +18,25 @@
 // `fd` under the lock and closes it. A descriptor is thus never closed under
 // a writer.
 //
-// Reading (leader/follower): the socket is non-blocking and read by whoever
-// holds the read role (ReadRole, under its own mutex): the reader thread,
-// or a caller waiting for a reply (axmsg_transport_wait) that found the
-// role free. The holder alone uses the frame buffer. A caller delivers the
-// messages of the type it waits for on its own thread and hands every other
-// message to the reader thread through the inbox; the reader thread
-// delivers everything it reads itself. Threads wait for the socket with
-// epoll, the caller on `ep_callers`, the reader thread on `ep_reader` (with
-// the wake-up eventfd). While a caller holds the role the socket's entry in
-// `ep_reader` is switched off, so bytes for the caller never wake the
-// reader thread; the caller switches it on again after giving the role
-// back, and bytes it left unread then wake the reader thread at once
+// Reading (leader/follower): the socket is read by whoever holds the read
+// role (ReadRole, under its own mutex): the reader thread, or a caller
+// waiting for a reply (axmsg_transport_wait) that found the role free. The
+// holder alone uses the frame buffer. A caller delivers the messages of the
+// type it waits for on its own thread and hands every other message to the
+// reader thread through the inbox; the reader thread delivers everything it
+// reads itself. The reader thread waits for the socket with epoll on
+// `ep_reader` (with the wake-up eventfd) and reads it without waiting
+// (MSG_DONTWAIT); a caller waits in a blocking read of the socket, bounded by
+// SO_RCVTIMEO (or, with less time left than that, in epoll on `ep_callers`),
+// so its reply costs it one system call. While a caller holds the role the
+// socket's entry in `ep_reader` is switched off, so bytes for the caller
+// never wake the reader thread; the caller switches it on again after giving
+// the role back, and bytes it left unread then wake the reader thread at once
 // (epoll reports a ready socket when its entry is switched on). The reader
 // thread waits edge-triggered. Before it gives the role back a holder has
-// read the socket empty (a short read) and handed out every buffered
-// message, so bytes that come later always wake a thread that reads them.
-// The reader thread alone closes the socket, and only while it holds the
-// role.
+// read the socket empty (a short read) and handed out every buffered message,
+// so bytes that come later always wake a thread that reads them. The reader
+// thread alone closes the socket, and only while it holds the role.
 #include "axmsg_client/axmsg_client.h"
 
 #include <arpa/inet.h>
@@ -371,8 +372,15 @@ void sleep_unless_stopped(const Client &c, unsigned ms) {
 // Makes `fd` the connection callers and the reader thread read; false when
 // it cannot be watched.
 bool open_reading(Client &c, int fd, FrameReader &frames) {
+    // Blocking, for the caller that waits in its read; every other read and
+    // every write is non-blocking or bounded on its own (MSG_DONTWAIT, the
+    // slice below).
     int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    if (flags < 0 || ((flags & O_NONBLOCK) != 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0))
+        return false;
+    timeval slice{};
+    slice.tv_usec = static_cast<suseconds_t>(kCallerReadSliceMs * 1000);
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) return false;
     if (!watch(c.ep_callers, EPOLL_CTL_ADD, fd, EPOLLIN)) return false;
     if (!watch(c.ep_reader, EPOLL_CTL_ADD, fd, kReaderEvents)) {
         epoll_ctl(c.ep_callers, EPOLL_CTL_DEL, fd, nullptr);

@@ -49,6 +49,12 @@ struct Client {
 // The reader thread's events of the socket: edge-triggered input.
 inline constexpr uint32_t kReaderEvents = EPOLLIN | EPOLLET;
 
+// The socket is blocking: a caller that waits for its reply waits in the
+// read itself, at most this long per read (SO_RCVTIMEO), then looks at its
+// deadline again. A wait with less time left than this waits in epoll with
+// the exact time instead.
+inline constexpr unsigned kCallerReadSliceMs = 50;
+
 // Wakes the reader thread (its eventfd).
 void wake_reader(const Client &c);
 // Adds, or changes the events of, the socket in an epoll set.

@@ -98,14 +98,31 @@ Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAI
             continue;
         }
         if (done(arg)) return Pumped::kDone;
-        int wait_ms = -1;
+        long long left = LLONG_MAX;
         if (timeout_ms != PAL_WAIT_FOREVER) {
-            const long long left = deadline - pal_time_msecs();
+            left = deadline - pal_time_msecs();
             if (left <= 0) return Pumped::kTimeOut;
-            wait_ms = static_cast<int>(std::min<long long>(left, INT_MAX));
+        }
+        if (left >= kCallerReadSliceMs) {
+            // Wait in the read itself (the socket is blocking, each read
+            // bounded by the slice): the reply costs one system call.
+            switch (frames.fill(fd, FrameReader::Wait::kBlock)) {
+                case FrameReader::Fill::kFull:
+                    drained = false;
+                    break;
+                case FrameReader::Fill::kShort:
+                case FrameReader::Fill::kWouldBlock:  // the slice passed, or a signal
+                    break;
+                case FrameReader::Fill::kNoMemory:
+                    PFM_ERR(MID_AXMSG, "memory is not enough");
+                    return Pumped::kEnd;
+                case FrameReader::Fill::kEnd:
+                    return Pumped::kEnd;
+            }
+            continue;
         }
         epoll_event ev{};
-        int n = epoll_wait(c.ep_callers, &ev, 1, wait_ms);
+        int n = epoll_wait(c.ep_callers, &ev, 1, static_cast<int>(left));
         if (n > 0) drained = false;
         if (n < 0 && errno != EINTR) return Pumped::kEnd;
     }

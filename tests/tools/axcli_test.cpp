@@ -282,12 +282,16 @@ TEST_F(Axcli, ctrl_c_drops_the_line_and_ctrl_d_ends_the_session) {
     PC_SKIP_UNDER_EMULATOR("the interactive session needs the host's line editor");
     pc::test::PtySession s(kAxcli, {});
     ASSERT_TRUE(s.expect("axcli> ")) << s.screen();
+    // The editor owns the terminal once its prompt shows: a key typed at
+    // once is the editor's (a Ctrl-D in line mode would reach it as a NUL).
+    EXPECT_FALSE(s.line_mode()) << "the first prompt";
     s.send("show runn");
     s.send("\x03");
     ASSERT_TRUE(s.expect("axcli> ")) << "a new prompt after Ctrl-C\n" << s.screen();
     s.send("show version\r");
     EXPECT_TRUE(s.expect("Device:")) << "the dropped text is not part of the line\n" << s.screen();
     ASSERT_TRUE(s.expect("axcli> "));
+    EXPECT_FALSE(s.line_mode()) << "the prompt after a command";
     s.send("\x04");
     EXPECT_EQ(s.wait_exit(15000), 0) << s.screen();
 }

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,6 +63,15 @@ public:
     PtySession &operator=(const PtySession &) = delete;
 
     bool started() const { return pid_ > 0; }
+
+    // True while the terminal is in line mode (canonical input: the line
+    // discipline echoes and edits), as a program's editor leaves it between
+    // lines; a key typed then is not the editor's. Linux reports the
+    // terminal's settings through the master.
+    bool line_mode() const {
+        termios t{};
+        return tcgetattr(master_, &t) == 0 && (t.c_lflag & ICANON) != 0;
+    }
 
     // Writes keys as typed.
     void send(const std::string &keys) {

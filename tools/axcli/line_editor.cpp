@@ -147,6 +147,10 @@ LineEditor::~LineEditor() {
 bool LineEditor::read(std::string *line) {
 #ifdef AXCLI_HAVE_LIBEDIT
     if (editing_ != nullptr) {
+        // The terminal goes to the editor's mode before the prompt shows, not
+        // at the first key: a key typed in between would otherwise meet the
+        // line discipline (echoed twice; Ctrl-D kept as a NUL byte).
+        el_set(editing_->el, EL_PREP_TERM, 1);
         int count = 0;
         const char *text = el_gets(editing_->el, &count);
         if (text == nullptr || count <= 0) return false;

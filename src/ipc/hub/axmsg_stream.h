@@ -13,7 +13,10 @@
 // costs one read in the common case and no allocation. A frame stays valid
 // until the next call to next(), next_buffered() or fill(); its start is
 // aligned for any type. next() blocks until a message is there; a reader
-// that waits by other means (epoll) uses next_buffered() and fill(). The
+// that waits by other means (epoll) uses next_buffered() and fill(), which
+// never blocks on a socket (MSG_DONTWAIT, whatever the socket's mode), or
+// fill() with kBlock, which waits in the read itself on a blocking socket
+// (one system call instead of a wait and a read; SO_RCVTIMEO bounds it). The
 // buffer grows with the bytes that arrive, never ahead of them on a header's
 // word alone, so a peer that announces a large message and goes silent holds
 // no more memory than it sent.
@@ -162,6 +165,11 @@ public:
         kEmpty,      // next_buffered(): no complete message is buffered
     };
 
+    // How fill() reads: without waiting (a socket that has nothing gives
+    // kWouldBlock), or as the descriptor's mode says (a blocking socket
+    // waits for bytes, up to its SO_RCVTIMEO: then kWouldBlock).
+    enum class Wait { kNoWait, kBlock };
+
     // What one read from the socket brought (fill()).
     enum class Fill {
         kShort,       // bytes, fewer than there was room for: the socket held no more
@@ -187,7 +195,7 @@ public:
         for (;;) {
             Result r = next_buffered(frame, header);
             if (r != Result::kEmpty) return r;
-            switch (fill(fd)) {
+            switch (fill(fd, Wait::kBlock)) {
                 case Fill::kShort:
                 case Fill::kFull:
                     break;
@@ -226,7 +234,7 @@ public:
 
     // One read from `fd` into the buffer, after next_buffered() found no
     // complete message (the frame handed out last is given up).
-    Fill fill(int fd) {
+    Fill fill(int fd, Wait wait = Wait::kNoWait) {
         if (!release_frame()) return Fill::kNoMemory;
         if (end_ == cap_) {
             // Full: make room at the front first, then grow by doubling,
@@ -237,13 +245,17 @@ public:
         }
         for (;;) {
             const size_t room = cap_ - end_;
-            ssize_t n = read(fd, buf_ + end_, room);
+            ssize_t n = wait == Wait::kBlock ? read(fd, buf_ + end_, room) : recv_now(fd, buf_ + end_, room);
             if (n > 0) {
                 end_ += static_cast<size_t>(n);
                 return static_cast<size_t>(n) < room ? Fill::kShort : Fill::kFull;
             }
             if (n == 0) return Fill::kEnd;
-            if (errno == EINTR) continue;
+            // A waiting reader looks at its deadline again after a signal.
+            if (errno == EINTR) {
+                if (wait == Wait::kBlock) return Fill::kWouldBlock;
+                continue;
+            }
             if (errno == EAGAIN || errno == EWOULDBLOCK) return Fill::kWouldBlock;
             return Fill::kEnd;
         }
@@ -274,6 +286,14 @@ private:
             if (cap_ > kShrinkAbove && !resize(kDefaultCapacity)) return false;
         }
         return buf_ != nullptr || resize(kDefaultCapacity);
+    }
+
+    // A read that never waits: MSG_DONTWAIT on a socket, a plain read on
+    // anything else (which then must be non-blocking itself).
+    static ssize_t recv_now(int fd, uint8_t *to, size_t room) {
+        ssize_t n = recv(fd, to, room, MSG_DONTWAIT);
+        if (n < 0 && errno == ENOTSOCK) n = read(fd, to, room);
+        return n;
     }
 
     void compact() {

@@ -400,6 +400,39 @@ TEST_F(ClientWait, TimeOutGivesTheConnectionBackToTheReader) {
     EXPECT_NE(seen_thread(kReplyMid, 4), caller);
 }
 
+void ignore_signal(int) {}
+
+TEST_F(ClientWait, SignalsDuringTheWaitDoNotStretchItsTimeOut) {
+    // A handler without SA_RESTART: every signal interrupts the caller's
+    // read, sooner than the read's own time limit would end it.
+    struct sigaction sa {
+    }, old{};
+    sa.sa_handler = ignore_signal;
+    sigemptyset(&sa.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
+    Expect e{9};
+    int result = 99;
+    std::thread::id caller;
+    std::atomic<bool> waiting{true};
+    auto t0 = std::chrono::steady_clock::now();
+    std::thread waiter([&] {
+        caller = std::this_thread::get_id();
+        result = axmsg_transport_wait(kReplyMid, reply_arrived, &e, 300);
+        waiting.store(false);
+    });
+    const pthread_t target = waiter.native_handle();
+    for (int i = 0; i < 1000 && waiting.load(); ++i) {
+        pthread_kill(target, SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    waiter.join();
+    sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_EQ(result, -1);
+    EXPECT_GE(waited, std::chrono::milliseconds(290));
+    EXPECT_LT(waited, std::chrono::milliseconds(1500)) << "the wait lasted as long as the signals";
+}
+
 TEST_F(ClientWait, HubClosingMidMessageEndsTheWaitAndTheClientReconnects) {
     Expect e{5};
     int result = 99;
