@@ -103,10 +103,14 @@ bool read_items(const std::vector<ItemRecord> &records, std::vector<Item> &items
 }
 
 // Power loss. A sector that is erased holds nothing until it is written
-// again, so before a rewrite erases a sector that matters it leaves a copy
-// in a sector that the rewrite does not otherwise need, inside the range it
-// may write (the area and its one erased sector, before or after the
-// change): the lowest sector of that range. A copy is laid out like an item
+// again. A rewrite of one one-sector item where it lies keeps a copy of its
+// new sector (below); every other rewrite goes through the journal of
+// inner_journal.h, which keeps every sector the new layout wants somewhere
+// in the range; where no order of the writes allows that (and the journal
+// has no room to break the cycle), the copy of the environment below is the
+// way left. Both live in a sector that the rewrite does not otherwise need,
+// inside the range it may write (the area and its one erased sector, before
+// or after the change): the lowest sector of that range. A copy is laid out like an item
 // (value under a trailer) but carries a key of its own, which no boot
 // loader takes for an item; each rewrite erases its copy as its last step,
 // so a copy on the flash always means an interrupted rewrite, which the

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -310,11 +311,24 @@ TEST_F(Config, running_config_service_caps_its_buffer) {
 // Long enough for a helper to start, or a line to reach its output, on a loaded machine.
 constexpr auto kPatience = 30s;
 
-// The state letter of process `pid` ("T" once it is stopped), or '?'.
-char process_state(pid_t pid) {
-    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+// The state letter of a /proc stat file ('T' once stopped), or '?'.
+char state_in(const std::string &stat_path) {
+    const std::string stat = read_file(stat_path);
     const size_t end = stat.rfind(')');
     return end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
+}
+
+// Whether every thread of process `pid` has stopped: a stop signal takes
+// each thread on its own time, and one may still answer a call meanwhile.
+bool all_threads_stopped(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    bool any = false;
+    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+        if (state_in(task.path().string() + "/stat") != 'T') return false;
+        any = true;
+    }
+    return any && !error;
 }
 
 bool wait_for_text(const std::string &path, const std::string &needle) {
@@ -364,13 +378,12 @@ TEST_F(Config, printer_and_port_handler_in_another_process) {
     // its limit (10 s) and goes on without it, instead of waiting for good
     // or once per section.
     kill(peer, SIGSTOP);
-    ASSERT_TRUE(pc::test::wait_until([&] { return process_state(peer) == 'T'; }, 10s)) << process_state(peer);
+    ASSERT_TRUE(pc::test::wait_until([&] { return all_threads_stopped(peer); }, 10s));
     for (auto walk : {+[] { return show_running_config(); }, +[] { return running_config(); }}) {
         const auto start = std::chrono::steady_clock::now();
         text = walk();
         EXPECT_LT(std::chrono::steady_clock::now() - start, 25s);
-        EXPECT_EQ(text.find("peer"), std::string::npos) << "peer state " << process_state(peer) << "\n"
-                                                        << text;
+        EXPECT_EQ(text.find("peer"), std::string::npos) << text;
         EXPECT_NE(text.find("global x"), std::string::npos) << text;
     }
 
