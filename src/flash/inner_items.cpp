@@ -58,7 +58,8 @@ struct Item {
     std::vector<uint8_t> value;
 };
 
-uint32_t chip_size() { return flashGetSectorSize() * flashGetSectorCount(); }
+using pc::flash::chip_size;
+
 uint32_t area_floor() { return chip_size() - FLASH_INNER_AREA_MAX; }
 
 // Sectors an item of this length takes, in bytes: its value and trailer
@@ -143,16 +144,6 @@ int put_copy(const uint8_t *sector, uint32_t at, uint32_t key) {
     pc::flash::put_be32(copy.data() + size - 4, key);
     if (pc::flash::erase_sector_unless_blank(at) != 0) return -1;
     return pc::flash::update_range(copy.data(), size, at, 0);
-}
-
-// The one-sector item whose trailer ends these sector bytes, if any.
-std::optional<uint32_t> one_sector_item(const uint8_t *sector) {
-    uint32_t size = flashGetSectorSize();
-    const uint8_t *t = sector + size - FLASH_INNER_TRAILER_LEN;
-    uint32_t len = pc::flash::get_be32(t);
-    if (pc::flash::get_be32(t + 8) != FLASH_INNER_KEY || len == 0 || len > size - FLASH_INNER_TRAILER_LEN)
-        return std::nullopt;
-    return pc::flash::get_be32(t + 4);
 }
 
 // A re-layout through a journal in the lowest sector of the range (see
@@ -255,10 +246,10 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
     bool inPlace = false;
     if (copyAt == 0 && !erasing.empty()) {
         const uint8_t *target = image.data() + (erasing[0] - bottom);
-        std::optional<uint32_t> newType = one_sector_item(target);
+        std::optional<uint32_t> newType = pc::flash::one_sector_item(target, size);
         if (erasing.size() == 1 && oldEdge == newEdge && newType) {
             if (!read_sector(erasing[0], current)) return fail_write();
-            inPlace = one_sector_item(current.data()) == newType;
+            inPlace = pc::flash::one_sector_item(current.data(), size) == newType;
         }
         if (inPlace) {
             copy = newEdge - size;
