@@ -29,6 +29,8 @@ struct ReadRole {
     FrameReader *frames = nullptr;           // its buffer (the reader thread's), used by the holder only
     bool taken = false;                      // a thread holds the role
     bool broken = false;                     // a caller met the end of the stream; the reader closes it
+    bool socket_on = false;                  // the socket is switched on in `ep_reader`
+    bool want_on = false;                    // a thread waits on the reader thread: switch on at release
     std::deque<std::vector<uint8_t>> inbox;  // messages callers read for the reader thread
 };
 
@@ -49,6 +51,18 @@ struct Client {
 // The reader thread's events of the socket: edge-triggered input.
 inline constexpr uint32_t kReaderEvents = EPOLLIN | EPOLLET;
 
+// A caller switches the socket off for the reader thread when it takes the
+// read role and leaves it off when it gives the role back, so a caller
+// making call after call pays no epoll change per call. Switching it off
+// wakes the reader thread once, which then waits at most this long at a
+// time while the socket is off; finding the role free it switches the
+// socket on again and reads what came. A message that arrives between two
+// calls thus waits at most this long; one that arrives during a call is read
+// by the caller. A thread about to wait for the reader thread to read its
+// reply switches the socket on first (or has the role's holder do it when
+// it gives the role back).
+inline constexpr int kSocketOffCheckMs = 1;
+
 // The socket is blocking: a caller that waits for its reply waits in the
 // read itself, at most this long per read (SO_RCVTIMEO), then looks at its
 // deadline again. A wait with less time left than this waits in epoll with
@@ -67,6 +81,8 @@ bool stream_fault(FrameReader::Result r, const AXMSG_HEADER_T &h);
 // The read role (axmsg_client_wait.cpp).
 bool reader_take_role(Client &c);
 void reader_release_role(Client &c);
+// How long the reader thread waits for the socket (-1: without limit).
+int reader_wait_ms(Client &c);
 // Delivers the messages that callers read for the reader thread.
 void deliver_inbox(Client &c);
 

@@ -27,26 +27,50 @@ bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
     fd = c.role.fd;
     frames = c.role.frames;
     // The descriptor stays open while the role is held: the reader thread
-    // closes it only under the role.
-    watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0);
+    // closes it only under the role. Bytes for the caller must not wake the
+    // reader thread: the socket goes off (it stays off if an earlier caller
+    // left it so).
+    if (c.role.socket_on && watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0)) {
+        c.role.socket_on = false;
+        // The reader thread may wait without limit: it must now look at the
+        // socket from time to time.
+        wake_reader(c);
+    }
     return true;
 }
 
+// Switches the socket on for the reader thread; `role.mu` is held.
+void switch_on(Client &c) {
+    if (!c.role.socket_on && c.role.fd >= 0 && watch(c.ep_reader, EPOLL_CTL_MOD, c.role.fd, kReaderEvents))
+        c.role.socket_on = true;
+    c.role.want_on = false;
+}
+
+// A thread that will wait for the reader thread to read its reply makes
+// sure the reader thread is woken by the socket: at once when the role is
+// free, else when its holder gives it back.
+void listen_for_me(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    if (c.role.socket_on) return;
+    if (c.role.taken)
+        c.role.want_on = true;
+    else
+        switch_on(c);
+}
+
 // A caller gives the role back, having handed out every whole message it
-// read and read the socket empty (or met its end), and switches the socket
-// on for the reader thread, which wakes for bytes that came meanwhile. The
-// role is free before that: the reader thread it wakes finds it free. A
-// switch that lands while another caller already holds the role again only
-// costs that caller a wake-up of the reader thread; its own switch-on comes
-// after it, so the socket is on whenever the role is free.
-void caller_release_role(Client &c, int fd, bool broken) {
+// read and read the socket empty (or met its end). The socket stays off for
+// the reader thread unless another thread waits on it (the next call would
+// switch it off again at once). The reader thread, waking every
+// kSocketOffCheckMs while it is off, switches it on when it finds the role
+// free, and reads what came meanwhile (epoll reports a ready socket when its
+// entry is switched on).
+void caller_release_role(Client &c, bool broken) {
     {
         std::lock_guard<std::mutex> guard(c.role.mu);
         c.role.taken = false;
         if (broken) c.role.broken = true;
-        // Still under the lock: the reader thread closes `fd` only after
-        // taking the role, so it is the connection's descriptor here.
-        watch(c.ep_reader, EPOLL_CTL_MOD, fd, kReaderEvents);
+        if (c.role.want_on) switch_on(c);
     }
     if (broken) wake_reader(c);
 }
@@ -131,12 +155,14 @@ Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAI
 }  // namespace
 
 // The reader thread takes the role whenever it is free (also on a broken
-// stream, which it then closes); when a caller holds it the reader thread
-// goes back to waiting: the caller switches the socket on for it again.
+// stream, which it then closes) and switches the socket on again if a
+// caller left it off; when a caller holds the role the reader thread goes
+// back to waiting.
 bool reader_take_role(Client &c) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     if (c.role.taken) return false;
     c.role.taken = true;
+    switch_on(c);
     return true;
 }
 
@@ -144,6 +170,13 @@ bool reader_take_role(Client &c) {
 void reader_release_role(Client &c) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     c.role.taken = false;
+}
+
+// How long the reader thread may wait: without limit while the socket is
+// on, else until it looks at the socket again.
+int reader_wait_ms(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    return c.role.socket_on ? -1 : kSocketOffCheckMs;
 }
 
 void deliver_inbox(Client &c) {
@@ -161,12 +194,19 @@ void deliver_inbox(Client &c) {
 
 int client_wait(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms) {
     auto &c = *static_cast<Client *>(ctx);
+    if (done == nullptr) {
+        listen_for_me(c);
+        return 0;
+    }
     if (done(arg)) return 1;
     int fd = -1;
     FrameReader *frames = nullptr;
-    if (!caller_take_role(c, fd, frames)) return 0;
+    if (!caller_take_role(c, fd, frames)) {
+        listen_for_me(c);
+        return 0;
+    }
     Pumped p = pump(c, fd, *frames, msg_type, done, arg, timeout_ms);
-    caller_release_role(c, fd, p == Pumped::kEnd);
+    caller_release_role(c, p == Pumped::kEnd);
     switch (p) {
         case Pumped::kDone:
             return 1;
