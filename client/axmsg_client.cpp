@@ -341,19 +341,22 @@ bool read_available(int fd, FrameReader &frames) {
     }
 }
 
-// Waits until new bytes arrive on the socket or the wake-up is set.
-void reader_wait(Client &c) {
+// Waits until new bytes arrive on the socket or the wake-up is set, or
+// (socket off) the time to look at it again has come; true in that case.
+bool reader_wait(Client &c) {
     epoll_event events[2];
     int n = epoll_wait(c.ep_reader, events, 2, reader_wait_ms(c));
     for (int i = 0; i < n; ++i)
         if (events[i].data.fd == c.wake) clear_wake(c);
+    return n == 0;
 }
 
 // Reads and delivers messages until the stream ends; returns holding the role.
 void serve(Client &c, int fd, FrameReader &frames) {
+    bool quiet = false;
     for (;;) {
         deliver_inbox(c);
-        if (reader_take_role(c)) {
+        if (reader_take_role(c, quiet)) {
             bool broken;
             {
                 std::lock_guard<std::mutex> guard(c.role.mu);
@@ -362,9 +365,9 @@ void serve(Client &c, int fd, FrameReader &frames) {
             if (broken || !read_available(fd, frames)) return;
             reader_release_role(c);
         }
-        // With the role taken the caller reads what came; switching the
-        // socket back on wakes this thread for bytes it left.
-        reader_wait(c);
+        // With the role taken the caller reads what came; bytes it left
+        // wake this thread (socket on) or are found at its next look.
+        quiet = reader_wait(c);
     }
 }
 

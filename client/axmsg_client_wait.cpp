@@ -24,18 +24,14 @@ bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     if (c.role.taken || c.role.fd < 0 || c.role.broken || c.role.frames == nullptr) return false;
     c.role.taken = true;
+    ++c.role.caller_takes;
     fd = c.role.fd;
     frames = c.role.frames;
     // The descriptor stays open while the role is held: the reader thread
     // closes it only under the role. Bytes for the caller must not wake the
     // reader thread: the socket goes off (it stays off if an earlier caller
     // left it so).
-    if (c.role.socket_on && watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0)) {
-        c.role.socket_on = false;
-        // The reader thread may wait without limit: it must now look at the
-        // socket from time to time.
-        wake_reader(c);
-    }
+    if (c.role.socket_on && watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0)) c.role.socket_on = false;
     return true;
 }
 
@@ -64,15 +60,21 @@ void listen_for_me(Client &c) {
 // switch it off again at once). The reader thread, waking every
 // kSocketOffCheckMs while it is off, switches it on when it finds the role
 // free, and reads what came meanwhile (epoll reports a ready socket when its
-// entry is switched on).
+// entry is switched on). A reader thread that waits without limit is woken
+// once to start looking (after the call, not while it is under way).
 void caller_release_role(Client &c, bool broken) {
+    bool wake = broken;
     {
         std::lock_guard<std::mutex> guard(c.role.mu);
         c.role.taken = false;
         if (broken) c.role.broken = true;
         if (c.role.want_on) switch_on(c);
+        if (!c.role.socket_on && c.role.reader_unbounded) {
+            c.role.reader_unbounded = false;
+            wake = true;
+        }
     }
-    if (broken) wake_reader(c);
+    if (wake) wake_reader(c);
 }
 
 // A message a caller read for the reader thread.
@@ -155,14 +157,17 @@ Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAI
 }  // namespace
 
 // The reader thread takes the role whenever it is free (also on a broken
-// stream, which it then closes) and switches the socket on again if a
-// caller left it off; when a caller holds the role the reader thread goes
-// back to waiting.
-bool reader_take_role(Client &c) {
+// stream, which it then closes); when a caller holds it the reader thread
+// goes back to waiting. When its wait ran out with the socket off (`quiet`)
+// and no caller took the role since its last look, calls have stopped: it
+// switches the socket on again. While calls follow each other it stays off.
+bool reader_take_role(Client &c, bool quiet) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     if (c.role.taken) return false;
     c.role.taken = true;
-    switch_on(c);
+    const bool no_call_since = c.role.caller_takes == c.role.caller_takes_seen;
+    c.role.caller_takes_seen = c.role.caller_takes;
+    if ((quiet && no_call_since) || c.role.want_on) switch_on(c);
     return true;
 }
 
@@ -170,12 +175,14 @@ bool reader_take_role(Client &c) {
 void reader_release_role(Client &c) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     c.role.taken = false;
+    if (c.role.want_on) switch_on(c);
 }
 
 // How long the reader thread may wait: without limit while the socket is
 // on, else until it looks at the socket again.
 int reader_wait_ms(Client &c) {
     std::lock_guard<std::mutex> guard(c.role.mu);
+    c.role.reader_unbounded = c.role.socket_on;
     return c.role.socket_on ? -1 : kSocketOffCheckMs;
 }
 
