@@ -66,8 +66,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sanitizer/asan_interface.h>
-
+#include "pal/asan_poison.h"
 #include "pal/biased_lock.h"
 #include "pal/block_runs.h"
 #include "pal/live_map.h"

@@ -1,8 +1,9 @@
 // The allocator's region of runs (see block_runs.h).
 #include "pal/block_runs.h"
 
-#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
+
+#include "pal/asan_poison.h"
 
 namespace pc::pal {
 
