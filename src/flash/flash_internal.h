@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+
+#include "platform_core/flash.h"
+#include "platform_core/flash_inner.h"
 
 namespace pc::flash {
 
@@ -72,6 +76,20 @@ int erase_sector_unless_blank(uint32_t addr);
 // value and 12-byte trailer rounded up to whole sectors.
 inline uint32_t inner_item_span(uint32_t len, uint32_t sectorSize) {
     return static_cast<uint32_t>((uint64_t(len) + 12 + sectorSize - 1) / sectorSize * sectorSize);
+}
+
+// The chip's size in bytes: the inner item area ends there.
+inline uint32_t chip_size() { return flashGetSectorSize() * flashGetSectorCount(); }
+
+// The type of the one-sector item whose trailer ends these sector bytes (the
+// item key, a length that is not zero and fits the sector under its
+// trailer), if any.
+inline std::optional<uint32_t> one_sector_item(const uint8_t *sector, uint32_t sectorSize) {
+    const uint8_t *t = sector + sectorSize - FLASH_INNER_TRAILER_LEN;
+    const uint32_t len = get_be32(t);
+    if (get_be32(t + 8) != FLASH_INNER_KEY || len == 0 || len > sectorSize - FLASH_INNER_TRAILER_LEN)
+        return std::nullopt;
+    return get_be32(t + 4);
 }
 
 }  // namespace pc::flash

@@ -58,19 +58,20 @@ struct Item {
     std::vector<uint8_t> value;
 };
 
-uint32_t chip_size() { return flashGetSectorSize() * flashGetSectorCount(); }
+using pc::flash::chip_size;
+
 uint32_t area_floor() { return chip_size() - FLASH_INNER_AREA_MAX; }
 
 // Sectors an item of this length takes, in bytes: its value and trailer
 // rounded up to whole sectors.
 uint32_t item_span(uint32_t len) { return pc::flash::inner_item_span(len, flashGetSectorSize()); }
 
-// Walks the trailers from the top of the chip. Stops at a boundary without
+// Walks the trailers from the top of the chip (or from the boundary from). Stops at a boundary without
 // the key, a zero length, or a length that would reach below the area.
 // Returns false only when the flash cannot be read.
-bool walk(std::vector<ItemRecord> &out, uint32_t &edge) {
+bool walk(std::vector<ItemRecord> &out, uint32_t &edge, uint32_t from = chip_size()) {
     out.clear();
-    uint32_t b = chip_size();
+    uint32_t b = from;
     while (b > area_floor()) {
         uint8_t trailer[FLASH_INNER_TRAILER_LEN];
         if (l_readFlash(trailer, sizeof trailer, b - FLASH_INNER_TRAILER_LEN) != 0) return false;
@@ -143,16 +144,6 @@ int put_copy(const uint8_t *sector, uint32_t at, uint32_t key) {
     pc::flash::put_be32(copy.data() + size - 4, key);
     if (pc::flash::erase_sector_unless_blank(at) != 0) return -1;
     return pc::flash::update_range(copy.data(), size, at, 0);
-}
-
-// The one-sector item whose trailer ends these sector bytes, if any.
-std::optional<uint32_t> one_sector_item(const uint8_t *sector) {
-    uint32_t size = flashGetSectorSize();
-    const uint8_t *t = sector + size - FLASH_INNER_TRAILER_LEN;
-    uint32_t len = pc::flash::get_be32(t);
-    if (pc::flash::get_be32(t + 8) != FLASH_INNER_KEY || len == 0 || len > size - FLASH_INNER_TRAILER_LEN)
-        return std::nullopt;
-    return pc::flash::get_be32(t + 4);
 }
 
 // A re-layout through a journal in the lowest sector of the range (see
@@ -255,10 +246,10 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
     bool inPlace = false;
     if (copyAt == 0 && !erasing.empty()) {
         const uint8_t *target = image.data() + (erasing[0] - bottom);
-        std::optional<uint32_t> newType = one_sector_item(target);
+        std::optional<uint32_t> newType = pc::flash::one_sector_item(target, size);
         if (erasing.size() == 1 && oldEdge == newEdge && newType) {
             if (!read_sector(erasing[0], current)) return fail_write();
-            inPlace = one_sector_item(current.data()) == newType;
+            inPlace = pc::flash::one_sector_item(current.data(), size) == newType;
         }
         if (inPlace) {
             copy = newEdge - size;
@@ -323,13 +314,56 @@ bool walk_over_gaps(uint32_t floor, std::vector<ItemRecord> &out) {
     return true;
 }
 
-// Finishes a rewrite that the power interrupted: see the copies above.
+// A copy whose bytes can be what a rewrite put there: a length that fits
+// the sector under its trailer; for the environment (which a move copy
+// always holds), the environment's length and a slot flag table that holds
+// only the flags the environment writes.
+bool copy_checks_out(const std::vector<uint8_t> &sector, uint32_t key) {
+    const uint32_t size = flashGetSectorSize();
+    const uint8_t *t = sector.data() + size - FLASH_INNER_TRAILER_LEN;
+    const uint32_t len = pc::flash::get_be32(t), type = pc::flash::get_be32(t + 4);
+    if (len == 0 || len > size - FLASH_INNER_TRAILER_LEN) return false;
+    if (key == kCopyKeyMove && type != FLASH_INNER_TYPE_GEV) return false;
+    if (type != FLASH_INNER_TYPE_GEV) return true;
+    if (len != GEV_CONTENT_LEN) return false;
+    const uint8_t *flags = t - len + GEV_FLAGS_OFFSET;
+    return std::all_of(flags, flags + GEV_ITEM_MAX, [](uint8_t f) {
+        return f == GEV_FLAG_BLANK || f == GEV_FLAG_ACTIVE || f == GEV_FLAG_INACTIVE;
+    });
+}
+
+// Where an in-place copy can lie. The rewrite puts it into the area's own
+// erased sector, directly below the lowest item, and erases and writes only
+// the one sector of its item. So it lies directly below the chain of items
+// (cut before that sector was erased, or after it was written again), or,
+// with that sector erased, directly below the chain continued under it;
+// then its type is one the chain lacks, and where the erased sector was the
+// lowest item, the environment (the pre-check keeps it lowest, and no
+// in-place rewrite runs before the pre-check). Sectors of the partitions
+// below the area are never taken for a copy.
+bool in_place_copy_place(uint32_t at, uint32_t type, const std::vector<ItemRecord> &records, uint32_t edge) {
+    const uint32_t size = flashGetSectorSize();
+    if (at + size == edge) return true;
+    if (edge < area_floor() + 2 * size) return false;
+    std::vector<ItemRecord> below;
+    uint32_t bottom = 0;
+    if (!walk(below, bottom, edge - size) || at + size != bottom) return false;
+    auto has = [&](const std::vector<ItemRecord> &list) {
+        return std::any_of(list.begin(), list.end(), [&](const ItemRecord &r) { return r.type == type; });
+    };
+    if (has(records) || has(below)) return false;
+    return !below.empty() || type == FLASH_INNER_TYPE_GEV;
+}
+
+// Finishes a rewrite that the power interrupted: see the copies above. A
+// journal or a copy that does not check out is left alone.
 int repair_interrupted_rewrite() {
     const uint32_t size = flashGetSectorSize();
     std::vector<ItemRecord> records;
     uint32_t edge = 0;
     if (!walk(records, edge)) return -1;
     uint32_t copyAt = 0, key = 0, len = 0, type = 0;
+    std::vector<uint8_t> sector;
     for (uint32_t b = edge; b >= area_floor() + size; b -= size) {
         uint8_t trailer[FLASH_INNER_TRAILER_LEN];
         if (l_readFlash(trailer, sizeof trailer, b - FLASH_INNER_TRAILER_LEN) != 0) return -1;
@@ -342,21 +376,19 @@ int repair_interrupted_rewrite() {
             }
             continue;  // not a journal after all
         }
-        if (key == kCopyKeyInPlace || key == kCopyKeyMove) {
-            copyAt = b - size;
-            len = pc::flash::get_be32(trailer);
-            type = pc::flash::get_be32(trailer + 4);
-            break;
+        if (key != kCopyKeyInPlace && key != kCopyKeyMove) continue;
+        len = pc::flash::get_be32(trailer);
+        type = pc::flash::get_be32(trailer + 4);
+        if (key == kCopyKeyInPlace && !in_place_copy_place(b - size, type, records, edge)) continue;
+        if (!read_sector(b - size, sector)) return -1;
+        if (!copy_checks_out(sector, key)) {
+            FLASH_DBG(flash_app_inner_debug, "Bad copy at %#x, left alone\r\n", b - size);
+            continue;
         }
+        copyAt = b - size;
+        break;
     }
     if (copyAt == 0) return 0;
-    if (len == 0 || len > size - FLASH_INNER_TRAILER_LEN ||
-        (key == kCopyKeyMove && type != FLASH_INNER_TYPE_GEV)) {
-        FLASH_DBG(flash_app_inner_debug, "Bad copy at %#x, erased\r\n", copyAt);
-        return l_eraseFlash(copyAt, size, 0);
-    }
-    std::vector<uint8_t> sector;
-    if (!read_sector(copyAt, sector)) return -1;
     pc::flash::put_be32(sector.data() + size - 4, FLASH_INNER_KEY);
     flashAppInnerInited = 0;
     if (key == kCopyKeyInPlace) {

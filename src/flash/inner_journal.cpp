@@ -46,8 +46,6 @@ Digest digest_of(const uint8_t *data, uint32_t len) {
     return d;
 }
 
-uint32_t chip_size() { return flashGetSectorSize() * flashGetSectorCount(); }
-
 // The order in which the pending sectors (cur differs from want) may be
 // written: a sector whose bytes another pending sector still copies waits
 // for that copy. Copies come first, lowest sector first; then the journalled
@@ -215,11 +213,8 @@ int fill_missing(uint32_t journalAt, const Record &rec, const std::vector<Digest
         uint32_t fillTop = top;
         std::vector<uint8_t> sector(size);
         if (l_readFlash(sector.data(), size, top - size) != 0) return -1;
-        const uint8_t *trailer = sector.data() + size - FLASH_INNER_TRAILER_LEN;
-        uint32_t len = get_be32(trailer);
         const size_t topIndex = (top - size - journalAt) / size - 1;
-        if (get_be32(trailer + 8) == FLASH_INNER_KEY && len != 0 && len <= size - FLASH_INNER_TRAILER_LEN &&
-            digest_of(sector.data(), size) != rec.want[topIndex]) {
+        if (one_sector_item(sector.data(), size) && digest_of(sector.data(), size) != rec.want[topIndex]) {
             fillTop = top - size;  // the old item, whole in its one sector
         } else if (!rec.old[topIndex].empty()) {
             if (update_range(rec.old[topIndex].data(), size, top - size, 0) != 0) return -1;
@@ -296,10 +291,8 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
         if (!late) continue;
         std::vector<uint8_t> sector(size);
         if (l_readFlash(sector.data(), size, it.top - size) != 0) return Outcome::kFailed;
-        const uint8_t *trailer = sector.data() + size - FLASH_INNER_TRAILER_LEN;
-        uint32_t len = get_be32(trailer), pieceCost = kPieceHeaderLen + piece_of(sector.data(), size).second;
-        if (get_be32(trailer + 8) == FLASH_INNER_KEY && len != 0 && len <= size - FLASH_INNER_TRAILER_LEN &&
-            pieceCost <= room) {
+        const uint32_t pieceCost = kPieceHeaderLen + piece_of(sector.data(), size).second;
+        if (one_sector_item(sector.data(), size) && pieceCost <= room) {
             room -= pieceCost;
             old[topIndex] = std::move(sector);
         }

@@ -274,6 +274,101 @@ TEST_F(InnerItems, writes_stay_inside_the_area_and_its_erased_sector) {
     }
 }
 
+// The start-up repair takes a recovery copy only where an interrupted
+// rewrite puts one: an in-place copy in the area's own erased sector (below
+// the chain, or below the chain continued under the one sector the rewrite
+// erased), a move copy only when it holds a whole environment. A sector of
+// the partitions below the area that ends with a copy key is never written.
+TEST_F(InnerItems, start_up_repair_takes_copies_only_where_a_rewrite_puts_them) {
+    constexpr uint32_t kInPlace = 0x5AA55AA5u, kMove = 0xA55AA55Au;
+    const uint32_t profileLow = kChip - kSector, envLow = kChip - 2 * kSector, erased = kChip - 3 * kSector;
+    std::vector<uint8_t> profile(812, 0x21), env, otherProfile(812, 0x42);
+    // [profile][environment][erased sector] and the values to copy.
+    auto fresh = [&] {
+        CaptureStdout quiet;
+        ASSERT_EQ(l_eraseFlash(kChip - FLASH_INNER_AREA_MAX, FLASH_INNER_AREA_MAX, 0), 0);
+        restart();
+        ASSERT_EQ(flashAppInnerSet(FLASH_INNER_TYPE_PROFILE, profile.data(), 812, 0), 0);
+        env = get(FLASH_INNER_TYPE_GEV);
+        restart();
+    };
+    auto put_copy = [&](uint32_t boundary, uint32_t type, const std::vector<uint8_t> &value, uint32_t key,
+                        uint32_t claimedLen = 0) {
+        put_raw(boundary, type, value, claimedLen);
+        const uint8_t k[4] = {uint8_t(key >> 24), uint8_t(key >> 16), uint8_t(key >> 8), uint8_t(key)};
+        ASSERT_EQ(l_writeFlash(k, 4, boundary - 4, 0), 0);
+    };
+    auto changed_env = [&] {
+        std::vector<uint8_t> e = env;
+        e[GEV_FLAGS_OFFSET + GEV_ITEM_MAX - 1] = GEV_FLAG_INACTIVE;
+        return e;
+    };
+
+    // Sectors of other partitions (ax_head and usrapp lie within 3 MiB of
+    // the top): each must come through the repair byte for byte, and the
+    // area as it was.
+    const uint32_t below = kChip - 4 * kSector, axHead = kChip - 17 * kSector, usrapp = kChip - 40 * kSector;
+    const struct {
+        const char *what;
+        uint32_t at, type, key, claimedLen;
+        bool envValue;
+    } foreign[] = {
+        {"in place, item 3, under the erased sector", below, 3, kInPlace, 0, false},
+        {"in place, environment, under the erased sector", below, 1, kInPlace, 0, true},
+        {"in place, item 3, in usrapp", usrapp, 3, kInPlace, 0, false},
+        {"in place, lying length, in ax_head", axHead, 3, kInPlace, 0x20000, false},
+        {"move, not an environment, in usrapp", usrapp, 2, kMove, 0, false},
+        {"move, environment of a wrong length, in ax_head", axHead, 1, kMove, 100, false},
+    };
+    for (const auto &f : foreign) {
+        SCOPED_TRACE(f.what);
+        fresh();
+        std::vector<uint8_t> value = f.envValue ? changed_env() : std::vector<uint8_t>(100, 0x3c);
+        std::vector<uint8_t> other(kSector, 0x5d);
+        ASSERT_EQ(l_writeFlash(other.data(), kSector, f.at, 0), 0);
+        put_copy(f.at + kSector, f.type, value, f.key, f.claimedLen);
+        auto before = chip(f.at, kSector);
+        {
+            CaptureStdout quiet;
+            ASSERT_EQ(flashAppInnerInit(), 0);
+        }
+        EXPECT_EQ(chip(f.at, kSector), before);
+        EXPECT_EQ(get(FLASH_INNER_TYPE_GEV), env);
+        EXPECT_EQ(get(FLASH_INNER_TYPE_PROFILE), profile);
+        EXPECT_EQ(get(3), std::vector<uint8_t>{});
+        EXPECT_EQ(flashInnerEdgeOffset, envLow);
+    }
+
+    // Copies that a cut rewrite left: used, then erased.
+    const struct {
+        const char *what;
+        uint32_t wipe;  // the sector the rewrite had erased, or 0
+        uint32_t at, type, key;
+        bool wantNewEnv, wantOtherProfile;
+    } real[] = {
+        {"in place, environment, chain whole", 0, erased, 1, kInPlace, true, false},
+        {"in place, environment erased", envLow, erased, 1, kInPlace, true, false},
+        {"in place, profile erased above the environment", profileLow, erased, 0, kInPlace, false, true},
+        {"move, environment erased", envLow, erased, 1, kMove, true, false},
+    };
+    for (const auto &r : real) {
+        SCOPED_TRACE(r.what);
+        fresh();
+        if (r.wipe != 0) {
+            ASSERT_EQ(l_eraseFlash(r.wipe, kSector, 0), 0);
+        }
+        put_copy(r.at + kSector, r.type, r.type == 0 ? otherProfile : changed_env(), r.key);
+        {
+            CaptureStdout quiet;
+            ASSERT_EQ(flashAppInnerInit(), 0);
+        }
+        EXPECT_EQ(get(FLASH_INNER_TYPE_GEV), r.wantNewEnv ? changed_env() : env);
+        EXPECT_EQ(get(FLASH_INNER_TYPE_PROFILE), r.wantOtherProfile ? otherProfile : profile);
+        EXPECT_EQ(flashInnerEdgeOffset, envLow);
+        EXPECT_EQ(chip(erased, kSector), std::vector<uint8_t>(kSector, 0xff));
+    }
+}
+
 // Without an environment item the pre-check writes the defaults: an older
 // environment left anywhere below the area never comes back.
 TEST_F(InnerItems, a_missing_environment_comes_back_as_the_defaults) {
