@@ -288,8 +288,9 @@ TEST(Alloc, blocks_freed_by_another_thread_while_walks_run) {
     EXPECT_EQ(pal_alloc_memflow_detect(), 0);
 }
 
-// Exact in one thread only when no other shard still holds a change it has
-// not published, as earlier tests leave them: a process of its own.
+// The peak is exact in one thread when no other shard holds a change it has
+// not published; earlier tests leave such changes behind, so this one has a
+// process of its own.
 TEST(Alloc, peak_follows_the_bytes_held) {
     if (!pc::test::runs_alone()) return;
     unsigned peak = 0;
