@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "flash/flash_internal.h"
 #include "platform_core/crypto.h"
@@ -21,14 +22,18 @@ using Digest = std::array<uint8_t, 16>;
 // body. The body: K item boundaries, highest first, the last one the bottom
 // of the new layout; N sector digests, lowest sector first; P pieces, each
 // the bytes of one sector that differ from 0xFF: {sector, offset, length,
-// bytes}; a sector number with kOldBytes set gives the sector's old bytes
-// (an old one-sector item that a value too large for the journal replaces).
-// The key word ends the sector.
+// bytes}; a sector number with kOldBytes set gives the sector's old bytes,
+// one with kOldDigest set (16 bytes at offset 0) the MD5 digest of its old
+// bytes: both describe the item that a value too large for the journal
+// replaces. Journals written before kOldDigest carry no such piece; their
+// readers refuse a sector number that has it set. The key word ends the
+// sector.
 constexpr uint32_t kMagic = 0x494E524Au;
 constexpr size_t kWords = 5;
 constexpr size_t kHeaderLen = kWords * 4 + 16;
 constexpr uint32_t kPieceHeaderLen = 12;
 constexpr uint32_t kOldBytes = 0x80000000u;
+constexpr uint32_t kOldDigest = 0x40000000u;
 
 // Where a sector's new bytes come from.
 constexpr int kFromBlank = -1;    // all 0xFF
@@ -134,8 +139,9 @@ bool read_digests(uint32_t from, size_t count, std::vector<Digest> &out) {
 struct Record {
     std::vector<uint32_t> bounds;
     std::vector<Digest> want;
-    std::vector<std::vector<uint8_t>> pieces;  // per sector: its new bytes, or empty
-    std::vector<std::vector<uint8_t>> old;     // per sector: its old bytes, or empty
+    std::vector<std::vector<uint8_t>> pieces;      // per sector: its new bytes, or empty
+    std::vector<std::vector<uint8_t>> old;         // per sector: its old bytes, or empty
+    std::vector<std::optional<Digest>> oldDigest;  // per sector: the digest of its old bytes
 };
 
 bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec) {
@@ -168,17 +174,27 @@ bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec
     }
     rec.pieces.assign(n, {});
     rec.old.assign(n, {});
+    rec.oldDigest.assign(n, std::nullopt);
     uint32_t at = k * 4 + n * 16;
     for (uint32_t i = 0; i < p; ++i) {
         if (bodyLen - at < kPieceHeaderLen) return false;
         uint32_t index = get_be32(body + at), offset = get_be32(body + at + 4), len = get_be32(body + at + 8);
         at += kPieceHeaderLen;
-        bool old = (index & kOldBytes) != 0;
-        index &= ~kOldBytes;
+        const uint32_t kind = index & (kOldBytes | kOldDigest);
+        index &= ~(kOldBytes | kOldDigest);
         if (index >= n || offset > size || len > size - offset || len > bodyLen - at) return false;
-        auto &bytes = old ? rec.old[index] : rec.pieces[index];
-        bytes.assign(size, 0xff);
-        std::memcpy(bytes.data() + offset, body + at, len);
+        if (kind == kOldDigest) {
+            if (offset != 0 || len != sizeof(Digest)) return false;
+            Digest d;
+            std::memcpy(d.data(), body + at, d.size());
+            rec.oldDigest[index] = d;
+        } else if (kind == kOldBytes || kind == 0) {
+            auto &bytes = kind == kOldBytes ? rec.old[index] : rec.pieces[index];
+            bytes.assign(size, 0xff);
+            std::memcpy(bytes.data() + offset, body + at, len);
+        } else {
+            return false;
+        }
         at += len;
     }
     return true;
@@ -196,29 +212,80 @@ int put_filler(uint32_t top, uint32_t bottom) {
     return update_range(sector.data(), size, top - size, 0);
 }
 
-// The places of the new layout whose bytes could not be brought back (a
-// value the journal could not hold) become filler items, so that the chain
-// of trailers runs through them; an old one-sector item still whole at the
-// top of such a place stays, with the filler below it.
-int fill_missing(uint32_t journalAt, const Record &rec, const std::vector<Digest> &cur) {
+// The places of the new layout whose new bytes cannot all be had (a value
+// the journal could not hold), each as {top, bottom}.
+std::vector<std::pair<uint32_t, uint32_t>> missing_places(uint32_t journalAt, const Record &rec,
+                                                          const Plan &plan) {
     const uint32_t size = flashGetSectorSize();
+    std::vector<std::pair<uint32_t, uint32_t>> out;
     for (size_t k = 0; k + 1 < rec.bounds.size(); ++k) {
         const uint32_t top = rec.bounds[k], bottom = rec.bounds[k + 1];
-        bool missing = false;
-        for (uint32_t at = bottom; at < top; at += size) {
-            size_t i = (at - journalAt) / size - 1;
-            missing = missing || cur[i] != rec.want[i];
+        bool missing = std::any_of(plan.steps.begin(), plan.steps.end(), [&](const Step &s) {
+            const uint32_t at = journalAt + (s.index + 1) * size;
+            return s.from == kFromNowhere && at >= bottom && at < top;
+        });
+        if (missing) out.emplace_back(top, bottom);
+    }
+    return out;
+}
+
+// The old item that the journal describes at the top of a place (the
+// digests of its sectors, from the top down), when every one of its sectors
+// is still on the flash or in the journal: the sectors to write back from
+// the journal, and its lower boundary. Nothing when it is not whole.
+struct OldItem {
+    uint32_t bottom;
+    std::vector<size_t> restore;
+};
+std::optional<OldItem> whole_old_item(uint32_t journalAt, const Record &rec, const std::vector<Digest> &cur,
+                                      uint32_t top, uint32_t bottom) {
+    const uint32_t size = flashGetSectorSize();
+    OldItem item{top, {}};
+    for (uint32_t at = top; at > bottom; at -= size) {
+        const size_t i = (at - size - journalAt) / size - 1;
+        if (!rec.oldDigest[i]) break;
+        if (cur[i] != *rec.oldDigest[i]) {
+            if (rec.old[i].empty() || digest_of(rec.old[i].data(), size) != *rec.oldDigest[i])
+                return std::nullopt;
+            item.restore.push_back(i);
         }
-        if (!missing) continue;
+        item.bottom = at - size;
+    }
+    if (item.bottom == top) return std::nullopt;
+    return item;
+}
+
+// The missing places become filler items, so that the chain of trailers
+// runs through them. The item a place replaces stays at its top when it is
+// still whole (its sectors as the journal's digests say, those it lost
+// written back from the journal), with the filler below it. A journal
+// without digests of the old item (as earlier writers left them) keeps an
+// old one-sector item that is whole at the top of the place, or the one
+// parked in the journal.
+int fill_missing(uint32_t journalAt, const Record &rec, const std::vector<Digest> &cur,
+                 const std::vector<std::pair<uint32_t, uint32_t>> &places) {
+    const uint32_t size = flashGetSectorSize();
+    for (const auto &[top, bottom] : places) {
         uint32_t fillTop = top;
-        std::vector<uint8_t> sector(size);
-        if (l_readFlash(sector.data(), size, top - size) != 0) return -1;
         const size_t topIndex = (top - size - journalAt) / size - 1;
-        if (one_sector_item(sector.data(), size) && digest_of(sector.data(), size) != rec.want[topIndex]) {
-            fillTop = top - size;  // the old item, whole in its one sector
-        } else if (!rec.old[topIndex].empty()) {
-            if (update_range(rec.old[topIndex].data(), size, top - size, 0) != 0) return -1;
-            fillTop = top - size;  // the old item, back from the journal
+        if (rec.oldDigest[topIndex]) {
+            if (auto old = whole_old_item(journalAt, rec, cur, top, bottom)) {
+                for (size_t i : old->restore) {
+                    const uint32_t at = journalAt + static_cast<uint32_t>(i + 1) * size;
+                    if (update_range(rec.old[i].data(), size, at, 0) != 0) return -1;
+                }
+                fillTop = old->bottom;
+            }
+        } else {
+            std::vector<uint8_t> sector(size);
+            if (l_readFlash(sector.data(), size, top - size) != 0) return -1;
+            if (one_sector_item(sector.data(), size) &&
+                digest_of(sector.data(), size) != rec.want[topIndex]) {
+                fillTop = top - size;  // the old item, whole in its one sector
+            } else if (!rec.old[topIndex].empty()) {
+                if (update_range(rec.old[topIndex].data(), size, top - size, 0) != 0) return -1;
+                fillTop = top - size;  // the old item, back from the journal
+            }
         }
         FLASH_DBG(flash_app_inner_debug, "Interrupted rewrite: %#x to %#x could not be finished\r\n", bottom,
                   fillTop);
@@ -279,22 +346,38 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
         if (s.from == kFromNowhere) take(s.index);
     }
     // A new value that stays outside the journal is written last, its top
-    // sector (the trailer) last of all; the old one-sector item it replaces
-    // there goes into the journal, so that a cut before the end keeps it.
+    // sector (the trailer) last of all. The item it replaces, when it lies at
+    // the top of the new place and reaches no lower than the place, goes into
+    // the journal as the digests of its sectors and, as far as they fit, the
+    // bytes of those the rewrite overwrites (lowest first): a cut before the
+    // new value is whole then keeps the old one.
     std::vector<std::vector<uint8_t>> old(n);
+    std::vector<std::optional<Digest>> oldDigest(n);
+    std::vector<uint8_t> oldSector(size);
     for (const auto &it : items) {
-        const uint32_t topIndex = (it.top - journalAt) / size - 2;
         bool late = std::any_of(plan.steps.begin(), plan.steps.end(), [&](const Step &s) {
             uint32_t at = journalAt + (s.index + 1) * size;
             return s.from == kFromNowhere && !inJournal[s.index] && at >= it.top - it.span && at < it.top;
         });
         if (!late) continue;
-        std::vector<uint8_t> sector(size);
-        if (l_readFlash(sector.data(), size, it.top - size) != 0) return Outcome::kFailed;
-        const uint32_t pieceCost = kPieceHeaderLen + piece_of(sector.data(), size).second;
-        if (one_sector_item(sector.data(), size) && pieceCost <= room) {
+        if (l_readFlash(oldSector.data(), size, it.top - size) != 0) return Outcome::kFailed;
+        const uint8_t *trailer = oldSector.data() + size - FLASH_INNER_TRAILER_LEN;
+        const uint32_t len = get_be32(trailer);
+        if (get_be32(trailer + 8) != FLASH_INNER_KEY || len == 0) continue;
+        const uint32_t oldSpan = inner_item_span(len, size);
+        if (oldSpan > it.span || (oldSpan != size && get_be32(trailer + 4) != it.type)) continue;
+        const uint32_t sectors = oldSpan / size, digestsCost = sectors * (kPieceHeaderLen + sizeof(Digest));
+        if (digestsCost > room) continue;
+        room -= digestsCost;
+        for (uint32_t at = it.top - oldSpan; at < it.top; at += size) {
+            const size_t i = (at - journalAt) / size - 1;
+            if (l_readFlash(oldSector.data(), size, at) != 0) return Outcome::kFailed;
+            oldDigest[i] = digest_of(oldSector.data(), size);
+            if (cur[i] == want[i]) continue;  // not overwritten
+            const uint32_t pieceCost = kPieceHeaderLen + piece_of(oldSector.data(), size).second;
+            if (pieceCost > room) continue;
             room -= pieceCost;
-            old[topIndex] = std::move(sector);
+            old[i] = oldSector;
         }
     }
     plan = make_plan(cur, want, inJournal, blank);
@@ -334,6 +417,14 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
         body.insert(body.end(), old[i].begin() + offset, old[i].begin() + offset + len);
         ++pieces;
     }
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!oldDigest[i]) continue;
+        put(i | kOldDigest);
+        put(0);
+        put(static_cast<uint32_t>(sizeof(Digest)));
+        body.insert(body.end(), oldDigest[i]->begin(), oldDigest[i]->end());
+        ++pieces;
+    }
     std::vector<uint8_t> journal(size, 0xff);
     const uint32_t words[kWords] = {kMagic, static_cast<uint32_t>(n), bounds, pieces,
                                     static_cast<uint32_t>(body.size())};
@@ -369,6 +460,14 @@ int resume(uint32_t journalAt) {
     }
     const std::vector<uint8_t> blankSector(size, 0xff);
     Plan plan = make_plan(cur, rec.want, inJournal, digest_of(blankSector.data(), size));
+    // The sectors of a place that cannot be finished stay as they are: the
+    // item it replaces may still be whole there.
+    const auto places = missing_places(journalAt, rec, plan);
+    std::erase_if(plan.steps, [&](const Step &s) {
+        const uint32_t at = journalAt + (s.index + 1) * size;
+        return std::any_of(places.begin(), places.end(),
+                           [&](const auto &p) { return at >= p.second && at < p.first; });
+    });
     FLASH_DBG(flash_app_inner_debug, "Interrupted rewrite: %u sectors to finish\r\n",
               static_cast<unsigned>(plan.steps.size()));
     int rc = run_plan(journalAt, plan, cur, rec.want, 0, [&](const Step &s, std::vector<uint8_t> &bytes) {
@@ -385,7 +484,7 @@ int resume(uint32_t journalAt) {
         }
         return false;
     });
-    if (rc != 0 || fill_missing(journalAt, rec, cur) != 0) return -1;
+    if (rc != 0 || fill_missing(journalAt, rec, cur, places) != 0) return -1;
     return l_eraseFlash(journalAt, size, 0);
 }
 
