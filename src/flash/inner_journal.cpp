@@ -41,8 +41,9 @@ constexpr int kFromJournal = -2;  // a piece of the journal
 constexpr int kFromNowhere = -3;  // only the caller has them (a value too large for the journal)
 
 struct Step {
-    uint32_t index;  // sector above the journal, lowest 0
-    int from;        // another such sector, or one of the kFrom values
+    uint32_t index;      // sector above the journal, lowest 0
+    int from;            // another such sector, or one of the kFrom values
+    bool stash = false;  // index takes the bytes from holds now, not its own new bytes
 };
 
 Digest digest_of(const uint8_t *data, uint32_t len) {
@@ -212,6 +213,29 @@ int put_filler(uint32_t top, uint32_t bottom) {
     return update_range(sector.data(), size, top - size, 0);
 }
 
+// Brings each sector of the plan to its bytes: get(step, bytes) fills the
+// bytes or answers false when they cannot be had.
+template <typename Get>
+int run_plan(uint32_t journalAt, const Plan &plan, std::vector<Digest> &cur, const std::vector<Digest> &want,
+             int progress, Get get) {
+    const uint32_t size = flashGetSectorSize();
+    std::vector<uint8_t> bytes(size);
+    for (const Step &step : plan.steps) {
+        if (step.stash) {
+            const uint32_t from = journalAt + (static_cast<uint32_t>(step.from) + 1) * size;
+            if (l_readFlash(bytes.data(), size, from) != 0 ||
+                update_range(bytes.data(), size, journalAt + (step.index + 1) * size, progress) != 0)
+                return -1;
+            cur[step.index] = digest_of(bytes.data(), size);
+            continue;
+        }
+        if (!get(step, bytes) || digest_of(bytes.data(), size) != want[step.index]) continue;
+        if (update_range(bytes.data(), size, journalAt + (step.index + 1) * size, progress) != 0) return -1;
+        cur[step.index] = want[step.index];
+    }
+    return 0;
+}
+
 // The places of the new layout whose new bytes cannot all be had (a value
 // the journal could not hold), each as {top, bottom}.
 std::vector<std::pair<uint32_t, uint32_t>> missing_places(uint32_t journalAt, const Record &rec,
@@ -229,50 +253,118 @@ std::vector<std::pair<uint32_t, uint32_t>> missing_places(uint32_t journalAt, co
     return out;
 }
 
-// The old item that the journal describes at the top of a place (the
-// digests of its sectors, from the top down), when every one of its sectors
-// is still on the flash or in the journal: the sectors to write back from
-// the journal, and its lower boundary. Nothing when it is not whole.
+// The old bytes of a sector as the journal describes them (its new bytes
+// where the rewrite did not change it).
+const Digest &old_want(const Record &rec, size_t i) {
+    return rec.oldDigest[i] ? *rec.oldDigest[i] : rec.want[i];
+}
+
+bool has_old_digests(const Record &rec) {
+    return std::any_of(rec.oldDigest.begin(), rec.oldDigest.end(),
+                       [](const auto &d) { return d.has_value(); });
+}
+
+// Bytes the journal holds (new bytes and old bytes alike) with this digest,
+// or null.
+const std::vector<uint8_t> *journal_bytes(const Record &rec, const Digest &d) {
+    const uint32_t size = flashGetSectorSize();
+    for (const auto *list : {&rec.pieces, &rec.old}) {
+        for (const auto &bytes : *list) {
+            if (!bytes.empty() && digest_of(bytes.data(), size) == d) return &bytes;
+        }
+    }
+    return nullptr;
+}
+
+// Brings every sector back to its old bytes, when each of them is still
+// somewhere on the flash or in the journal: the rewrite undone. false when
+// that cannot be, and then nothing was written.
+bool undo(uint32_t journalAt, const Record &rec, std::vector<Digest> &cur, int &rc) {
+    const uint32_t size = flashGetSectorSize();
+    const size_t n = rec.want.size();
+    std::vector<Digest> oldWant(n);
+    std::vector<const std::vector<uint8_t> *> fromJournal(n);
+    std::vector<bool> inJournal(n);
+    for (size_t i = 0; i < n; ++i) {
+        oldWant[i] = old_want(rec, i);
+        fromJournal[i] = journal_bytes(rec, oldWant[i]);
+        inJournal[i] = fromJournal[i] != nullptr;
+    }
+    const std::vector<uint8_t> blankSector(size, 0xff);
+    Plan plan = make_plan(cur, oldWant, inJournal, digest_of(blankSector.data(), size));
+    if (!plan.ok() || std::any_of(plan.steps.begin(), plan.steps.end(),
+                                  [](const Step &s) { return s.from == kFromNowhere; }))
+        return false;
+    FLASH_DBG(flash_app_inner_debug, "Interrupted rewrite: %u sectors back to the old layout\r\n",
+              static_cast<unsigned>(plan.steps.size()));
+    rc = run_plan(journalAt, plan, cur, oldWant, 0, [&](const Step &s, std::vector<uint8_t> &bytes) {
+        if (s.from >= 0)
+            return l_readFlash(bytes.data(), size, journalAt + (static_cast<uint32_t>(s.from) + 1) * size) ==
+                   0;
+        if (s.from == kFromBlank) {
+            std::fill(bytes.begin(), bytes.end(), 0xff);
+            return true;
+        }
+        bytes = *fromJournal[s.index];
+        return true;
+    });
+    return true;
+}
+
+// The old item at the top of a place, when every one of its sectors still
+// holds its old bytes or the journal has them: the sectors to write back
+// from the journal, and the item's lower boundary. Nothing when it is not
+// whole.
 struct OldItem {
     uint32_t bottom;
-    std::vector<size_t> restore;
+    std::vector<std::pair<size_t, const std::vector<uint8_t> *>> restore;
 };
 std::optional<OldItem> whole_old_item(uint32_t journalAt, const Record &rec, const std::vector<Digest> &cur,
                                       uint32_t top, uint32_t bottom) {
     const uint32_t size = flashGetSectorSize();
-    OldItem item{top, {}};
-    for (uint32_t at = top; at > bottom; at -= size) {
-        const size_t i = (at - size - journalAt) / size - 1;
-        if (!rec.oldDigest[i]) break;
-        if (cur[i] != *rec.oldDigest[i]) {
-            if (rec.old[i].empty() || digest_of(rec.old[i].data(), size) != *rec.oldDigest[i])
-                return std::nullopt;
-            item.restore.push_back(i);
-        }
-        item.bottom = at - size;
+    auto index = [&](uint32_t at) { return static_cast<size_t>((at - journalAt) / size - 1); };
+    std::vector<uint8_t> topSector(size);
+    const size_t topIndex = index(top - size);
+    if (cur[topIndex] == old_want(rec, topIndex)) {
+        if (l_readFlash(topSector.data(), size, top - size) != 0) return std::nullopt;
+    } else if (const auto *bytes = journal_bytes(rec, old_want(rec, topIndex))) {
+        topSector = *bytes;
+    } else {
+        return std::nullopt;
     }
-    if (item.bottom == top) return std::nullopt;
+    const uint8_t *trailer = topSector.data() + size - FLASH_INNER_TRAILER_LEN;
+    const uint32_t len = get_be32(trailer);
+    if (get_be32(trailer + 8) != FLASH_INNER_KEY || len == 0 || len > top - bottom - FLASH_INNER_TRAILER_LEN)
+        return std::nullopt;
+    OldItem item{top - inner_item_span(len, size), {}};
+    for (uint32_t at = item.bottom; at < top; at += size) {
+        const size_t i = index(at);
+        if (cur[i] == old_want(rec, i)) continue;
+        const auto *bytes = journal_bytes(rec, old_want(rec, i));
+        if (bytes == nullptr) return std::nullopt;
+        item.restore.emplace_back(i, bytes);
+    }
     return item;
 }
 
 // The missing places become filler items, so that the chain of trailers
 // runs through them. The item a place replaces stays at its top when it is
-// still whole (its sectors as the journal's digests say, those it lost
-// written back from the journal), with the filler below it. A journal
-// without digests of the old item (as earlier writers left them) keeps an
-// old one-sector item that is whole at the top of the place, or the one
-// parked in the journal.
+// still whole (the sectors it lost written back from the journal), with the
+// filler below it. A journal without digests of old bytes (as earlier
+// writers left them) keeps an old one-sector item that is whole at the top
+// of the place, or the one parked in the journal.
 int fill_missing(uint32_t journalAt, const Record &rec, const std::vector<Digest> &cur,
                  const std::vector<std::pair<uint32_t, uint32_t>> &places) {
     const uint32_t size = flashGetSectorSize();
+    const bool described = has_old_digests(rec);
     for (const auto &[top, bottom] : places) {
         uint32_t fillTop = top;
         const size_t topIndex = (top - size - journalAt) / size - 1;
-        if (rec.oldDigest[topIndex]) {
+        if (described) {
             if (auto old = whole_old_item(journalAt, rec, cur, top, bottom)) {
-                for (size_t i : old->restore) {
+                for (const auto &[i, bytes] : old->restore) {
                     const uint32_t at = journalAt + static_cast<uint32_t>(i + 1) * size;
-                    if (update_range(rec.old[i].data(), size, at, 0) != 0) return -1;
+                    if (update_range(bytes->data(), size, at, 0) != 0) return -1;
                 }
                 fillTop = old->bottom;
             }
@@ -294,29 +386,14 @@ int fill_missing(uint32_t journalAt, const Record &rec, const std::vector<Digest
     return 0;
 }
 
-// Brings each sector of the plan to its bytes: get(step, bytes) fills the
-// bytes or answers false when they cannot be had.
-template <typename Get>
-int run_plan(uint32_t journalAt, const Plan &plan, std::vector<Digest> &cur, const std::vector<Digest> &want,
-             int progress, Get get) {
-    const uint32_t size = flashGetSectorSize();
-    std::vector<uint8_t> bytes(size);
-    for (const Step &step : plan.steps) {
-        if (!get(step, bytes) || digest_of(bytes.data(), size) != want[step.index]) continue;
-        if (update_range(bytes.data(), size, journalAt + (step.index + 1) * size, progress) != 0) return -1;
-        cur[step.index] = want[step.index];
-    }
-    return 0;
-}
-
 }  // namespace
 
 bool holds_journal(const uint8_t *sector, uint32_t size) {
     return get_be32(sector + size - 4) == kKey && get_be32(sector) == kMagic;
 }
 
-Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std::vector<Placed> &items,
-              int progress) {
+Outcome write(uint32_t journalAt, uint32_t oldEdge, const std::vector<uint8_t> &target,
+              const std::vector<Placed> &items, int progress) {
     const uint32_t size = flashGetSectorSize();
     const size_t n = target.size() / size;
     const std::vector<uint8_t> blankSector(size, 0xff);
@@ -346,38 +423,49 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
         if (s.from == kFromNowhere) take(s.index);
     }
     // A new value that stays outside the journal is written last, its top
-    // sector (the trailer) last of all. The item it replaces, when it lies at
-    // the top of the new place and reaches no lower than the place, goes into
-    // the journal as the digests of its sectors and, as far as they fit, the
-    // bytes of those the rewrite overwrites (lowest first): a cut before the
-    // new value is whole then keeps the old one.
+    // sector (the trailer) last of all. So that a cut before it is whole can
+    // keep the item it replaces, the journal gets the digest of the old bytes
+    // of every sector the rewrite changes (blank below the old area), and the
+    // old bytes of the replaced item's sectors that the rewrite overwrites,
+    // as far as they fit (lowest first).
     std::vector<std::vector<uint8_t>> old(n);
     std::vector<std::optional<Digest>> oldDigest(n);
-    std::vector<uint8_t> oldSector(size);
+    std::vector<std::pair<uint32_t, uint32_t>> latePlaces;  // {top, bottom}
+    std::vector<uint32_t> unparked;  // sectors of the replaced item the journal cannot hold, lowest first
     for (const auto &it : items) {
         bool late = std::any_of(plan.steps.begin(), plan.steps.end(), [&](const Step &s) {
             uint32_t at = journalAt + (s.index + 1) * size;
             return s.from == kFromNowhere && !inJournal[s.index] && at >= it.top - it.span && at < it.top;
         });
-        if (!late) continue;
-        if (l_readFlash(oldSector.data(), size, it.top - size) != 0) return Outcome::kFailed;
-        const uint8_t *trailer = oldSector.data() + size - FLASH_INNER_TRAILER_LEN;
-        const uint32_t len = get_be32(trailer);
-        if (get_be32(trailer + 8) != FLASH_INNER_KEY || len == 0) continue;
-        const uint32_t oldSpan = inner_item_span(len, size);
-        if (oldSpan > it.span || (oldSpan != size && get_be32(trailer + 4) != it.type)) continue;
-        const uint32_t sectors = oldSpan / size, digestsCost = sectors * (kPieceHeaderLen + sizeof(Digest));
-        if (digestsCost > room) continue;
-        room -= digestsCost;
-        for (uint32_t at = it.top - oldSpan; at < it.top; at += size) {
-            const size_t i = (at - journalAt) / size - 1;
-            if (l_readFlash(oldSector.data(), size, at) != 0) return Outcome::kFailed;
-            oldDigest[i] = digest_of(oldSector.data(), size);
-            if (cur[i] == want[i]) continue;  // not overwritten
-            const uint32_t pieceCost = kPieceHeaderLen + piece_of(oldSector.data(), size).second;
-            if (pieceCost > room) continue;
-            room -= pieceCost;
-            old[i] = oldSector;
+        if (late) latePlaces.emplace_back(it.top, it.top - it.span);
+    }
+    uint32_t changed = 0;
+    for (size_t i = 0; i < n; ++i) changed += cur[i] != want[i] ? 1 : 0;
+    if (!latePlaces.empty() && changed * (kPieceHeaderLen + sizeof(Digest)) <= room) {
+        room -= changed * (kPieceHeaderLen + static_cast<uint32_t>(sizeof(Digest)));
+        for (size_t i = 0; i < n; ++i) {
+            if (cur[i] != want[i]) oldDigest[i] = journalAt + (i + 1) * size >= oldEdge ? cur[i] : blank;
+        }
+        std::vector<uint8_t> oldSector(size);
+        for (const auto &[top, bottom] : latePlaces) {
+            if (l_readFlash(oldSector.data(), size, top - size) != 0) return Outcome::kFailed;
+            const uint8_t *trailer = oldSector.data() + size - FLASH_INNER_TRAILER_LEN;
+            const uint32_t len = get_be32(trailer);
+            if (get_be32(trailer + 8) != FLASH_INNER_KEY || len == 0 ||
+                len > top - FLASH_INNER_TRAILER_LEN - (journalAt + size))
+                continue;
+            for (uint32_t at = top - inner_item_span(len, size); at < top; at += size) {
+                const size_t i = (at - journalAt) / size - 1;
+                if (cur[i] == want[i]) continue;  // not overwritten
+                if (l_readFlash(oldSector.data(), size, at) != 0) return Outcome::kFailed;
+                const uint32_t pieceCost = kPieceHeaderLen + piece_of(oldSector.data(), size).second;
+                if (pieceCost > room) {
+                    unparked.push_back(static_cast<uint32_t>(i));
+                    continue;
+                }
+                room -= pieceCost;
+                old[i] = oldSector;
+            }
         }
     }
     plan = make_plan(cur, want, inJournal, blank);
@@ -386,6 +474,50 @@ Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std:
                                          [&](uint32_t a, uint32_t b) { return cost(a) < cost(b); });
         if (!take(*smallest)) return Outcome::kNoPlan;
         plan = make_plan(cur, want, inJournal, blank);
+    }
+    // The journalled and blank sectors of such a place go just before those
+    // from nowhere, so that the item it replaces stays whole as long as can
+    // be. (A sector copied from elsewhere keeps its place in the order: its
+    // source may be overwritten after it.)
+    auto order = [&](const Step &st) {
+        if (st.from == kFromNowhere) return 2;
+        const uint32_t at = journalAt + (st.index + 1) * size;
+        bool inLate = std::any_of(latePlaces.begin(), latePlaces.end(),
+                                  [&](const auto &p) { return at >= p.second && at < p.first; });
+        return st.from < 0 && inLate ? 1 : 0;
+    };
+    std::stable_sort(plan.steps.begin(), plan.steps.end(),
+                     [&](const Step &a, const Step &b) { return order(a) < order(b); });
+    // Where the new layout leaves sectors free below it (it is smaller), the
+    // sectors of the replaced item that the journal cannot hold are first
+    // copied there, once every copy that reads the free sector is done (the
+    // start of those places' writes), and the free sector is erased at the
+    // very end. A repair finds them by their digests.
+    const uint32_t newBottom = items.empty() ? chip_size() : items.back().top - items.back().span;
+    std::vector<uint32_t> spare;
+    for (uint32_t i = 0; i < n && journalAt + (i + 1) * size < newBottom; ++i) {
+        if (want[i] == blank) spare.push_back(i);
+    }
+    auto lateStart =
+        std::find_if(plan.steps.begin(), plan.steps.end(), [&](const Step &st) { return order(st) != 0; });
+    std::vector<Step> stashes, blanks;
+    for (size_t k = 0; k < std::min(spare.size(), unparked.size()); ++k) {
+        stashes.push_back({spare[k], static_cast<int>(unparked[k]), true});
+        blanks.push_back({spare[k], kFromBlank});
+    }
+    if (!stashes.empty()) {
+        std::vector<Step> steps(plan.steps.begin(), lateStart);
+        auto stashed = [&](const Step &st) {
+            return !st.stash && std::any_of(stashes.begin(), stashes.end(),
+                                            [&](const Step &x) { return x.index == st.index; });
+        };
+        std::erase_if(steps, stashed);
+        steps.insert(steps.end(), stashes.begin(), stashes.end());
+        for (auto it = lateStart; it != plan.steps.end(); ++it) {
+            if (!stashed(*it)) steps.push_back(*it);
+        }
+        steps.insert(steps.end(), blanks.begin(), blanks.end());
+        plan.steps = std::move(steps);
     }
 
     std::vector<uint8_t> body;
@@ -460,9 +592,15 @@ int resume(uint32_t journalAt) {
     }
     const std::vector<uint8_t> blankSector(size, 0xff);
     Plan plan = make_plan(cur, rec.want, inJournal, digest_of(blankSector.data(), size));
-    // The sectors of a place that cannot be finished stay as they are: the
-    // item it replaces may still be whole there.
+    // A place that cannot be finished: the rewrite is undone where the
+    // journal describes the old bytes and they are all still to be had.
+    // Otherwise the sectors of such a place stay as they are (the item it
+    // replaces may still be whole there) and the rest is finished.
     const auto places = missing_places(journalAt, rec, plan);
+    if (!places.empty() && has_old_digests(rec)) {
+        int rc = 0;
+        if (undo(journalAt, rec, cur, rc)) return rc != 0 ? -1 : l_eraseFlash(journalAt, size, 0);
+    }
     std::erase_if(plan.steps, [&](const Step &s) {
         const uint32_t at = journalAt + (s.index + 1) * size;
         return std::any_of(places.begin(), places.end(),
