@@ -143,6 +143,8 @@ struct Record {
     std::vector<std::vector<uint8_t>> pieces;      // per sector: its new bytes, or empty
     std::vector<std::vector<uint8_t>> old;         // per sector: its old bytes, or empty
     std::vector<std::optional<Digest>> oldDigest;  // per sector: the digest of its old bytes
+    // Every sector's bytes the journal holds, new or old, with its digest.
+    std::vector<std::pair<Digest, const std::vector<uint8_t> *>> held;
 };
 
 bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec) {
@@ -154,7 +156,7 @@ bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec
     if (n == 0 || n > FLASH_INNER_AREA_MAX / size ||
         uint64_t(journalAt) + size + uint64_t(n) * size != chip_size())
         return false;
-    if (k == 0 || k > n + 1 || p > 2 * n || bodyLen > room || uint64_t(k) * 4 + uint64_t(n) * 16 > bodyLen)
+    if (k == 0 || k > n + 1 || p > 3 * n || bodyLen > room || uint64_t(k) * 4 + uint64_t(n) * 16 > bodyLen)
         return false;
     const uint8_t *body = sector + kHeaderLen;
     Digest stored;
@@ -197,6 +199,11 @@ bool parse(const uint8_t *sector, uint32_t size, uint32_t journalAt, Record &rec
             return false;
         }
         at += len;
+    }
+    for (const auto *list : {&rec.pieces, &rec.old}) {
+        for (const auto &bytes : *list) {
+            if (!bytes.empty()) rec.held.emplace_back(digest_of(bytes.data(), size), &bytes);
+        }
     }
     return true;
 }
@@ -267,13 +274,8 @@ bool has_old_digests(const Record &rec) {
 // Bytes the journal holds (new bytes and old bytes alike) with this digest,
 // or null.
 const std::vector<uint8_t> *journal_bytes(const Record &rec, const Digest &d) {
-    const uint32_t size = flashGetSectorSize();
-    for (const auto *list : {&rec.pieces, &rec.old}) {
-        for (const auto &bytes : *list) {
-            if (!bytes.empty() && digest_of(bytes.data(), size) == d) return &bytes;
-        }
-    }
-    return nullptr;
+    auto held = std::find_if(rec.held.begin(), rec.held.end(), [&](const auto &h) { return h.first == d; });
+    return held == rec.held.end() ? nullptr : held->second;
 }
 
 // Brings every sector back to its old bytes, when each of them is still
@@ -427,7 +429,7 @@ Outcome write(uint32_t journalAt, uint32_t oldEdge, const std::vector<uint8_t> &
     // keep the item it replaces, the journal gets the digest of the old bytes
     // of every sector the rewrite changes (blank below the old area), and the
     // old bytes of the replaced item's sectors that the rewrite overwrites,
-    // as far as they fit (lowest first).
+    // as far as they fit (lowest first) once the plan has its pieces.
     std::vector<std::vector<uint8_t>> old(n);
     std::vector<std::optional<Digest>> oldDigest(n);
     std::vector<std::pair<uint32_t, uint32_t>> latePlaces;  // {top, bottom}
@@ -439,6 +441,14 @@ Outcome write(uint32_t journalAt, uint32_t oldEdge, const std::vector<uint8_t> &
         });
         if (late) latePlaces.emplace_back(it.top, it.top - it.span);
     }
+    plan = make_plan(cur, want, inJournal, blank);
+    while (!plan.ok()) {
+        auto smallest = std::min_element(plan.stuck.begin(), plan.stuck.end(),
+                                         [&](uint32_t a, uint32_t b) { return cost(a) < cost(b); });
+        if (!take(*smallest)) return Outcome::kNoPlan;
+        plan = make_plan(cur, want, inJournal, blank);
+    }
+    // What room the plan leaves describes the replaced item.
     uint32_t changed = 0;
     for (size_t i = 0; i < n; ++i) changed += cur[i] != want[i] ? 1 : 0;
     if (!latePlaces.empty() && changed * (kPieceHeaderLen + sizeof(Digest)) <= room) {
@@ -467,13 +477,6 @@ Outcome write(uint32_t journalAt, uint32_t oldEdge, const std::vector<uint8_t> &
                 old[i] = oldSector;
             }
         }
-    }
-    plan = make_plan(cur, want, inJournal, blank);
-    while (!plan.ok()) {
-        auto smallest = std::min_element(plan.stuck.begin(), plan.stuck.end(),
-                                         [&](uint32_t a, uint32_t b) { return cost(a) < cost(b); });
-        if (!take(*smallest)) return Outcome::kNoPlan;
-        plan = make_plan(cur, want, inJournal, blank);
     }
     // The journalled and blank sectors of such a place go just before those
     // from nowhere, so that the item it replaces stays whole as long as can
