@@ -6,6 +6,14 @@
 //   tcp anchor    : two processes, write N bytes / read N bytes
 //   hub echo      : client process -> core's echo handler -> client
 //   proc to proc  : client process -> hub -> other process -> hub -> client
+//   tcp relay     : client -> relay -> echo -> relay -> client, raw TCP
+//
+// The TCP anchor is a two-process ping-pong: a round trip crosses two
+// processes' wake-ups. Process to process through the hub crosses four
+// (client, hub, peer, hub), so its ratio to that anchor cannot fall below
+// what a bare relay in the hub's place costs. Two more lines show that
+// floor: the relay against the anchor, and process to process against the
+// relay (what the hub costs above a bare relay).
 //
 // Each hub figure is taken two ways: "chained", where the reply handler
 // sends the next request, and "caller waits", where the main thread sends
@@ -182,8 +190,12 @@ int main(int argc, char **argv) {
 
     // Every child is forked before this process starts a thread.
     int tcp_port = 0;
+    int relay_echo_port = 0;
+    int relay_port = 0;
     pc::bench::enter_private_namespaces();
     pid_t tcp_echo = pc::bench::start_tcp_echo(tcp_port, max_size);
+    pid_t relay_echo = pc::bench::start_tcp_echo(relay_echo_port, max_size);
+    pid_t relay = pc::bench::start_tcp_relay(relay_port, relay_echo_port);
     pid_t core = start_core();
     pid_t peer = start_peer();
 
@@ -207,30 +219,38 @@ int main(int argc, char **argv) {
         pc::bench::print_paired_header(stdout, "us/trip");
         const pc::bench::PairPlan plan{std::min(kWarmupPairs, pairs / 10), pairs};
         for (size_t size : sizes) {
-            // The anchor carries the same bytes as a hub message: header and payload.
+            // The anchors carry the same bytes as a hub message: header and payload.
             pc::bench::TcpPingPong tcp(tcp_port, size + AXMSG_HEADER_LEN);
+            pc::bench::TcpPingPong bare_relay(relay_port, size + AXMSG_HEADER_LEN);
+            const pc::bench::Batch tcp_batch = [&] { return tcp.batch(kTripsPerBatch); };
+            const pc::bench::Batch relay_batch = [&] { return bare_relay.batch(kTripsPerBatch); };
             struct Row {
                 const char *name;
-                uint32_t dst;
+                const pc::bench::Batch *anchor;
+                uint32_t dst;  // 0: the subject is the relay itself
                 bool chained;
             };
             const Row rows[] = {
-                {"hub echo (chained)", PID_CORE, true},
-                {"hub echo (caller waits)", PID_CORE, false},
-                {"proc to proc (chained)", kPeerPid, true},
-                {"proc to proc (caller waits)", kPeerPid, false},
+                {"hub echo (chained)", &tcp_batch, PID_CORE, true},
+                {"hub echo (caller waits)", &tcp_batch, PID_CORE, false},
+                {"proc to proc (chained)", &tcp_batch, kPeerPid, true},
+                {"proc to proc (caller waits)", &tcp_batch, kPeerPid, false},
+                {"tcp relay / tcp", &tcp_batch, 0, false},
+                {"p2p chained / tcp relay", &relay_batch, kPeerPid, true},
             };
             for (const Row &r : rows) {
-                aim(r.dst, size);
-                auto result =
-                    pc::bench::run_paired([&] { return tcp.batch(kTripsPerBatch); },
-                                          [&] { return run_trips(kTripsPerBatch, r.chained); }, plan);
+                pc::bench::Batch subject = relay_batch;
+                if (r.dst != 0) {
+                    aim(r.dst, size);
+                    subject = [&] { return run_trips(kTripsPerBatch, r.chained); };
+                }
+                auto result = pc::bench::run_paired(*r.anchor, subject, plan);
                 const std::string label = std::string(r.name) + ", " + std::to_string(size) + " B";
                 pc::bench::print_paired(stdout, label.c_str(), result);
             }
         }
     }
     axmsg_client_close();
-    for (pid_t child : {peer, core, tcp_echo}) pc::bench::stop_child(child);
+    for (pid_t child : {peer, core, relay, relay_echo, tcp_echo}) pc::bench::stop_child(child);
     return rc;
 }

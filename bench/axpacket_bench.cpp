@@ -349,6 +349,7 @@ bool bring_up() {
         std::fclose(f);
     }
     simProcessSetPid(PID_CORE);
+    simPortHooksSet();  // the port feature answers the start-up task, as in axcored
     if (simKernelPacketStart(nullptr) != 0 || platformInit() != 0) return false;
     simSwitchSetInited(1);
     debugFlagSet(MID_AXPACKET, 0);  // a full queue must not print per frame

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace pc::bench {
 
@@ -25,6 +26,7 @@ namespace {
 constexpr int kListenBacklog = 4;
 constexpr int kStopPolls = 100;
 constexpr useconds_t kStopPollUs = 10000;
+constexpr size_t kRelayBuffer = 64 * 1024;
 
 void nodelay(int fd) {
     int one = 1;
@@ -43,6 +45,64 @@ void serve_echo(int lfd, size_t max_len) {
             }
         }
         close(fd);
+    }
+}
+
+int listen_loopback(int &port) {
+    int lfd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    listen(lfd, kListenBacklog);
+    socklen_t len = sizeof addr;
+    getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return lfd;
+}
+
+int connect_loopback(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    nodelay(fd);
+    return fd;
+}
+
+// Copies what `from` brings to `to` until `from` ends, then ends `to`.
+void copy_on(int from, int to) {
+    std::vector<char> buf(kRelayBuffer);
+    for (;;) {
+        ssize_t n = read(from, buf.data(), buf.size());
+        if (n <= 0 || !io_all(to, buf.data(), static_cast<size_t>(n), true)) break;
+    }
+    shutdown(to, SHUT_WR);
+}
+
+void serve_relay(int lfd, int echo_port) {
+    for (;;) {
+        int client = accept(lfd, nullptr, nullptr);
+        if (client < 0) _exit(0);
+        nodelay(client);
+        int echo = connect_loopback(echo_port);
+        if (echo < 0) {
+            close(client);
+            continue;
+        }
+        std::thread([client, echo] {
+            std::thread back(copy_on, echo, client);
+            copy_on(client, echo);
+            back.join();
+            close(client);
+            close(echo);
+        }).detach();
     }
 }
 
@@ -69,15 +129,7 @@ bool io_all(int fd, void *buf, size_t len, bool writing) {
 }
 
 pid_t start_tcp_echo(int &port, size_t max_len) {
-    int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    listen(lfd, kListenBacklog);
-    socklen_t len = sizeof addr;
-    getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &len);
-    port = ntohs(addr.sin_port);
+    int lfd = listen_loopback(port);
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -87,20 +139,25 @@ pid_t start_tcp_echo(int &port, size_t max_len) {
     return pid;
 }
 
+pid_t start_tcp_relay(int &port, int echo_port) {
+    int lfd = listen_loopback(port);
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        serve_relay(lfd, echo_port);
+    }
+    close(lfd);
+    return pid;
+}
+
 TcpPingPong::TcpPingPong(int port, size_t size) : buf_(size, 1) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int fd = connect_loopback(port);
     if (fd < 0) return;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     auto announced = static_cast<uint32_t>(size);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        !io_all(fd, &announced, sizeof announced, true)) {
+    if (!io_all(fd, &announced, sizeof announced, true)) {
         close(fd);
         return;
     }
-    nodelay(fd);
     fd_ = fd;
 }
 

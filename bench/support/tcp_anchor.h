@@ -18,8 +18,19 @@ bool io_all(int fd, void *buf, size_t len, bool writing);
 // every message of that size is sent back. The child dies with its parent.
 pid_t start_tcp_echo(int &port, size_t max_len);
 
+// Forks a relay on an ephemeral loopback port (stored in `port`): each
+// connection it accepts is joined to a new connection to the echo server on
+// `echo_port`, and one thread per direction copies the bytes on as they
+// come (one read, one write). A round trip through it crosses a third
+// process twice, as a message between two processes through the hub does,
+// with nothing else: no parsing, no routing, no locks. It is the floor of
+// any such chain. The echo server serves one connection at a time, so the
+// relay needs one of its own. The child dies with its parent.
+pid_t start_tcp_relay(int &port, int echo_port);
+
 // One connection to the echo server that stays open between batches, for
 // benchmarks that alternate the anchor with their subject.
+// (Or to a relay in front of one: it passes the announced size on.)
 class TcpPingPong {
 public:
     TcpPingPong(int port, size_t size);

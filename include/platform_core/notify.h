@@ -51,6 +51,11 @@ struct axmsg_s;
 PC_API int notify_init(void);
 PC_API int notify_lib_init(void);
 PC_API int notify_asyn_init(void);
+/* Both subscriptions return 0, or -1 when an argument is refused (nothing
+ * is registered) or, in a process other than the core, when the core could
+ * not be told (no connection to it): the subscription then stays in this
+ * process and reaches the core when the connection comes back, by
+ * notify_reg_resend; registering it again would add a second callback. */
 PC_API int notify_reg(int mid, int type, NOTIFY_CB cb, int pri);
 /* cb is the module's callback for `type`; it runs on the module's worker. */
 PC_API int notify_asyn_reg(int mid, int type, int queueLen, NOTIFY_CB cb);

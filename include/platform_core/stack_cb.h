@@ -116,6 +116,8 @@ PC_API int stkUsoDetachCbUnreg(uint32_t mid, uint32_t pri);
 PC_API int stkUsoUpdateCbUnreg(uint32_t mid, uint32_t pri);
 PC_API int stkUsoDataSyncCbUnreg(uint32_t mid, uint32_t pri);
 
+/* A walk runs every handler of the event's list even when some fail; it
+ * returns 0 when all succeeded and -1 when any failed. */
 PC_API int stkUsoAttachDetachAction(unit_list unitchg_list, int attach);
 PC_API int stkUsoUpdateAction(int roleChg, int mastChg, int isFirst);
 PC_API int stkUsoDataSyncAction(unit_list attach_l);

@@ -144,6 +144,8 @@ int collect_key(void *ctx, void *data) {
 // again before running it. A node removed before its turn does not run; a
 // node registered during the walk first runs in the next walk; a key
 // registered again (its handler replaced) runs its current handler.
+// A failing handler does not stop the walk, and a later success does not
+// hide it: the walk fails when any node failed.
 int walk_list(uint32_t hndType, su_cb_exe_param_t *param) {
     std::vector<su_cb_key_t> keys;
     try {
@@ -158,7 +160,8 @@ int walk_list(uint32_t hndType, su_cb_exe_param_t *param) {
         const SuCbNode *node = find_node(hndType, key);
         if (node == nullptr) continue;
         const SuCbNode copy = *node;
-        result = su_cb_run_node(&copy, hndType, param);
+        const int rv = su_cb_run_node(&copy, hndType, param);
+        if (result == 0) result = rv;
     }
     return result;
 }

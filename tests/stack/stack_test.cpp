@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -225,6 +227,41 @@ TEST_F(Stack, HandlersRunInPriorityOrderAndRegistrationOrderWithinAPriority) {
     EXPECT_EQ(suCbExeTraverse(&bad), -1);
     ASSERT_EQ(stkUsoAttachCbUnreg(kModC, 50), 0);
     ASSERT_EQ(stkUsoAttachCbUnreg(kModD, 60), 0);
+}
+
+// A walk runs every handler whatever the others return, and fails when any
+// of them failed, not only when the last one did.
+int g_walk_results[3] = {};
+template <int N>
+int walk_handler(unit_list) {
+    g_ran.push_back(N);
+    return g_walk_results[N];
+}
+
+TEST_F(Stack, AWalkRunsEveryHandlerAndFailsWhenAnyOfThemFailed) {
+    struct Registration {
+        uint32_t mid, pri;
+        su_cb_unit_hnd_t handler;
+    };
+    const Registration regs[] = {
+        {50, 10, walk_handler<0>}, {51, 20, walk_handler<1>}, {52, 30, walk_handler<2>}};
+    for (const Registration &r : regs) ASSERT_EQ(stkUsoAttachCbReg(r.mid, r.pri, r.handler), 0);
+    struct Case {
+        const char *name;
+        int results[3];
+        int walk;
+    };
+    const Case cases[] = {
+        {"all succeed", {0, 0, 0}, 0},  {"first fails", {-1, 0, 0}, -1}, {"middle fails", {0, 5, 0}, -1},
+        {"last fails", {0, 0, -1}, -1}, {"all fail", {-1, -1, -1}, -1},
+    };
+    for (const Case &c : cases) {
+        std::copy(std::begin(c.results), std::end(c.results), std::begin(g_walk_results));
+        g_ran.clear();
+        EXPECT_EQ(stkUsoAttachDetachAction(1u << UNIT_1, 1), c.walk) << c.name;
+        EXPECT_EQ(g_ran, (std::vector<int>{0, 1, 2})) << c.name;
+    }
+    for (const Registration &r : regs) ASSERT_EQ(stkUsoAttachCbUnreg(r.mid, r.pri), 0);
 }
 
 // Data sync: the get handler's payload reaches the set handler of the same

@@ -42,6 +42,15 @@ struct Inbox {
         std::lock_guard<std::mutex> g(lock);
         msgs.clear();
     }
+    size_t size() {
+        std::lock_guard<std::mutex> g(lock);
+        return msgs.size();
+    }
+    // A copy of message `i`, which must have arrived.
+    Bytes at(size_t i) {
+        std::lock_guard<std::mutex> g(lock);
+        return msgs.at(i);
+    }
 };
 Inbox g_inbox;
 
@@ -375,7 +384,7 @@ TEST_F(UtpTransport, DataFramesOfEitherSizeAreTaken) {
         g_tap.clear();
         EXPECT_EQ(rx_frame(f), 0) << f.size();
         ASSERT_TRUE(g_inbox.wait_for(1)) << f.size();
-        EXPECT_EQ(g_inbox.msgs[0], Bytes(f.begin() + 32, f.begin() + 42)) << f.size();
+        EXPECT_EQ(g_inbox.at(0), Bytes(f.begin() + 32, f.begin() + 42)) << f.size();
         // The receiver's thread acknowledges beside delivering: either may come first.
         EXPECT_TRUE(pc::test::wait_until([] { return !g_tap.of_type(UTP_FRAME_ACK).empty(); }, kAckPatience));
         auto acks = g_tap.of_type(UTP_FRAME_ACK);
@@ -391,7 +400,7 @@ TEST_F(UtpTransport, FrameOfADeliveredTransactionIsAnsweredAndNotDeliveredAgain)
     ASSERT_EQ(rx_frame(f), 0);
     // Its second acknowledgement shows the copy has been handled.
     EXPECT_TRUE(pc::test::wait_until([] { return g_tap.of_type(UTP_FRAME_ACK).size() >= 2; }, kAckPatience));
-    EXPECT_EQ(g_inbox.msgs.size(), 1u);
+    EXPECT_EQ(g_inbox.size(), 1u);
     auto acks = g_tap.of_type(UTP_FRAME_ACK);
     ASSERT_EQ(acks.size(), 2u);
     for (auto &a : acks) {

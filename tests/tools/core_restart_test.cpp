@@ -3,7 +3,8 @@
 // again from the client libraries (packet registration, configuration
 // printer, CLI command, notification subscription; its management
 // functions answer again) without the process doing anything, and the
-// process's own reconnect callback runs after them.
+// process's own reconnect callback runs after them. A subscription made
+// while no core runs is reported as not sent and reaches the next core.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -23,13 +24,6 @@ using pc::test::read_file;
 using pc::test::wait_until;
 
 const std::string kTools = PC_TOOLS_DIR;
-
-pid_t start_core(const std::string &log) {
-    std::remove(log.c_str());
-    pid_t core = pc::test::spawn_program(kTools + "/axcored", {}, {}, log);
-    EXPECT_TRUE(pc::test::wait_for_text(log, "platform is up", 60s)) << read_file(log);
-    return core;
-}
 
 // One axcli command; its standard output.
 std::string axcli(const std::vector<std::string> &args) {
@@ -80,28 +74,92 @@ void expect_every_kind(const char *when) {
     }
 }
 
-TEST(CoreRestart, feature_process_registrations_come_back_by_themselves) {
-    pid_t core = start_core("/tmp/core_restart_1.log");
-    std::remove("/tmp/life_peer_ready");
-    std::remove("/tmp/life_peer_reregistered");
-    const std::string peer_log = "/tmp/core_restart_peer.log";
-    pid_t peer = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/lifecycle_peer", {"41", "kept"},
-                                         {}, peer_log);
-    ASSERT_TRUE(wait_until([] { return access("/tmp/life_peer_ready", F_OK) == 0; }, 60s))
-        << read_file(peer_log);
+// The core and the feature process of a test; whatever a failed test
+// leaves running is killed, so the next test finds the hub's port free.
+class CoreRestart : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (pid_t *p : {&peer_, &core_}) {
+            if (*p <= 0) continue;
+            kill(*p, SIGKILL);
+            pc::test::wait_child(*p);
+            *p = -1;
+        }
+    }
+
+    void start_core(const std::string &log) {
+        std::remove(log.c_str());
+        core_ = pc::test::spawn_program(kTools + "/axcored", {}, {}, log);
+        EXPECT_TRUE(pc::test::wait_for_text(log, "platform is up", 60s)) << read_file(log);
+    }
+    void kill_core() {
+        kill(core_, SIGKILL);
+        pc::test::wait_child(core_);
+        core_ = -1;
+    }
+    // The life-cycle peer as process 41, once it has registered everything.
+    void start_peer(const std::string &mark) {
+        for (const char *f : {kPeerReady, kPeerReregistered, kPeerLateSub}) std::remove(f);
+        peer_ = pc::test::spawn_program(std::string(PC_TEST_HELPER_DIR) + "/lifecycle_peer", {"41", mark}, {},
+                                        kPeerLog);
+        ASSERT_TRUE(wait_until([] { return access(kPeerReady, F_OK) == 0; }, 60s)) << read_file(kPeerLog);
+    }
+    void expect_reregistered() {
+        EXPECT_TRUE(wait_until([] { return access(kPeerReregistered, F_OK) == 0; }, 60s))
+            << read_file(kPeerLog);
+    }
+    void stop_both() {
+        kill(peer_, SIGKILL);
+        pc::test::wait_child(peer_);
+        peer_ = -1;
+        kill(core_, SIGTERM);
+        EXPECT_EQ(pc::test::wait_child_for(core_, 30000), 0);
+        core_ = -1;
+    }
+
+    static constexpr const char *kPeerReady = "/tmp/life_peer_ready";
+    static constexpr const char *kPeerReregistered = "/tmp/life_peer_reregistered";
+    static constexpr const char *kPeerLateSub = "/tmp/life_peer_late_sub";
+    static constexpr const char *kPeerLog = "/tmp/core_restart_peer.log";
+    pid_t core_ = -1;
+    pid_t peer_ = -1;
+};
+
+TEST_F(CoreRestart, feature_process_registrations_come_back_by_themselves) {
+    start_core("/tmp/core_restart_1.log");
+    ASSERT_NO_FATAL_FAILURE(start_peer("kept"));
     expect_every_kind("before the restart");
 
-    kill(core, SIGKILL);
-    pc::test::wait_child(core);
-    core = start_core("/tmp/core_restart_2.log");
-    EXPECT_TRUE(wait_until([] { return access("/tmp/life_peer_reregistered", F_OK) == 0; }, 60s))
-        << read_file(peer_log);
+    kill_core();
+    start_core("/tmp/core_restart_2.log");
+    expect_reregistered();
     expect_every_kind("after the restart");
+    stop_both();
+}
 
-    kill(peer, SIGKILL);
-    pc::test::wait_child(peer);
-    kill(core, SIGTERM);
-    EXPECT_EQ(pc::test::wait_child_for(core, 30000), 0);
+// A subscription made while the core is gone cannot reach it: notify_reg
+// says so, and the subscription still arrives once a core is back, sent
+// again by the client library like every other.
+TEST_F(CoreRestart, subscription_made_while_the_core_is_gone_fails_and_arrives_with_the_next_core) {
+    start_core("/tmp/core_restart_3.log");
+    ASSERT_NO_FATAL_FAILURE(start_peer("late"));
+
+    kill_core();
+    kill(peer_, SIGUSR1);  // the peer subscribes once it has seen the core go
+    ASSERT_TRUE(wait_until([] { return !read_file(kPeerLateSub).empty(); }, 30s)) << read_file(kPeerLog);
+    EXPECT_EQ(read_file(kPeerLateSub), "-1\n");
+
+    start_core("/tmp/core_restart_4.log");
+    expect_reregistered();
+    std::string out;
+    wait_until(
+        [&] {
+            out = axcli({"execute", "lifeNotifyProbe", "pid=41", "type=4"});
+            return count(out, "notification delivered") == 1;
+        },
+        10s, 200ms);
+    EXPECT_EQ(count(out, "notification delivered"), 1u) << out;
+    stop_both();
 }
 
 }  // namespace

@@ -236,14 +236,17 @@ TEST_F(LldpAgentExample, runs_end_to_end_from_the_installed_tree) {
     // A neighbour's data unit entering port 1/0/1 is trapped to the CPU,
     // reaches the agent and shows in its command.
     ASSERT_TRUE(host.send(lldp_frame(peer_pdu(120))));
+    // Until the neighbour table names `name`; `shown` keeps the last answer.
     Result shown;
-    ASSERT_TRUE(wait_until(
-        [&] {
-            shown = axcli("show lldp neighbors");
-            return shown.out.find("peer-host") != std::string::npos;
-        },
-        10s, kStep))
-        << shown.out;
+    const auto wait_for_neighbour = [&](const std::string &name) {
+        return wait_until(
+            [&] {
+                shown = axcli("show lldp neighbors");
+                return shown.out.find(name) != std::string::npos;
+            },
+            10s, kStep);
+    };
+    ASSERT_TRUE(wait_for_neighbour("peer-host")) << shown.out;
     EXPECT_EQ(shown.status, 0);
     EXPECT_NE(shown.out.find("Gi1/0/1    02:00:00:00:00:99  eth7             peer-host"), std::string::npos)
         << shown.out;
@@ -264,13 +267,7 @@ TEST_F(LldpAgentExample, runs_end_to_end_from_the_installed_tree) {
     };
     for (const auto &pdu : hostile) ASSERT_TRUE(host.send(lldp_frame(pdu)));
     ASSERT_TRUE(host.send(lldp_frame(peer_pdu(120, "peer-after-hostile"))));
-    EXPECT_TRUE(wait_until(
-        [&] {
-            shown = axcli("show lldp neighbors");
-            return shown.out.find("peer-after-hostile") != std::string::npos;
-        },
-        10s, kStep))
-        << shown.out;
+    EXPECT_TRUE(wait_for_neighbour("peer-after-hostile")) << shown.out;
     EXPECT_NE(shown.out.find("Neighbors: 1"), std::string::npos) << shown.out;
 
     // A time to live of 0 takes the neighbour away at once.

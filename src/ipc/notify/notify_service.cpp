@@ -117,6 +117,10 @@ int call_remote_srv(AXRPC_PARA_T *in, AXRPC_PARA_T *) {
     return notify_call(type, arg, arg_len < len ? arg_len : len);
 }
 
+// Tells the core of a subscription of this process. A failure is the
+// caller's to report; the subscription stays in this process's table, and
+// the messaging client sends it again when its connection to a core comes
+// back (notify_reg_resend).
 int send_registration(int type, int pri, int sync) {
     NOTIFY_REG_MSG_T reg{NOTIFY_CMD_REG, type, pri, sync};
     iovec piece{&reg, sizeof reg};
@@ -174,8 +178,7 @@ PC_API int notify_reg(int mid, int type, NOTIFY_CB cb, int pri) {
         return -1;
     }
     if (table_add(type, pidGetCurrent(), mid, 0, pri, cb, nullptr) != 0) return -1;
-    if (!is_core()) send_registration(type, pri, 1);
-    return 0;
+    return is_core() ? 0 : send_registration(type, pri, 1);
 }
 
 PC_API int notify_asyn_reg(int mid, int type, int queueLen, NOTIFY_CB cb) {
@@ -193,8 +196,7 @@ PC_API int notify_asyn_reg(int mid, int type, int queueLen, NOTIFY_CB cb) {
     }
     if (asyn_register(mid, type, queueLen, cb) != 0) return -1;
     if (table_add(type, pidGetCurrent(), mid, 1, NOTIFY_ASYN_PRI, nullptr, asyn_dispatch) != 0) return -1;
-    if (!is_core()) send_registration(type, NOTIFY_ASYN_PRI, 0);
-    return 0;
+    return is_core() ? 0 : send_registration(type, NOTIFY_ASYN_PRI, 0);
 }
 
 PC_API int notify_reg_resend(void) {
