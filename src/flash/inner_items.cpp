@@ -150,6 +150,7 @@ int put_copy(const uint8_t *sector, uint32_t at, uint32_t key) {
 // inner_journal.h): 0 when done, -1 when it failed, nothing when no order
 // of the writes keeps every sector that is still wanted.
 std::optional<int> journal_rewrite(const std::vector<uint8_t> &image, uint32_t bottom, uint32_t lowest,
+                                   uint32_t oldEdge,
                                    const std::vector<pc::flash::inner_journal::Placed> &placed,
                                    int progress) {
     namespace journal = pc::flash::inner_journal;
@@ -157,7 +158,7 @@ std::optional<int> journal_rewrite(const std::vector<uint8_t> &image, uint32_t b
     std::vector<uint8_t> target(chip_size() - from, 0xff);
     const uint32_t start = std::max(bottom, from);
     std::memcpy(target.data() + (start - from), image.data() + (start - bottom), chip_size() - start);
-    switch (journal::write(lowest, target, placed, progress)) {
+    switch (journal::write(lowest, oldEdge, target, placed, progress)) {
         case journal::Outcome::kDone:
             return 0;
         case journal::Outcome::kFailed:
@@ -254,7 +255,7 @@ int rewrite_area(const std::vector<Item> &items, int progress, uint32_t oldEdge,
         if (inPlace) {
             copy = newEdge - size;
             if (put_copy(target, copy, kCopyKeyInPlace) != 0) return fail_write();
-        } else if (auto done = journal_rewrite(image, bottom, lowest, placed, progress)) {
+        } else if (auto done = journal_rewrite(image, bottom, lowest, oldEdge, placed, progress)) {
             return *done == 0 ? 0 : fail_write();
         } else if (envSpan == size) {
             copy = lowest;

@@ -15,9 +15,13 @@
 // that after a power cut every wanted sector lies somewhere in the range:
 // at its place (done), at another place (still to be copied) or in the
 // journal. The start-up repair (resume) finishes the same plan from what it
-// finds. Only a new value too large for the journal can be missing; its
-// place then becomes a filler item (the old item kept above it when the old
-// item is still whole there), which the pre-check removes.
+// finds. Only a new value too large for the journal can be missing. Its
+// sectors are written last, and the journal then also holds the digests of
+// the old bytes of every sector the rewrite changes, with the old bytes of
+// the replaced item's sectors as far as they fit: while every old sector is
+// still to be had, the repair undoes the rewrite; otherwise the missing
+// place becomes a filler item (the old item kept above it when it is still
+// whole there), which the pre-check removes.
 //
 // The journal carries a key of its own at its trailer's key word, which no
 // boot loader takes for an item; the last step erases it.
@@ -48,9 +52,10 @@ enum class Outcome {
 
 // Brings [journalAt + sector, chip) to target (bytes of that range) through
 // a journal at journalAt, then erases the journal. items describe the new
-// layout. Nothing is written when kNoPlan is answered.
-Outcome write(uint32_t journalAt, const std::vector<uint8_t> &target, const std::vector<Placed> &items,
-              int progress);
+// layout; oldEdge is the bottom of the area before the change. Nothing is
+// written when kNoPlan is answered.
+Outcome write(uint32_t journalAt, uint32_t oldEdge, const std::vector<uint8_t> &target,
+              const std::vector<Placed> &items, int progress);
 
 // True when these sector bytes hold a journal.
 bool holds_journal(const uint8_t *sector, uint32_t size);

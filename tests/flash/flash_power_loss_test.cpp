@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "flash/sim_flash_fixture.h"
+#include "platform_core/crypto.h"
 #include "platform_core/flash.h"
 #include "platform_core/flash_inner.h"
 #include "platform_core/gev.h"
@@ -142,7 +143,7 @@ protected:
         std::string op;
         int cuts = 0, booted = 0, kept = 0, profileKept = 0, inRange = 0, othersKept = 0, touchedKept = 0;
         int bootGap = 1;
-        bool touchedMayGo = false;
+        int touchedMayGo = 0;
         int touchedClean = 0;  // touched items as before, as after or absent
     };
 
@@ -158,9 +159,11 @@ protected:
         // first and last cut is asked of it then).
         int bootGap = 1;
         // A multi-sector item replaced by another multi-sector value: the
-        // range has no room for both values and the journal none for either,
-        // so a cut may lose it (it never comes back garbled).
-        bool touchedMayGo = false;
+        // cuts between the erase of a sector that holds the old value's only
+        // copy and the write of the new value's top sector (the range has
+        // no room for both values, the journal none for a whole sector of
+        // either) may lose it; it never comes back garbled.
+        int touchedMayGo = 0;
     };
 
     // Every item but the environment, by type; a missing type is absent.
@@ -300,7 +303,8 @@ protected:
             EXPECT_EQ(r.kept, r.cuts) << r.op;
             EXPECT_EQ(r.profileKept, r.cuts) << r.op;
             EXPECT_EQ(r.othersKept, r.cuts) << r.op;
-            EXPECT_EQ(r.touchedMayGo ? r.touchedClean : r.touchedKept, r.cuts) << r.op;
+            EXPECT_EQ(r.touchedClean, r.cuts) << r.op;
+            EXPECT_GE(r.touchedKept, r.cuts - r.touchedMayGo) << r.op;
             EXPECT_EQ(r.inRange, r.cuts) << r.op;
         }
     }
@@ -414,19 +418,27 @@ TEST_F(PowerLoss, every_sector_operation_of_a_re_layout_that_moves_other_items) 
             return flashAppInnerSet(type, v.data(), len, 0);
         };
     };
+    const auto initial = snapshot();
+    auto set_first = [&](uint32_t type, uint32_t len, uint8_t seed) {
+        return [=, this] {
+            restore(initial);
+            CaptureStdout quiet;
+            auto v = pattern(len, seed);
+            ASSERT_EQ(flashAppInnerSet(type, v.data(), len, 0), 0);
+        };
+    };
     auto nothing = [] {};
     std::vector<Case> cases = {
         {"item 3 grows to two sectors", nothing, set(3, kSector + 200, 0x33), {"before"}, {3}},
         {"item 3 removed", nothing, [] { return flashAppInnerUnset(3); }, {"before"}, {3}},
         {"item 2 shrinks to one sector", nothing, set(2, 20000, 0x22), {"before"}, {2}},
-        {"item 2 grows to three sectors",
-         nothing,
-         set(2, 2 * kSector + 300, 0x23),
-         {"before"},
-         {2},
-         -1,
-         true},
-        {"item 2 replaced, same size", nothing, set(2, kSector + 4000, 0x24), {"before"}, {2}, -1, true},
+        // Item 2 (two sectors) replaced by values too big for the journal:
+        // only the cut between the erase and the write of its top sector
+        // loses it (both the old and the new top sector are full).
+        {"item 2 grows to three sectors", nothing, set(2, 2 * kSector + 300, 0x23), {"before"}, {2}, -1, 1},
+        {"item 2 grows to four sectors", nothing, set(2, 3 * kSector + 300, 0x27), {"before"}, {2}, -1, 1},
+        {"item 2 replaced, same size", nothing, set(2, kSector + 4000, 0x24), {"before"}, {2}, -1, 1},
+        {"item 2 replaced, same span, shorter", nothing, set(2, kSector + 100, 0x28), {"before"}, {2}, -1, 1},
         {"item 2 removed", nothing, [] { return flashAppInnerUnset(2); }, {"before"}, {2}},
         {"new item 4", nothing, set(4, 5000, 0x44), {"before"}, {4}},
         {"flashAppInnerReset",
@@ -463,6 +475,26 @@ TEST_F(PowerLoss, every_sector_operation_of_a_re_layout_that_moves_other_items) 
          set(2, kSector + 200, 0x26),
          {"before"},
          {2}},
+        // Last, as they start from the first layout with item 2 grown to
+        // three sectors (the upper two full). Shrinking to two frees a
+        // sector below the area, which holds the old full middle sector
+        // while it is overwritten: only the cut at the top sector's erase
+        // loses it. At the same size no sector is free: the cuts from the
+        // erase of the middle sector to the write of the top lose it.
+        {"item 2 (3 sectors) shrinks to two",
+         set_first(2, 2 * kSector + 300, 0x29),
+         set(2, kSector + 4000, 0x2a),
+         {"before"},
+         {2},
+         -1,
+         1},
+        {"item 2 (3 sectors) replaced, same size",
+         set_first(2, 2 * kSector + 300, 0x29),
+         set(2, 2 * kSector + 300, 0x2b),
+         {"before"},
+         {2},
+         -1,
+         3},
     };
     std::vector<Row> rows;
     for (auto &c : cases) {
@@ -470,6 +502,87 @@ TEST_F(PowerLoss, every_sector_operation_of_a_re_layout_that_moves_other_items) 
         rows.push_back(run(c));
     }
     report(rows);
+}
+
+// A journal as the core wrote it before it described old bytes (no digests
+// of them; the replaced one-sector item parked in it): the repair still
+// finishes it as it did, keeping the old item where the new value, too large
+// for the journal, never got written. Built by hand for item 3 (one sector)
+// replaced by a two-sector value, the power cut once the journal was written
+// and once after the environment's copy and the journalled sector.
+TEST_F(PowerLoss, a_journal_without_old_digests_is_finished_as_before) {
+    constexpr uint32_t kJournalKey = 0x55A5A55Au, kJournalMagic = 0x494E524Au, kOldBytes = 0x80000000u,
+                       kFillerType = 0xFFFFFF00u;
+    const uint32_t s0 = kChip - kSector, s1 = kChip - 2 * kSector, s2 = kChip - 3 * kSector,
+                   s3 = kChip - 4 * kSector, journalAt = kChip - 5 * kSector;
+    auto md5 = [](const std::vector<uint8_t> &b) {
+        std::vector<uint8_t> d(16);
+        md5_calc(d.data(), b.data(), static_cast<unsigned>(b.size()));
+        return d;
+    };
+    auto piece = [](std::vector<uint8_t> &body, uint32_t index, const std::vector<uint8_t> &sector) {
+        size_t first = 0, last = sector.size();
+        while (first < last && sector[first] == 0xff) ++first;
+        while (last > first && sector[last - 1] == 0xff) --last;
+        for (uint32_t w : {index, static_cast<uint32_t>(first), static_cast<uint32_t>(last - first)}) {
+            body.resize(body.size() + 4);
+            put_be32(body, body.size() - 4, w);
+        }
+        body.insert(body.end(), sector.begin() + static_cast<long>(first),
+                    sector.begin() + static_cast<long>(last));
+    };
+    const auto profileBefore = profile_now();
+    const auto threeBefore = item(3);
+    // The new item 3 in its two sectors, as the rewrite lays it out.
+    std::vector<uint8_t> newThree(2 * kSector, 0xff);
+    const uint32_t len = kSector + 200;
+    std::fill(newThree.end() - 12 - len, newThree.end() - 12, 0x6a);
+    put_be32(newThree, 2 * kSector - 12, len);
+    put_be32(newThree, 2 * kSector - 8, 3);
+    put_be32(newThree, 2 * kSector - 4, FLASH_INNER_KEY);
+    const std::vector<uint8_t> newLow(newThree.begin(), newThree.begin() + kSector),
+        newTop(newThree.begin() + kSector, newThree.end());
+    const auto top = chip(s0, kSector), oldThree = chip(s1, kSector), env = chip(s2, kSector);
+
+    std::vector<uint8_t> body;
+    for (uint32_t b : {kChip, s0, s2, s3}) {  // item tops, then the new bottom
+        body.resize(body.size() + 4);
+        put_be32(body, body.size() - 4, b);
+    }
+    for (const auto *sector : {&env, &newLow, &newTop, &top}) {  // lowest sector first
+        auto d = md5(*sector);
+        body.insert(body.end(), d.begin(), d.end());
+    }
+    piece(body, 1, newLow);
+    piece(body, 2 | kOldBytes, oldThree);
+    std::vector<uint8_t> journal(kSector, 0xff);
+    for (uint32_t i = 0, w[] = {kJournalMagic, 4, 4, 2, static_cast<uint32_t>(body.size())}; i < 5; ++i)
+        put_be32(journal, i * 4, w[i]);
+    auto bodyDigest = md5(body);
+    std::copy(bodyDigest.begin(), bodyDigest.end(), journal.begin() + 20);
+    std::copy(body.begin(), body.end(), journal.begin() + 36);
+    put_be32(journal, kSector - 4, kJournalKey);
+
+    const auto before = snapshot();
+    for (bool copied : {false, true}) {
+        SCOPED_TRACE(copied ? "environment copied, low sector written" : "journal written");
+        restore(before);
+        ASSERT_EQ(l_writeFlash(journal.data(), kSector, journalAt, 0), 0);
+        if (copied) {
+            ASSERT_EQ(l_writeFlash(env.data(), kSector, s3, 0), 0);
+            ASSERT_EQ(l_writeFlash(newLow.data(), kSector, s2, 0), 0);
+        }
+        restart();
+        {
+            CaptureStdout quiet;
+            EXPECT_EQ(mark_now(), "before");
+        }
+        EXPECT_EQ(item(3), threeBefore);
+        EXPECT_EQ(profile_now(), profileBefore);
+        EXPECT_EQ(chip(journalAt, kSector), std::vector<uint8_t>(kSector, 0xff));
+        uint32_t fillerLen = 0;
+        EXPECT_EQ(flashAppInnerGet(kFillerType, &fillerLen), nullptr);
+    }
 }
 
 }  // namespace

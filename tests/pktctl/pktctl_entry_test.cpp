@@ -11,6 +11,7 @@
 #include "platform_core/appintf.h"
 #include "platform_core/up.h"
 #include "support/capture_stdout.h"
+#include "support/test_process.h"
 
 namespace {
 
@@ -265,7 +266,10 @@ TEST_F(Entries, speed_0_removes_the_meter) {
     EXPECT_EQ(rate, 30u);
 }
 
+// Entries are never removed: filling the table leaves no room for the
+// tests after it, so this one has a process of its own.
 TEST_F(Entries, the_129th_name_is_refused_without_taking_a_rule) {
+    if (!pc::test::runs_alone()) return;
     for (uint32_t i = axPktCtlEntryCount; i < PKT_CTL_ENTRY_MAX; ++i) {
         std::string name = "e" + std::to_string(i);
         ASSERT_EQ(axPktCtlL2Ctl(name.c_str(), nullptr, static_cast<uint16_t>(0x9000 + i), 0, 0, 1), 0) << i;
@@ -280,7 +284,9 @@ TEST_F(Entries, the_129th_name_is_refused_without_taking_a_rule) {
     EXPECT_EQ(next, last + 1);
 }
 
+// The reserved entries come first in a table no other test has used.
 TEST_F(Entries, reserved_route_and_stacking_entries_in_order) {
+    if (!pc::test::runs_alone()) return;
     ASSERT_EQ(axPktCtlResvEntryInit(), 0);
     ASSERT_EQ(axPktCtlStkEntryInit(), 0);
     const char *order[] = {"LLDP", "arp_UC", "ADDP_BC",  "web",      "ICMP", "TELNET", "SSH",

@@ -59,8 +59,9 @@ TEST(SharedChip, a_process_killed_while_it_holds_the_chip_does_not_lock_out_the_
 }
 
 // A segment of the chip's key that this build did not make: too small for
-// its chip, or of its size but not its own. Each case runs in a new child,
-// whose first chip call finds it.
+// its chip, or of its size but not its own. Each case starts a new program,
+// whose first chip call finds it (a forked child would keep this process's
+// chip, attached by an earlier test).
 TEST(SharedChip, a_segment_left_by_another_build_is_made_again) {
     struct Case {
         const char *what;
@@ -69,17 +70,14 @@ TEST(SharedChip, a_segment_left_by_another_build_is_made_again) {
     const Case cases[] = {{"smaller", 4096}, {"larger, foreign", 16u << 20}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        if (int old = shmget(kChipKey, 0, 0); old >= 0) shmctl(old, IPC_RMID, nullptr);
         int id = shmget(kChipKey, c.size, IPC_CREAT | 0600);
         ASSERT_GE(id, 0) << std::strerror(errno);
         void *p = shmat(id, nullptr, 0);
         ASSERT_NE(p, reinterpret_cast<void *>(-1));
         std::memset(p, 0x5A, c.size);  // a "ready" state word and no magic of ours
         shmdt(p);
-        pid_t child = pc::test::fork_child([] {
-            uint32_t link = 0;
-            return sdk_port_link_get(0, static_cast<uint32_t>(front_port()), &link) == 0 && link == 1 ? 0 : 1;
-        });
-        EXPECT_EQ(pc::test::wait_child_for(child, kSettleMs), 0);
+        EXPECT_EQ(pc::test::wait_child_for(pc::test::spawn_helper("chip_link_probe", {}), kSettleMs), 0);
         int left = shmget(kChipKey, 0, 0);
         if (left >= 0) shmctl(left, IPC_RMID, nullptr);
     }

@@ -11,9 +11,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #ifndef PC_TEST_HELPER_DIR
 #define PC_TEST_HELPER_DIR "."
@@ -28,6 +31,9 @@
 namespace pc::test {
 
 namespace {
+
+// As long as CTest gives one test.
+constexpr int kAloneTimeoutMs = 300000;
 
 // A child never outlives its test program: a test that fails half-way must
 // not leave helpers behind holding queues, ports or shared blocks.
@@ -89,6 +95,22 @@ pid_t spawn_program(const std::string &path, const std::vector<std::string> &arg
         _exit(127);
     }
     return pid;
+}
+
+bool runs_alone() {
+    const ::testing::UnitTest &unit = *::testing::UnitTest::GetInstance();
+    if (unit.test_to_run_count() <= 1) return true;
+    const ::testing::TestInfo &test = *unit.current_test_info();
+    const std::string name = std::string(test.test_suite_name()) + "." + test.name();
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) {
+        ADD_FAILURE() << "cannot find this program to run " << name << " alone";
+        return false;
+    }
+    const pid_t copy = spawn_program(std::string(exe, static_cast<size_t>(n)), {"--gtest_filter=" + name});
+    EXPECT_EQ(wait_child_for(copy, kAloneTimeoutMs), 0) << name << " run alone in a new copy of this program";
+    return false;
 }
 
 namespace {

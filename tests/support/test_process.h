@@ -32,6 +32,13 @@ pid_t start_helper_until_ready(const std::string &name, const std::vector<std::s
 pid_t spawn_program(const std::string &path, const std::vector<std::string> &args,
                     const std::vector<std::string> &env = {}, const std::string &stdout_path = {});
 
+// For a test that needs its process fresh (a table that is never emptied,
+// state a process sets up once): true when this process runs this test
+// alone, as CTest runs each test. In a run of several tests it runs the
+// current test again, alone, in a new copy of this program, fails the test
+// when the copy fails, and answers false: the caller then returns.
+bool runs_alone();
+
 // Waits for `pid` and returns its exit status, or 128 + signal, or -1.
 int wait_child(pid_t pid);
 
