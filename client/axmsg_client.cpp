@@ -30,12 +30,15 @@
 // SO_RCVTIMEO (or, with less time left than that, in epoll on `ep_callers`),
 // so its reply costs it one system call. While a caller holds the role the
 // socket's entry in `ep_reader` is switched off, so bytes for the caller
-// never wake the reader thread; the caller switches it on again after giving
-// the role back, and bytes it left unread then wake the reader thread at once
-// (epoll reports a ready socket when its entry is switched on). The reader
-// thread waits edge-triggered. Before it gives the role back a holder has
+// never wake the reader thread. It stays off when the caller gives the role
+// back (the next call would switch it off again); the reader thread, which
+// then waits at most kSocketOffCheckMs at a time, switches it on when it
+// finds the role free, and bytes that came meanwhile wake it at once (epoll
+// reports a ready socket when its entry is switched on). The reader thread
+// waits edge-triggered. Before it gives the role back a holder has
 // read the socket empty (a short read) and handed out every buffered message,
-// so bytes that come later always wake a thread that reads them. The reader
+// so bytes that come later are read by a caller, or by the reader thread at
+// once (socket on) or within kSocketOffCheckMs (socket off). The reader
 // thread alone closes the socket, and only while it holds the role.
 #include "axmsg_client/axmsg_client.h"
 
@@ -338,19 +341,22 @@ bool read_available(int fd, FrameReader &frames) {
     }
 }
 
-// Waits until new bytes arrive on the socket or the wake-up is set.
-void reader_wait(const Client &c) {
+// Waits until new bytes arrive on the socket or the wake-up is set, or
+// (socket off) the time to look at it again has come; true in that case.
+bool reader_wait(Client &c) {
     epoll_event events[2];
-    int n = epoll_wait(c.ep_reader, events, 2, -1);
+    int n = epoll_wait(c.ep_reader, events, 2, reader_wait_ms(c));
     for (int i = 0; i < n; ++i)
         if (events[i].data.fd == c.wake) clear_wake(c);
+    return n == 0;
 }
 
 // Reads and delivers messages until the stream ends; returns holding the role.
 void serve(Client &c, int fd, FrameReader &frames) {
+    bool quiet = false;
     for (;;) {
         deliver_inbox(c);
-        if (reader_take_role(c)) {
+        if (reader_take_role(c, quiet)) {
             bool broken;
             {
                 std::lock_guard<std::mutex> guard(c.role.mu);
@@ -359,9 +365,9 @@ void serve(Client &c, int fd, FrameReader &frames) {
             if (broken || !read_available(fd, frames)) return;
             reader_release_role(c);
         }
-        // With the role taken the caller reads what came; switching the
-        // socket back on wakes this thread for bytes it left.
-        reader_wait(c);
+        // With the role taken the caller reads what came; bytes it left
+        // wake this thread (socket on) or are found at its next look.
+        quiet = reader_wait(c);
     }
 }
 
@@ -391,6 +397,7 @@ bool open_reading(Client &c, int fd, FrameReader &frames) {
     c.role.frames = &frames;
     c.role.taken = false;
     c.role.broken = false;
+    c.role.socket_on = true;
     return true;
 }
 
@@ -403,6 +410,7 @@ void close_reading(Client &c, int fd) {
         c.role.frames = nullptr;
         c.role.broken = false;
         c.role.taken = false;
+        c.role.socket_on = false;
     }
     epoll_ctl(c.ep_callers, EPOLL_CTL_DEL, fd, nullptr);
     epoll_ctl(c.ep_reader, EPOLL_CTL_DEL, fd, nullptr);

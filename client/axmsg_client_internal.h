@@ -29,6 +29,11 @@ struct ReadRole {
     FrameReader *frames = nullptr;           // its buffer (the reader thread's), used by the holder only
     bool taken = false;                      // a thread holds the role
     bool broken = false;                     // a caller met the end of the stream; the reader closes it
+    bool socket_on = false;                  // the socket is switched on in `ep_reader`
+    bool want_on = false;                    // a thread waits on the reader thread: switch on at release
+    bool reader_unbounded = false;           // the reader thread waits without a time limit
+    unsigned caller_takes = 0;               // roles taken by callers so far
+    unsigned caller_takes_seen = 0;          // ... when the reader thread last took the role
     std::deque<std::vector<uint8_t>> inbox;  // messages callers read for the reader thread
 };
 
@@ -49,6 +54,18 @@ struct Client {
 // The reader thread's events of the socket: edge-triggered input.
 inline constexpr uint32_t kReaderEvents = EPOLLIN | EPOLLET;
 
+// A caller switches the socket off for the reader thread when it takes the
+// read role and leaves it off when it gives the role back, so a caller
+// making call after call pays no epoll change per call. The first caller
+// that leaves it off wakes the reader thread, which then looks at the
+// socket at most this long apart while it is off, reading what came, and
+// switches it on again once a look finds that no call came since the last.
+// A message that arrives between two calls thus waits at most this long;
+// one that arrives during a call is read by the caller. A thread about to
+// wait for the reader thread to read its reply switches the socket on first
+// (or has the role's holder do it when it gives the role back).
+inline constexpr int kSocketOffCheckMs = 1;
+
 // The socket is blocking: a caller that waits for its reply waits in the
 // read itself, at most this long per read (SO_RCVTIMEO), then looks at its
 // deadline again. A wait with less time left than this waits in epoll with
@@ -65,8 +82,10 @@ void deliver(std::span<uint8_t> frame, const AXMSG_HEADER_T &h);
 bool stream_fault(FrameReader::Result r, const AXMSG_HEADER_T &h);
 
 // The read role (axmsg_client_wait.cpp).
-bool reader_take_role(Client &c);
+bool reader_take_role(Client &c, bool quiet);
 void reader_release_role(Client &c);
+// How long the reader thread waits for the socket (-1: without limit).
+int reader_wait_ms(Client &c);
 // Delivers the messages that callers read for the reader thread.
 void deliver_inbox(Client &c);
 

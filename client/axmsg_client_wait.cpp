@@ -24,31 +24,57 @@ bool caller_take_role(Client &c, int &fd, FrameReader *&frames) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     if (c.role.taken || c.role.fd < 0 || c.role.broken || c.role.frames == nullptr) return false;
     c.role.taken = true;
+    ++c.role.caller_takes;
     fd = c.role.fd;
     frames = c.role.frames;
     // The descriptor stays open while the role is held: the reader thread
-    // closes it only under the role.
-    watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0);
+    // closes it only under the role. Bytes for the caller must not wake the
+    // reader thread: the socket goes off (it stays off if an earlier caller
+    // left it so).
+    if (c.role.socket_on && watch(c.ep_reader, EPOLL_CTL_MOD, fd, 0)) c.role.socket_on = false;
     return true;
 }
 
+// Switches the socket on for the reader thread; `role.mu` is held.
+void switch_on(Client &c) {
+    if (!c.role.socket_on && c.role.fd >= 0 && watch(c.ep_reader, EPOLL_CTL_MOD, c.role.fd, kReaderEvents))
+        c.role.socket_on = true;
+    c.role.want_on = false;
+}
+
+// A thread that will wait for the reader thread to read its reply makes
+// sure the reader thread is woken by the socket: at once when the role is
+// free, else when its holder gives it back.
+void listen_for_me(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    if (c.role.socket_on) return;
+    if (c.role.taken)
+        c.role.want_on = true;
+    else
+        switch_on(c);
+}
+
 // A caller gives the role back, having handed out every whole message it
-// read and read the socket empty (or met its end), and switches the socket
-// on for the reader thread, which wakes for bytes that came meanwhile. The
-// role is free before that: the reader thread it wakes finds it free. A
-// switch that lands while another caller already holds the role again only
-// costs that caller a wake-up of the reader thread; its own switch-on comes
-// after it, so the socket is on whenever the role is free.
-void caller_release_role(Client &c, int fd, bool broken) {
+// read and read the socket empty (or met its end). The socket stays off for
+// the reader thread unless another thread waits on it (the next call would
+// switch it off again at once). The reader thread, waking every
+// kSocketOffCheckMs while it is off, switches it on when it finds the role
+// free, and reads what came meanwhile (epoll reports a ready socket when its
+// entry is switched on). A reader thread that waits without limit is woken
+// once to start looking (after the call, not while it is under way).
+void caller_release_role(Client &c, bool broken) {
+    bool wake = broken;
     {
         std::lock_guard<std::mutex> guard(c.role.mu);
         c.role.taken = false;
         if (broken) c.role.broken = true;
-        // Still under the lock: the reader thread closes `fd` only after
-        // taking the role, so it is the connection's descriptor here.
-        watch(c.ep_reader, EPOLL_CTL_MOD, fd, kReaderEvents);
+        if (c.role.want_on) switch_on(c);
+        if (!c.role.socket_on && c.role.reader_unbounded) {
+            c.role.reader_unbounded = false;
+            wake = true;
+        }
     }
-    if (broken) wake_reader(c);
+    if (wake) wake_reader(c);
 }
 
 // A message a caller read for the reader thread.
@@ -132,11 +158,16 @@ Pumped pump(Client &c, int fd, FrameReader &frames, uint32_t msg_type, AXMSG_WAI
 
 // The reader thread takes the role whenever it is free (also on a broken
 // stream, which it then closes); when a caller holds it the reader thread
-// goes back to waiting: the caller switches the socket on for it again.
-bool reader_take_role(Client &c) {
+// goes back to waiting. When its wait ran out with the socket off (`quiet`)
+// and no caller took the role since its last look, calls have stopped: it
+// switches the socket on again. While calls follow each other it stays off.
+bool reader_take_role(Client &c, bool quiet) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     if (c.role.taken) return false;
     c.role.taken = true;
+    const bool no_call_since = c.role.caller_takes == c.role.caller_takes_seen;
+    c.role.caller_takes_seen = c.role.caller_takes;
+    if ((quiet && no_call_since) || c.role.want_on) switch_on(c);
     return true;
 }
 
@@ -144,6 +175,15 @@ bool reader_take_role(Client &c) {
 void reader_release_role(Client &c) {
     std::lock_guard<std::mutex> guard(c.role.mu);
     c.role.taken = false;
+    if (c.role.want_on) switch_on(c);
+}
+
+// How long the reader thread may wait: without limit while the socket is
+// on, else until it looks at the socket again.
+int reader_wait_ms(Client &c) {
+    std::lock_guard<std::mutex> guard(c.role.mu);
+    c.role.reader_unbounded = c.role.socket_on;
+    return c.role.socket_on ? -1 : kSocketOffCheckMs;
 }
 
 void deliver_inbox(Client &c) {
@@ -161,12 +201,19 @@ void deliver_inbox(Client &c) {
 
 int client_wait(void *ctx, uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms) {
     auto &c = *static_cast<Client *>(ctx);
+    if (done == nullptr) {
+        listen_for_me(c);
+        return 0;
+    }
     if (done(arg)) return 1;
     int fd = -1;
     FrameReader *frames = nullptr;
-    if (!caller_take_role(c, fd, frames)) return 0;
+    if (!caller_take_role(c, fd, frames)) {
+        listen_for_me(c);
+        return 0;
+    }
     Pumped p = pump(c, fd, *frames, msg_type, done, arg, timeout_ms);
-    caller_release_role(c, fd, p == Pumped::kEnd);
+    caller_release_role(c, p == Pumped::kEnd);
     switch (p) {
         case Pumped::kDone:
             return 1;

@@ -214,7 +214,9 @@ PC_API int axmsg_deliver(AXMSG_T *msg);
  * -1 when the time ran out, and 0 when the caller must wait by its own
  * means (another thread reads the connection, there is none, or this
  * process runs the hub): a reply then arrives through its handler on
- * another thread. */
+ * another thread. A null `done` reads nothing: the caller is about to wait
+ * by its own means, and the transport makes sure its reader thread watches
+ * the connection for the reply (returns 0). */
 PC_API int axmsg_transport_wait(uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms);
 
 PC_END_DECLS

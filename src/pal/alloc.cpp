@@ -150,19 +150,20 @@ Shard &shard_of(const void *payload) {
 }
 
 // Counts `delta` bytes held by the shard's blocks, publishing the shard's
-// change once it is large; answers the bytes held as the shard sees them.
-// Under the shard's lock.
-inline long account_locked(Shard &sh, long delta) {
+// change once it is large. Under the shard's lock.
+inline void count_held_locked(Shard &sh, long delta) {
     long change = sh.unpublished.load(std::memory_order_relaxed) + delta;
-    long published;
     if (change >= kPublishBytes || change <= -kPublishBytes) {
-        published = g_published.fetch_add(change, std::memory_order_relaxed) + change;
+        g_published.fetch_add(change, std::memory_order_relaxed);
         change = 0;
-    } else {
-        published = g_published.load(std::memory_order_relaxed);
     }
     sh.unpublished.store(change, std::memory_order_relaxed);
-    return published + change;
+}
+
+// The same, answering the bytes held as the shard sees them.
+inline long account_locked(Shard &sh, long delta) {
+    count_held_locked(sh, delta);
+    return g_published.load(std::memory_order_relaxed) + sh.unpublished.load(std::memory_order_relaxed);
 }
 
 // Held for the guard's scope; the hot paths decide under it and act after.
@@ -213,16 +214,19 @@ unsigned bytes_held() {
     return clamp_bytes(sum);
 }
 
+[[gnu::noinline]] void raise_peak_to_held(unsigned max) {
+    const unsigned now = bytes_held();
+    while (now > max && !g_bytes_max.compare_exchange_weak(max, now, std::memory_order_relaxed)) {
+    }
+}
+
 // Raises the peak after an allocation. `seen` is the bytes held as the
 // allocating shard sees them; other shards' unpublished changes may put it
 // above or below the true figure, so only when it passes the peak are they
 // all added up.
-void raise_peak(long seen) {
-    unsigned max = g_bytes_max.load(std::memory_order_relaxed);
-    if (clamp_bytes(seen) <= max) return;
-    const unsigned now = bytes_held();
-    while (now > max && !g_bytes_max.compare_exchange_weak(max, now, std::memory_order_relaxed)) {
-    }
+inline void raise_peak(long seen) {
+    const unsigned max = g_bytes_max.load(std::memory_order_relaxed);
+    if (clamp_bytes(seen) > max) raise_peak_to_held(max);
 }
 
 uint32_t round4(uint32_t n) { return (n + 3u) & ~3u; }
@@ -260,7 +264,7 @@ void report_refused(const void *ptr, const char *why) {
 
 // True when `b` is on its shard's list as its links claim. Under the
 // shard's lock.
-bool links_agree_locked(const Shard &s, const BlockHeader *b) {
+[[gnu::always_inline]] inline bool links_agree_locked(const Shard &s, const BlockHeader *b) {
     if (b->prev == nullptr) {
         if (s.head != b) return false;
     } else if (s.head == b || b->prev->head_guard != kHeadGuard || b->prev->next != b) {
@@ -270,7 +274,7 @@ bool links_agree_locked(const Shard &s, const BlockHeader *b) {
     return true;
 }
 
-void init_header(BlockHeader *b, uint32_t rounded, const char *tag) {
+[[gnu::always_inline]] inline void init_header(BlockHeader *b, uint32_t rounded, const char *tag) {
     void *const payload = reinterpret_cast<char *>(b) + kHeaderArea;
     b->head_guard = kHeadGuard;
     b->tag = tag ? tag : kUnknownTag;
@@ -283,7 +287,7 @@ void init_header(BlockHeader *b, uint32_t rounded, const char *tag) {
 
 // Makes `b` the shard's newest block and counts it; answers the bytes held
 // as the shard sees them. Under the shard's lock.
-long link_locked(Shard &sh, BlockHeader *b) {
+[[gnu::always_inline]] inline long link_locked(Shard &sh, BlockHeader *b) {
     b->next = sh.head;
     if (sh.head != nullptr) sh.head->prev = b;
     sh.head = b;
@@ -295,7 +299,7 @@ long link_locked(Shard &sh, BlockHeader *b) {
 // Why the live block at `payload` may not be freed: its header does not
 // point back, its guard is gone or its links contradict the list. Null when
 // it may. Under the shard's lock.
-const char *damage_locked(const Shard &sh, void *payload) {
+[[gnu::always_inline]] inline const char *damage_locked(const Shard &sh, void *payload) {
     const BlockHeader *b = header_of(payload);
     if (*back_pointer(payload) != b || b->payload != payload || b->head_guard != kHeadGuard ||
         !links_agree_locked(sh, b))
@@ -303,7 +307,7 @@ const char *damage_locked(const Shard &sh, void *payload) {
     return nullptr;
 }
 
-void unlink_locked(Shard &sh, BlockHeader *b) {
+[[gnu::always_inline]] inline void unlink_locked(Shard &sh, BlockHeader *b) {
     if (b->prev != nullptr)
         b->prev->next = b->next;
     else
@@ -311,7 +315,7 @@ void unlink_locked(Shard &sh, BlockHeader *b) {
     if (b->next != nullptr) b->next->prev = b->prev;
     sh.free_bytes += b->size;
     sh.free_calls++;
-    account_locked(sh, -static_cast<long>(b->size));
+    count_held_locked(sh, -static_cast<long>(b->size));
 }
 
 uint32_t my_shard_id() {
@@ -343,7 +347,7 @@ void unlist_run(ClassRuns &cr, Run *r) {
 // A free slot of class `cls` for shard `id`: from its current run, else
 // from a part-used one, else from a run of the region. Null when the
 // region is used up. Under the shard's lock.
-char *take_slot_locked(Shard &sh, uint32_t id, unsigned cls) {
+[[gnu::always_inline]] inline char *take_slot_locked(Shard &sh, uint32_t id, unsigned cls) {
     ClassRuns &cr = sh.runs[cls];
     Run *r = cr.current;
     if (r == nullptr || pc::pal::run_full(*r)) {
@@ -362,7 +366,7 @@ char *take_slot_locked(Shard &sh, uint32_t id, unsigned cls) {
 // Puts a freed slot back in its run; a run other than the current one is
 // listed once it has a free slot and handed back to the region once it has
 // no live one. Under the lock of the shard that holds the run.
-void put_slot_locked(Shard &sh, Run &r, const char *slot) {
+[[gnu::always_inline]] inline void put_slot_locked(Shard &sh, Run &r, const char *slot) {
     pc::pal::run_push(r, slot);
     ClassRuns &cr = sh.runs[r.cls];
     if (&r == cr.current) return;
@@ -397,7 +401,7 @@ void with_run_owner(Run *r, F &&f) {
 bool unit_aligned(const void *p) { return (reinterpret_cast<uintptr_t>(p) & (pc::pal::kRunUnit - 1)) == 0; }
 
 // A small block in its thread's shard; null when the region is used up.
-void *alloc_in_run(uint32_t rounded, size_t bytes, const char *tag) {
+[[gnu::always_inline]] inline void *alloc_in_run(uint32_t rounded, size_t bytes, const char *tag) {
     const unsigned cls = kSlotClasses.class_of(bytes);
     const uint32_t id = my_shard_id();
     Shard &sh = g_shards[id - 1];
@@ -438,7 +442,7 @@ void *alloc_from_system(uint32_t rounded, const char *tag) {
     return b->payload;
 }
 
-void free_in_run(void *ptr) {
+[[gnu::always_inline]] inline void free_in_run(void *ptr) {
     Run *r = g_runs.run_of(ptr);
     const char *refusal = "not a live block";
     if (unit_aligned(ptr)) {

@@ -11,6 +11,9 @@ namespace {
 
 constexpr size_t kWantedBytes = sizeof(void *) == 8 ? size_t{16} << 30 : size_t{64} << 20;
 constexpr size_t kLeastBytes = size_t{4} << 20;
+// Pooled runs that keep their pages, so a run that empties and fills again
+// does not fault its pages in each time.
+constexpr size_t kBackedPoolRuns = sizeof(void *) == 8 ? 8 : 4;
 
 }  // namespace
 
@@ -34,6 +37,7 @@ Run *RunRegion::take(uint32_t owner, unsigned cls) {
     if (pool_ != nullptr) {
         r = pool_;
         pool_ = r->next;
+        --pooled_;
     } else if (bytes_ - carved_ >= kRunBytes) {
         r = reinterpret_cast<Run *>(base_ + carved_);
         carved_ += kRunBytes;
@@ -59,8 +63,15 @@ Run *RunRegion::take(uint32_t owner, unsigned cls) {
 void RunRegion::give_back(Run *r) {
     r->owner_word().store(0, std::memory_order_release);
     lock_.lock();
+    const bool keep_backed = pooled_ < kBackedPoolRuns;
+    lock_.unlock();
+    // Beyond a few, pooled runs give their pages back to the system; the
+    // run then reads as never carved (owner 0, live map clear) until taken.
+    if (!keep_backed) madvise(r, kRunBytes, MADV_DONTNEED);
+    lock_.lock();
     r->next = pool_;
     pool_ = r;
+    ++pooled_;
     lock_.unlock();
 }
 

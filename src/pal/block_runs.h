@@ -19,8 +19,9 @@
 // free stack, links and live bits are guarded by that shard's lock, whoever
 // frees. A run whose slots are all free again, and that is not its class's
 // current run, goes back to the region's pool, from which any shard may take
-// it for any class. Runs are never returned to the system; pages of a run
-// are backed only once a slot on them has been handed out.
+// it for any class. Pages of a run are backed only once a slot on them has
+// been handed out; a run that goes to a pool already holding a few backed
+// runs gives its pages back to the system (madvise).
 //
 // The owner word says which shard holds a run (shard index + 1; 0 while it
 // is in the pool or was never carved). It changes only under the holding
@@ -171,8 +172,9 @@ public:
 private:
     uintptr_t base_ = 0;  // set once by reserve(), before the allocator is used
     size_t bytes_ = 0;
-    ShortLock lock_;       // guards the two below; taken inside a shard's lock
+    ShortLock lock_;       // guards the three below; taken inside a shard's lock
     Run *pool_ = nullptr;  // empty runs, linked by `next`
+    size_t pooled_ = 0;    // runs on pool_
     size_t carved_ = 0;    // bytes of the region handed out as runs so far
 };
 

@@ -88,13 +88,13 @@ std::vector<void *> fill_runs(unsigned size, int runs, const char *tag) {
 TEST(AllocRuns, emptied_runs_go_back_and_serve_another_thread_and_class) {
     const unsigned before = bytes_held();
     std::vector<void *> first;
-    std::thread([&] { first = fill_runs(200, 4, "first"); }).join();
+    std::thread([&] { first = fill_runs(200, 12, "first"); }).join();
     std::set<uintptr_t> first_runs;
     for (void *p : first) {
         ASSERT_NE(p, nullptr);
         first_runs.insert(run_base(p));
     }
-    ASSERT_GE(first_runs.size(), 3u);
+    ASSERT_GE(first_runs.size(), 10u);  // more than the pool keeps backed
     for (void *p : first) pal_free(p);  // from another thread than the one that allocated
     EXPECT_EQ(bytes_held(), before);
 

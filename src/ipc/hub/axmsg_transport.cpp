@@ -68,7 +68,7 @@ PC_API int axmsg_transport_set(const AXMSG_TRANSPORT_T *transport) {
 }
 
 PC_API int axmsg_transport_wait(uint32_t msg_type, AXMSG_WAIT_DONE_T done, void *arg, unsigned timeout_ms) {
-    if (done == nullptr || pc::ipc::hub_serving()) return 0;
+    if (pc::ipc::hub_serving()) return 0;
     AXMSG_TRANSPORT_WAIT_T wait = g_wait.load(std::memory_order_acquire);
     if (wait == nullptr || g_send.load(std::memory_order_acquire) == nullptr) return 0;
     return wait(g_ctx.load(std::memory_order_acquire), msg_type, done, arg, timeout_ms);

@@ -154,7 +154,8 @@ enum class WaitEnd { kReplied, kTimedOut, kStopped, kPeerGone };
 // the same handler either way). Otherwise it sleeps on the slot's
 // condition: with several calls waiting the client's reader thread takes
 // the replies off the connection in batches, where a caller reading for
-// all of them would only add wake-ups of that thread.
+// all of them would only add wake-ups of that thread (the transport is told,
+// so that its reader thread watches the connection).
 WaitEnd wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
     const long long deadline = waitMs == PAL_WAIT_FOREVER ? 0 : pal_time_msecs() + waitMs;
     {
@@ -162,9 +163,8 @@ WaitEnd wait_replies(AXRPC_WAIT_QUE_NODE_T *node, int count, unsigned waitMs) {
         node->waitNum += count;
         if (node->waitNum < 1) return WaitEnd::kReplied;
     }
-    const int read_self = g_calls_waiting.load(std::memory_order_relaxed) == 1
-                              ? axmsg_transport_wait(MID_AXRPC, replies_in, node, waitMs)
-                              : 0;
+    const bool alone = g_calls_waiting.load(std::memory_order_relaxed) == 1;
+    const int read_self = axmsg_transport_wait(MID_AXRPC, alone ? replies_in : nullptr, node, waitMs);
     pc::pal::MutexGuard guard(node->condLock);
     while (node->waitNum >= 1) {
         if (!service_ready()) {

@@ -400,6 +400,37 @@ TEST_F(ClientWait, TimeOutGivesTheConnectionBackToTheReader) {
     EXPECT_NE(seen_thread(kReplyMid, 4), caller);
 }
 
+// A caller that read its reply itself leaves the connection without
+// watching it again; the reader thread still reads what comes later, and a
+// thread that says it will wait by its own means (no `done`) gets its reply
+// through the reader thread.
+TEST_F(ClientWait, AfterACallerTheReaderThreadReadsAgain) {
+    Expect e{30};
+    int result = 99;
+    std::thread::id caller;
+    std::thread waiter = start_waiter(e, result, caller, kHubWaitMs);
+    ASSERT_GE(e.asked.load(), 2);
+    ASSERT_TRUE(hub.send(frame(kReplyMid, 30)));
+    waiter.join();
+    ASSERT_EQ(result, 1);
+
+    ASSERT_TRUE(hub.send(frame(kOtherMid, 31)));
+    ASSERT_TRUE(wait_seen(kOtherMid, 31, 2000)) << "a message after the call was never read";
+    EXPECT_NE(seen_thread(kOtherMid, 31), caller);
+
+    // Again a call read by its caller, then one that waits by other means.
+    Expect e2{32};
+    waiter = start_waiter(e2, result, caller, kHubWaitMs);
+    ASSERT_TRUE(hub.send(frame(kReplyMid, 32)));
+    waiter.join();
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(axmsg_transport_wait(kReplyMid, nullptr, nullptr, kHubWaitMs), 0);
+    ASSERT_TRUE(hub.send(frame(kReplyMid, 33)));
+    ASSERT_TRUE(wait_seen(kReplyMid, 33, 2000))
+        << "the reply of a caller waiting by other means was never read";
+    EXPECT_NE(seen_thread(kReplyMid, 33), std::this_thread::get_id());
+}
+
 void ignore_signal(int) {}
 
 TEST_F(ClientWait, SignalsDuringTheWaitDoNotStretchItsTimeOut) {
